@@ -1,0 +1,27 @@
+#pragma once
+// The datasheet of one registry entry and its JSON text:
+// {"name":…,"status":…,"uncertainty":…,"units":…,"value":…}.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "constant.hpp"
+#include "expected.hpp"
+#include "json_writer.hpp"
+#include "registry_error.hpp"
+
+namespace veldra {
+
+// Why a datasheet could not be made: the lookup failed, or the text writer did.
+using DatasheetError = std::variant<RegistryError, JsonWriteError>;
+
+// The JSON text of `entry`'s datasheet, with `name` as the "name" field.
+// A NaN or infinite value or uncertainty is written as null.
+Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry);
+
+// Builds a registry for the call, looks `name` up and writes its datasheet.
+Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view name);
+
+}  // namespace veldra

@@ -1,0 +1,47 @@
+#pragma once
+// The datasheet's JSON text: a compact object with keys in byte order, a
+// fixed escape table for strings, and one layout for numbers (always with a
+// "." or an "e", so a reader gets floats back). Only null, strings and
+// doubles occur as values.
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "expected.hpp"
+
+namespace veldra {
+
+struct JsonNull {};
+
+using JsonValue = std::variant<JsonNull, std::string_view, double>;
+
+struct JsonMember {
+    std::string_view key;
+    JsonValue value;
+};
+
+struct JsonWriteError {
+    std::string message;
+};
+
+// Writes `members` as one object, keys in ascending byte order whatever their
+// order in the span. Writing into memory has no failing case today; the error
+// value keeps room for one. Raises std::bad_alloc when memory runs out.
+Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMember> members);
+
+// Appends `text` as a quoted JSON string.
+void append_json_string(std::string& out, std::string_view text);
+
+// Appends `x` in the number layout; a non-finite value is written "null".
+void append_json_number(std::string& out, double x);
+
+// Room for the longest number: "-" + 17 digits + "." + "e-324" and then some.
+inline constexpr std::size_t kNumberScratch = 32;
+
+// Formats `x` (finite) into `scratch` and returns the characters written.
+std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexcept;
+
+}  // namespace veldra

@@ -1,0 +1,17 @@
+#pragma once
+// One Standard-Model quark: a fixed record of numbers keyed by name.
+
+#include <cstdint>
+#include <string>
+
+namespace veldra {
+
+struct Quark {
+    std::string name;
+    double mass_mev = 0.0;     // 246220.0 × mass_ratio
+    double mass_ratio = 0.0;   // φ^(−phi_exponent)
+    std::uint32_t phi_exponent = 0;
+    std::uint8_t generation = 0;
+};
+
+}  // namespace veldra

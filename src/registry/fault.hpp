@@ -1,0 +1,26 @@
+#pragma once
+// Internal faults: broken assumptions inside the library. They are thrown as
+// `Fault` and caught only at the Python boundary, which raises them as
+// PanicException. Expected failures travel as error values instead.
+
+#include <exception>
+#include <source_location>
+#include <string>
+
+namespace veldra {
+
+class Fault : public std::exception {
+public:
+    explicit Fault(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+// Reports the fault and where it happened on standard error, then throws it.
+[[noreturn]] void raise_fault(std::string message,
+                              std::source_location where = std::source_location::current());
+
+}  // namespace veldra

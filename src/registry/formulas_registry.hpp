@@ -1,0 +1,52 @@
+#pragma once
+// FormulasRegistry: the sharded store of named constants and formulas,
+// always built complete with the built-in catalogue and read-only afterwards.
+// Every operation is safe from any number of threads at once.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "constant.hpp"
+#include "expected.hpp"
+#include "registry_error.hpp"
+#include "shard_amount.hpp"
+#include "sharded_map.hpp"
+
+namespace veldra {
+
+class FormulasRegistry {
+public:
+    // A registry holding the 17 catalogue entries, with the process's shard
+    // count. Fails only by exhausting memory (std::bad_alloc) or by an
+    // internal fault from the hash-key source.
+    FormulasRegistry() : FormulasRegistry(shard_amount()) {}
+
+    // The same with an explicit shard count (a power of two above 1), for
+    // tests and benchmarks.
+    explicit FormulasRegistry(std::size_t shard_count);
+
+    // A deep copy of the entry stored under `name` (byte-exact match), or
+    // NotFound carrying a copy of `name`. Resolution never evaluates anything.
+    Expected<Constant, RegistryError> get(std::string_view name) const;
+
+    std::size_t len() const { return entries_.len(); }
+
+    // Visits every entry as visit(name, const Constant&), in an order that
+    // depends on the hash keys. The visitor must not re-enter the registry.
+    template <class F>
+    void for_each(F&& visit) const {
+        entries_.for_each(std::forward<F>(visit));
+    }
+
+    // Copies of every name, in for_each order (the caller sorts).
+    std::vector<std::string> names() const { return entries_.names(); }
+
+    const ShardedMap<Constant>& entries() const noexcept { return entries_; }
+
+private:
+    ShardedMap<Constant> entries_;
+};
+
+}  // namespace veldra

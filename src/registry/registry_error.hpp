@@ -1,0 +1,30 @@
+#pragma once
+// RegistryError: the one error type of the formulas registry. Only NotFound
+// is ever produced; the other variants keep the type's full shape and texts.
+
+#include <string>
+#include <variant>
+
+namespace veldra {
+
+// An operating-system I/O error, shown as "<description> (os error <code>)".
+struct IoError {
+    int code = 0;
+    std::string message() const;
+};
+
+struct NotFound { std::string name; };
+struct NotImplemented { std::string name; };
+struct LoadFailed { std::string path; IoError source; };
+struct InvalidSchema { std::string path; };
+struct CyclicDerivation { std::string name; };
+struct ParseError { std::string subject; std::string detail; };
+
+struct RegistryError {
+    std::variant<NotFound, NotImplemented, LoadFailed, InvalidSchema, CyclicDerivation, ParseError> kind;
+
+    // The error's display text, e.g. "constant `b4` not found in registry".
+    std::string message() const;
+};
+
+}  // namespace veldra

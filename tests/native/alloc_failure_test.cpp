@@ -1,0 +1,92 @@
+// Fails the Nth allocation of a build and checks that the failure surfaces as
+// std::bad_alloc with every earlier allocation given back.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "constant_listing.hpp"
+#include "datasheet.hpp"
+#include "formulas_registry.hpp"
+#include "quark_registry.hpp"
+
+namespace {
+
+std::atomic<long> live_blocks{0};
+std::atomic<long> fail_countdown{-1};  // fail when it reaches 0; negative: never
+
+void* counted_alloc(std::size_t size, std::size_t align) {
+    long left = fail_countdown.load();
+    if (left >= 0 && fail_countdown.fetch_sub(1) == 0) throw std::bad_alloc();
+    void* p = align > alignof(std::max_align_t) ? std::aligned_alloc(align, (size + align - 1) / align * align)
+                                                : std::malloc(size ? size : 1);
+    if (p == nullptr) throw std::bad_alloc();
+    ++live_blocks;
+    return p;
+}
+
+void counted_free(void* p) noexcept {
+    if (p == nullptr) return;
+    --live_blocks;
+    std::free(p);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return counted_alloc(size, 0); }
+void* operator new[](std::size_t size) { return counted_alloc(size, 0); }
+void* operator new(std::size_t size, std::align_val_t a) { return counted_alloc(size, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t size, std::align_val_t a) { return counted_alloc(size, static_cast<std::size_t>(a)); }
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete[](void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+
+namespace {
+
+// Runs `build` with the 1st, 2nd, … allocation failing until one run succeeds;
+// returns how many allocations the build makes.
+template <class F>
+long fail_each_allocation(const char* what, F build) {
+    for (long n = 0;; ++n) {
+        const long before = live_blocks.load();
+        bool failed = false;
+        fail_countdown = n;
+        try {
+            build();
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        fail_countdown = -1;
+        EXPECT_EQ(live_blocks.load(), before) << what << ": leaked after failing allocation " << n;
+        if (!failed) return n;
+        if (n > 100000) {
+            ADD_FAILURE() << what << ": never succeeded";
+            return n;
+        }
+    }
+}
+
+TEST(AllocationFailure, EveryBuildReleasesWhatItTookBeforeFailing) {
+    veldra::next_map_keys();  // seed the thread's keys outside the measured runs
+    struct Row { const char* what; void (*build)(); };
+    const Row rows[] = {
+        {"registry with 8 shards", [] { veldra::FormulasRegistry r(8); (void)r.len(); }},
+        {"registry with 1024 shards", [] { veldra::FormulasRegistry r(1024); (void)r.names(); }},
+        {"registry copy-out", [] { veldra::FormulasRegistry r(4); (void)r.get("topo_gen_check"); }},
+        {"constant listing", [] { (void)veldra::list_constant_names(); }},
+        {"quark listing", [] { (void)veldra::list_quark_names(); }},
+        {"datasheet", [] { (void)veldra::constant_datasheet_json("sterile_check"); }},
+    };
+    for (const auto& row : rows) {
+        const long allocations = fail_each_allocation(row.what, row.build);
+        EXPECT_GT(allocations, 0) << row.what;
+    }
+}
+
+}  // namespace

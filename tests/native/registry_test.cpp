@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalogue.hpp"
+#include "constant_listing.hpp"
+#include "formulas_registry.hpp"
+#include "hash_keys.hpp"
+#include "name_order.hpp"
+#include "registry_error.hpp"
+#include "sharded_map.hpp"
+#include "siphash.hpp"
+
+using namespace veldra;
+
+namespace {
+
+const HashKeys kReferenceKey{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
+
+std::string counting_bytes(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>(i));
+    return s;
+}
+
+TEST(SipHash13, MatchesPublishedVectors) {
+    const std::uint64_t expected[] = {
+        0xabac0158050fc4dcULL, 0xc9f49bf37d57ca93ULL, 0x82cb9b024dc7d44dULL,
+        0x8bf80ab8e7ddf7fbULL, 0xcf75576088d38328ULL, 0xdef9d52f49533b67ULL,
+        0xc50d2b50c59f22a7ULL, 0xd3927d989bb11140ULL, 0x369095118d299a8eULL,
+    };
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(siphash13(kReferenceKey, counting_bytes(i)), expected[i]) << "length " << i;
+    }
+}
+
+// CPython's hash(bytes) under PYTHONHASHSEED=0 is SipHash-1-3 with a zero key.
+TEST(SipHash13, MatchesInterpreterHashWithZeroKey) {
+    struct Row { std::string bytes; bool as_name; std::int64_t python_hash; };
+    const Row rows[] = {
+        {"abc", false, -4594863902769663758LL},
+        {"b3", true, 870370817191133949LL},
+        {"topo_gen_check", true, 5473703924558839112LL},
+    };
+    for (const auto& row : rows) {
+        const std::uint64_t h = row.as_name ? hash_name({}, row.bytes) : siphash13({}, row.bytes);
+        EXPECT_EQ(static_cast<std::int64_t>(h), row.python_hash) << row.bytes;
+    }
+}
+
+TEST(SipHash13, NameHashAppendsOneFFByte) {
+    // Lengths around the 8-byte block edge, where the trailer completes a block.
+    for (int n = 0; n < 20; ++n) {
+        std::string name = counting_bytes(n);
+        EXPECT_EQ(hash_name(kReferenceKey, name), siphash13(kReferenceKey, name + '\xff')) << n;
+    }
+}
+
+TEST(ShardSelection, UsesTheBitsBelowTheTopSeven) {
+    // With 4 shards (shift 62) the index is bits 56..55 of the hash.
+    const std::uint64_t bit56 = 1ULL << 56;
+    const std::uint64_t top7 = 0x7fULL << 57;
+    struct Row { std::uint64_t hash; std::size_t shard; };
+    const Row rows[] = {
+        {bit56, 2},
+        {bit56 | top7, 2},
+        {bit56 | (0x55ULL << 57) | 0xffffffULL, 2},
+        {bit56 | (1ULL << 55), 3},
+        {1ULL << 55, 1},
+        {top7, 0},
+        {~(3ULL << 55), 0},
+    };
+    for (const auto& row : rows) EXPECT_EQ(shard_index(row.hash, 62), row.shard) << std::hex << row.hash;
+    EXPECT_EQ(shard_index(~0ULL, 64 - 10), 1023u);
+}
+
+TEST(ShardedMap, RejectsShardCountsThatAreNotPowersOfTwoAboveOne) {
+    struct Row { std::size_t count; const char* message; };
+    const Row rows[] = {
+        {0, "assertion failed: shard_amount > 1"},
+        {1, "assertion failed: shard_amount > 1"},
+        {3, "assertion failed: shard_amount.is_power_of_two()"},
+        {24, "assertion failed: shard_amount.is_power_of_two()"},
+    };
+    for (const auto& row : rows) {
+        try {
+            ShardedMap<int> map(row.count);
+            ADD_FAILURE() << "accepted " << row.count;
+        } catch (const Fault& fault) {
+            EXPECT_EQ(fault.message(), row.message);
+        }
+    }
+    EXPECT_EQ(ShardedMap<int>(2).shift(), 63u);
+    EXPECT_EQ(ShardedMap<int>(1024).shift(), 54u);
+}
+
+TEST(ShardedMap, IteratesShardsInIndexOrderAsTheHashSelects) {
+    for (std::size_t shards : {2u, 4u, 16u, 1024u}) {
+        ShardedMap<int> map(shards);
+        const int bits = std::countr_zero(shards);
+        for (int i = 0; i < 300; ++i) map.insert("key" + std::to_string(i), i);
+        std::size_t last = 0;
+        std::vector<std::size_t> per_shard(shards);
+        map.for_each([&](std::string_view key, const int&) {
+            // Independent reading of the rule: the `bits` bits just below bit 57.
+            const std::uint64_t h = hash_name(map.hash_keys(), key);
+            const std::size_t shard = (h >> (57 - bits)) & (shards - 1);
+            EXPECT_GE(shard, last) << key;
+            last = shard;
+            ++per_shard[shard];
+        });
+        for (std::size_t s = 0; s < shards; ++s) EXPECT_EQ(map.shard_len(s), per_shard[s]);
+    }
+}
+
+TEST(ShardedMap, BehavesLikeAnOrderedMap) {
+    ShardedMap<std::string> map(8);
+    std::map<std::string, std::string> model;
+    for (int i = 0; i < 500; ++i) {
+        std::string key = "k" + std::to_string(i % 137);
+        std::string value = "v" + std::to_string(i);
+        auto previous = map.insert(key, value);
+        auto it = model.find(key);
+        if (it == model.end()) {
+            EXPECT_FALSE(previous.has_value()) << key;
+            model.emplace(key, value);
+        } else {
+            ASSERT_TRUE(previous.has_value()) << key;
+            EXPECT_EQ(*previous, it->second);
+            it->second = value;
+        }
+    }
+    EXPECT_EQ(map.len(), model.size());
+    for (const auto& [key, value] : model) EXPECT_EQ(map.get(key), value);
+    for (const char* absent : {"", "k", "k137", "K1", "k1 "}) EXPECT_FALSE(map.get(absent)) << absent;
+
+    std::vector<std::string> names = map.names();
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> keys;
+    for (const auto& kv : model) keys.push_back(kv.first);
+    EXPECT_EQ(names, keys);
+}
+
+TEST(ShardedMap, KeepsTheFirstKeyTextOnReplace) {
+    ShardedMap<int> map(4);
+    map.insert("same", 1);
+    EXPECT_EQ(map.insert(std::string("same"), 2), 1);
+    std::vector<std::pair<std::string, int>> seen;
+    map.for_each([&](std::string_view k, const int& v) { seen.emplace_back(k, v); });
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], (std::pair<std::string, int>("same", 2)));
+}
+
+TEST(HashKeys, EachMapTakesTheThreadPairAndAdvancesK0) {
+    ShardedMap<int> first(4);
+    ShardedMap<int> second(4);
+    EXPECT_EQ(second.hash_keys().k0, first.hash_keys().k0 + 1);
+    EXPECT_EQ(second.hash_keys().k1, first.hash_keys().k1);
+    const HashKeys next = next_map_keys();
+    EXPECT_EQ(next.k0, second.hash_keys().k0 + 1);
+}
+
+struct CatalogueRow {
+    const char* name;
+    double value;
+    const char* units;
+    ConstantStatus status;
+    const char* expression;  // nullptr for a seed constant
+    std::vector<std::string> dependencies;
+};
+
+const std::vector<CatalogueRow>& catalogue_table() {
+    static const std::vector<CatalogueRow> rows = {
+        {"b3", 24.0, "dimensionless", ConstantStatus::Seed, nullptr, {}},
+        {"chi_eff", 72.0, "dimensionless", ConstantStatus::Seed, nullptr, {}},
+        {"n_gen", 3.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"roots_total", 288.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"visible_sector", 125.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"sterile_sector", 163.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"phi", 1.618033988749895, "dimensionless", ConstantStatus::Seed, nullptr, {}},
+        {"gamma_em", 0.5772156649015329, "dimensionless", ConstantStatus::Seed, nullptr, {}},
+        {"jc_constant", 153.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"logic_closure", 288.0, "count", ConstantStatus::Seed, nullptr, {}},
+        {"v_higgs_mev", 0.0, "MeV", ConstantStatus::Pending, "246220", {}},
+        {"sterile_check", 0.0, "count", ConstantStatus::Pending, "roots_total - visible_sector",
+         {"roots_total", "visible_sector"}},
+        {"n_gen_sq", 0.0, "count", ConstantStatus::Pending, "n_gen * n_gen", {"n_gen"}},
+        {"h0_central", 0.0, "km/s/Mpc", ConstantStatus::Pending, "70", {}},
+        {"w0_central", 0.0, "dimensionless", ConstantStatus::Pending, "-1", {}},
+        {"m_tau_mev", 0.0, "MeV", ConstantStatus::Pending, "1776.86", {}},
+        {"topo_gen_check", 0.0, "count", ConstantStatus::Pending, "chi_eff / b3", {"chi_eff", "b3"}},
+    };
+    return rows;
+}
+
+TEST(FormulasRegistry, HoldsExactlyTheCatalogue) {
+    for (std::size_t shards : {2u, 8u, 1024u}) {
+        FormulasRegistry registry(shards);
+        EXPECT_EQ(registry.len(), 17u);
+        for (const auto& row : catalogue_table()) {
+            auto entry = registry.get(row.name);
+            ASSERT_TRUE(entry) << row.name;
+            EXPECT_EQ(entry->name, row.name);
+            EXPECT_EQ(std::memcmp(&entry->value, &row.value, sizeof(double)), 0) << row.name;
+            EXPECT_EQ(entry->units, row.units) << row.name;
+            EXPECT_EQ(entry->status, row.status) << row.name;
+            EXPECT_FALSE(entry->uncertainty) << row.name;
+            if (row.expression) {
+                EXPECT_EQ(entry->expression, std::optional<std::string>(row.expression)) << row.name;
+            } else {
+                EXPECT_FALSE(entry->expression) << row.name;
+            }
+            EXPECT_EQ(entry->dependencies, row.dependencies) << row.name;
+        }
+        std::set<std::string> names;
+        for (auto& n : registry.names()) names.insert(n);
+        EXPECT_EQ(names.size(), 17u);
+    }
+}
+
+TEST(FormulasRegistry, StoresTheNearestDoublesToPhiAndGamma) {
+    const double phi = static_cast<double>((1.0L + std::sqrt(5.0L)) / 2.0L);
+    EXPECT_EQ(FormulasRegistry(4).get("phi")->value, phi);
+    // The Euler–Mascheroni constant to 30 digits, rounded once to double.
+    EXPECT_EQ(FormulasRegistry(4).get("gamma_em")->value, std::strtod("0.577215664901532860606512090082", nullptr));
+}
+
+TEST(FormulasRegistry, NumberExpressionsAreTheirShortestPlainDecimals) {
+    struct Row { double value; const char* text; };
+    for (const Row& row : {Row{246220.0, "246220"}, Row{70.0, "70"}, Row{-1.0, "-1"}, Row{1776.86, "1776.86"},
+                           Row{0.5, "0.5"}, Row{1e21, "1000000000000000000000"}}) {
+        EXPECT_EQ(plain_decimal(row.value), row.text);
+    }
+}
+
+TEST(FormulasRegistry, LookupIsByteExactAndReportsTheGivenName) {
+    FormulasRegistry registry(8);
+    for (const char* name : {"B3", " b3", "b3 ", "", "b4", "sterile", "name with `tick`", "line\nbreak"}) {
+        auto result = registry.get(name);
+        ASSERT_FALSE(result) << name;
+        EXPECT_EQ(std::get<NotFound>(result.error().kind).name, name);
+    }
+}
+
+TEST(FormulasRegistry, HandsOutIndependentCopies) {
+    FormulasRegistry registry(8);
+    auto copy = registry.get("topo_gen_check");
+    copy->value = 9.0;
+    copy->dependencies.clear();
+    copy->expression->assign("changed");
+    auto again = registry.get("topo_gen_check");
+    EXPECT_EQ(again->value, 0.0);
+    EXPECT_EQ(again->dependencies, (std::vector<std::string>{"chi_eff", "b3"}));
+    EXPECT_EQ(*again->expression, "chi_eff / b3");
+}
+
+TEST(FormulasRegistry, TwoRegistriesHoldTheSameEntries) {
+    FormulasRegistry a(8), b(8);
+    std::map<std::string, Constant> seen_a, seen_b;
+    a.for_each([&](std::string_view k, const Constant& c) { seen_a.emplace(k, c); });
+    b.for_each([&](std::string_view k, const Constant& c) { seen_b.emplace(k, c); });
+    EXPECT_EQ(seen_a, seen_b);
+    for (const auto& [key, entry] : seen_a) EXPECT_EQ(key, entry.name);
+}
+
+TEST(RegistryError, FormatsEveryVariant) {
+    struct Row { RegistryError error; std::string text; };
+    const Row rows[] = {
+        {{NotFound{"b4"}}, "constant `b4` not found in registry"},
+        {{NotFound{""}}, "constant `` not found in registry"},
+        {{NotFound{"a`b\nc"}}, "constant `a`b\nc` not found in registry"},
+        {{NotImplemented{"x"}}, "derivation of `x` is not yet implemented in veldra_core"},
+        {{LoadFailed{"/nope", IoError{2}}},
+         "failed to load constants from `/nope`: No such file or directory (os error 2)"},
+        {{InvalidSchema{"c.json"}}, "invalid JSON schema in `c.json`"},
+        {{CyclicDerivation{"a"}}, "cyclic derivation involving `a`"},
+        {{ParseError{"x", "y"}}, "expression parse error in `x`: y"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.error.message(), row.text);
+}
+
+TEST(ConstantListing, IsTheCatalogueInByteOrder) {
+    const std::vector<std::string> expected = {
+        "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure",
+        "m_tau_mev", "n_gen", "n_gen_sq", "phi", "roots_total", "sterile_check",
+        "sterile_sector", "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
+    };
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(list_constant_names(), expected);
+}
+
+TEST(NameOrder, ComparesUnsignedBytesThenLength) {
+    std::vector<std::string> names = {"\xc2\xb5", "b", "a\x7f", "ab", "a", "", "A", "a\x80"};
+    sort_names(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"", "A", "a", "ab", "a\x7f", "a\x80", "b", "\xc2\xb5"}));
+}
+
+}  // namespace
