@@ -1,0 +1,82 @@
+#include "arg_parser.hpp"
+
+#include <string>
+
+namespace veldra::py {
+namespace {
+
+PyError too_many_positional(const Signature& sig, Py_ssize_t given) {
+    // "arguments" stays plural whatever the count.
+    return PyError::lazy(PyExc_TypeError, std::string(sig.full_name) + " takes " +
+                                              std::to_string(sig.params.size()) + " positional arguments but " +
+                                              std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+}
+
+PyError keyword_error(const Signature& sig, const char* what, PyObject* keyword) {
+    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("%s %s '%U'", sig.full_name, what, keyword));
+    if (!text) return PyError::fetch();
+    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+    if (!exception) return PyError::fetch();
+    return PyError::from_exception(std::move(exception));
+}
+
+// Matches one keyword to a parameter and stores its value.
+std::optional<PyError> take_keyword(const Signature& sig, PyObject* keyword, PyObject* value, PyObject** out) {
+    for (std::size_t i = 0; i < sig.params.size(); ++i) {
+        if (PyUnicode_CompareWithASCIIString(keyword, sig.params[i]) != 0) continue;
+        if (out[i] != nullptr) return keyword_error(sig, "got multiple values for argument", keyword);
+        out[i] = value;
+        return std::nullopt;
+    }
+    return keyword_error(sig, "got an unexpected keyword argument", keyword);
+}
+
+std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
+    std::string names;
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < sig.params.size(); ++i) {
+        if (out[i] != nullptr) continue;
+        if (missing++ != 0) names += ", ";
+        names += '\'';
+        names += sig.params[i];
+        names += '\'';
+    }
+    if (missing == 0) return std::nullopt;
+    return PyError::lazy(PyExc_TypeError, std::string(sig.full_name) + " missing " + std::to_string(missing) +
+                                              " required positional " + (missing == 1 ? "argument" : "arguments") +
+                                              ": " + names);
+}
+
+}  // namespace
+
+std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames, PyObject** out) {
+    const auto count = static_cast<Py_ssize_t>(sig.params.size());
+    if (nargs > count) return too_many_positional(sig, nargs);
+    for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    if (kwnames != nullptr) {
+        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            if (auto error = take_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], out)) return error;
+        }
+    }
+    return check_missing(sig, out);
+}
+
+std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const auto count = static_cast<Py_ssize_t>(sig.params.size());
+    if (nargs > count) return too_many_positional(sig, nargs);
+    for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
+    if (kwargs != nullptr) {
+        Py_ssize_t pos = 0;
+        PyObject* keyword = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &keyword, &value)) {
+            if (auto error = take_keyword(sig, keyword, value, out)) return error;
+        }
+    }
+    return check_missing(sig, out);
+}
+
+}  // namespace veldra::py

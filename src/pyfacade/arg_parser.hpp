@@ -1,0 +1,29 @@
+#pragma once
+// The argument rules shared by every callable with parameters: positional
+// count first, then each keyword in the order given, then what is missing.
+// All parameters are required and may be given by position or by keyword.
+
+#include <Python.h>
+
+#include <initializer_list>
+#include <optional>
+#include <span>
+
+#include "py_error.hpp"
+
+namespace veldra::py {
+
+struct Signature {
+    const char* full_name;                // as shown in messages: "PyFormulasRegistry.get()"
+    std::span<const char* const> params;  // parameter names, in order
+};
+
+// Vector call with keyword names. Fills out[i] (borrowed) for each parameter;
+// `out` must hold params.size() slots.
+std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                         PyObject* kwnames, PyObject** out);
+
+// Tuple-and-dict call, as a constructor receives it (`kwargs` may be null).
+std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+
+}  // namespace veldra::py

@@ -1,0 +1,83 @@
+#include "conversions.hpp"
+
+#include "fault.hpp"
+
+namespace veldra::py {
+namespace {
+
+[[noreturn]] void api_call_failed() {
+    PyErr_Print();
+    raise_fault("Python API call failed");
+}
+
+// A conversion's TypeError becomes "argument '<param>': <its message>",
+// keeping its __cause__; errors of any other type pass through.
+PyError name_the_argument(PyError error, const char* param) {
+    if (error.type() != PyExc_TypeError) return error;
+    auto message = error.message_object();
+    if (!message) return std::move(message).error();
+    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("argument '%s': %U", param, message->get()));
+    if (!text) return PyError::fetch();
+    OwnedRef renamed = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+    if (!renamed) return PyError::fetch();
+    if (OwnedRef cause = error.cause()) PyException_SetCause(renamed.get(), cause.release());
+    return PyError::from_exception(std::move(renamed));
+}
+
+}  // namespace
+
+PyError conversion_error(PyObject* obj, const char* target, bool qualified_name) {
+    PyTypeObject* type = Py_TYPE(obj);
+    OwnedRef name = OwnedRef::steal(qualified_name ? PyType_GetQualName(type) : PyType_GetName(type));
+    if (!name) return PyError::fetch();
+    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
+    if (!text) return PyError::fetch();
+    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+    if (!exception) return PyError::fetch();
+    return PyError::from_exception(std::move(exception));
+}
+
+PyResult<std::string_view> text_argument(PyObject* obj, const char* param) {
+    if (!PyUnicode_Check(obj)) return unexpected(name_the_argument(conversion_error(obj, "PyString", false), param));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (utf8 == nullptr) return unexpected(name_the_argument(PyError::fetch(), param));
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+PyResult<double> float_argument(PyObject* obj, const char* param) {
+    if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+    const double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) return unexpected(name_the_argument(PyError::fetch(), param));
+    return value;
+}
+
+PyResult<Py_ssize_t> checked_length(std::size_t count) {
+    if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+        return unexpected(PyError::lazy_without_message(PyExc_OverflowError));
+    }
+    return static_cast<Py_ssize_t>(count);
+}
+
+OwnedRef new_float(double value) {
+    OwnedRef obj = OwnedRef::steal(PyFloat_FromDouble(value));
+    if (!obj) api_call_failed();
+    return obj;
+}
+
+OwnedRef new_str(std::string_view text) {
+    OwnedRef obj = OwnedRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!obj) api_call_failed();
+    return obj;
+}
+
+OwnedRef new_str_list(const std::vector<std::string>& items) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) api_call_failed();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_str(items[i]).release());
+    }
+    return list;
+}
+
+}  // namespace veldra::py

@@ -1,0 +1,39 @@
+#pragma once
+// Conversions between Python objects and native values at the call boundary.
+
+#include <Python.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "owned_ref.hpp"
+#include "py_error.hpp"
+
+namespace veldra::py {
+
+// The UTF-8 text of a str (or str subclass) argument; the view lives as long
+// as `obj`. Not a str: TypeError "argument '<param>': '<type>' object cannot
+// be converted to 'PyString'". No UTF-8 form: the interpreter's
+// UnicodeEncodeError, unchanged.
+PyResult<std::string_view> text_argument(PyObject* obj, const char* param);
+
+// A float argument: an exact float as is, anything else through
+// PyFloat_AsDouble. A TypeError from the conversion is reworded as
+// "argument '<param>': <message>"; other errors pass unchanged.
+PyResult<double> float_argument(PyObject* obj, const char* param);
+
+// New float / str / list of str. If the interpreter cannot make one, its
+// error is printed and the call ends in the internal fault "Python API call failed".
+OwnedRef new_float(double value);
+OwnedRef new_str(std::string_view text);
+OwnedRef new_str_list(const std::vector<std::string>& items);
+
+// A length slot's result: the count, or OverflowError (no message) if it
+// does not fit a signed length.
+PyResult<Py_ssize_t> checked_length(std::size_t count);
+
+// "'<name of obj's type>' object cannot be converted to '<target>'".
+PyError conversion_error(PyObject* obj, const char* target, bool qualified_name);
+
+}  // namespace veldra::py

@@ -1,0 +1,81 @@
+// PyFormulasRegistry: a FormulasRegistry of its own, built complete by the
+// constructor and read by get() and len().
+
+#include <array>
+
+#include "arg_parser.hpp"
+#include "classes.hpp"
+#include "conversions.hpp"
+#include "formulas_registry.hpp"
+
+namespace veldra::py {
+namespace {
+
+using Self = Wrapped<FormulasRegistry>;
+
+constexpr std::array<const char*, 0> kNoParams{};
+constexpr std::array<const char*, 1> kNameParam{"name"};
+const Signature kNewSignature{"PyFormulasRegistry.__new__()", kNoParams};
+const Signature kGetSignature{"PyFormulasRegistry.get()", kNameParam};
+
+PyObject* registry_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        if (auto error = parse_tuple_args(kNewSignature, args, kwargs, nullptr)) return unexpected(std::move(*error));
+        return wrap_value(type, FormulasRegistry());
+    });
+}
+
+PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        PyObject* name_arg = nullptr;
+        if (auto error = parse_vector_args(kGetSignature, args, nargs, kwnames, &name_arg)) {
+            return unexpected(std::move(*error));
+        }
+        auto borrowed = Borrowed<FormulasRegistry>::take(self, formulas_registry_class());
+        if (!borrowed) return unexpected(std::move(borrowed).error());
+        auto name = text_argument(name_arg, "name");
+        if (!name) return unexpected(std::move(name).error());
+        auto entry = borrowed->value().get(*name);
+        if (!entry) return unexpected(PyError::lazy(PyExc_KeyError, entry.error().message()));
+        return new_float(entry->value);
+    });
+}
+
+PyObject* registry_version(PyObject*, PyObject*) noexcept {
+    return call_boundary([]() -> PyResult<OwnedRef> { return new_str(kVersion); });
+}
+
+Py_ssize_t registry_len(PyObject* self) noexcept {
+    return length_boundary([&]() -> PyResult<Py_ssize_t> {
+        auto borrowed = Borrowed<FormulasRegistry>::take(self, formulas_registry_class());
+        if (!borrowed) return unexpected(std::move(borrowed).error());
+        return checked_length(borrowed->value().len());
+    });
+}
+
+PyMethodDef kMethods[] = {
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_get)), METH_FASTCALL | METH_KEYWORDS,
+     "get($self, name)\n--\n\nRetrieve the numeric value for `name`."},
+    {"version", registry_version, METH_STATIC | METH_NOARGS, "version()\n--\n\nLibrary-version round-trip helper."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassSpec kSpec{
+    "ostrelin._veldra_core.PyFormulasRegistry",
+    "PyFormulasRegistry",
+    "PyFormulasRegistry()\n--\n\nPython wrapper for [`FormulasRegistry`].",
+    static_cast<int>(sizeof(Self)),
+    dealloc_wrapped<FormulasRegistry>,
+    registry_new,
+    registry_len,
+    kMethods,
+};
+
+}  // namespace
+
+TypeCell& formulas_registry_class() noexcept {
+    static TypeCell cell(kSpec);
+    return cell;
+}
+
+}  // namespace veldra::py

@@ -1,0 +1,81 @@
+#include "py_error.hpp"
+
+#include "fault.hpp"
+#include "panic_exception.hpp"
+
+namespace veldra::py {
+
+PyError PyError::lazy(PyObject* type, std::string message) {
+    PyError e;
+    e.type_ = type;
+    e.message_ = std::move(message);
+    e.has_message_ = true;
+    return e;
+}
+
+PyError PyError::lazy_without_message(PyObject* type) {
+    PyError e;
+    e.type_ = type;
+    return e;
+}
+
+PyError PyError::from_exception(OwnedRef exception) {
+    PyError e;
+    e.exception_ = std::move(exception);
+    return e;
+}
+
+PyError PyError::fetch() {
+    OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!raised) return lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
+    if (is_panic_exception(raised.get())) {
+        std::string message = "Unwrapped panic from Python code";
+        OwnedRef text = OwnedRef::steal(PyObject_Str(raised.get()));
+        Py_ssize_t size = 0;
+        const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+        if (utf8 != nullptr) {
+            message.assign(utf8, static_cast<std::size_t>(size));
+        } else {
+            PyErr_Clear();
+        }
+        PySys_WriteStderr("--- Vessik is resuming a panic after fetching a PanicException from Python. ---\n");
+        PySys_WriteStderr("Python stack trace below:\n");
+        PyErr_SetRaisedException(raised.release());
+        PyErr_PrintEx(0);
+        raise_fault(std::move(message));
+    }
+    return from_exception(std::move(raised));
+}
+
+PyObject* PyError::type() const noexcept {
+    return exception_ ? reinterpret_cast<PyObject*>(Py_TYPE(exception_.get())) : type_;
+}
+
+Expected<OwnedRef, PyError> PyError::message_object() const {
+    OwnedRef text = exception_ ? OwnedRef::steal(PyObject_Str(exception_.get()))
+                               : OwnedRef::steal(PyUnicode_FromStringAndSize(message_.data(),
+                                                                             static_cast<Py_ssize_t>(message_.size())));
+    if (!text) return unexpected(fetch());
+    return text;
+}
+
+OwnedRef PyError::cause() const {
+    return exception_ ? OwnedRef::steal(PyException_GetCause(exception_.get())) : OwnedRef();
+}
+
+void PyError::restore() && {
+    if (exception_) {
+        PyErr_SetRaisedException(exception_.release());
+        return;
+    }
+    if (!has_message_) {
+        PyErr_SetNone(type_);
+        return;
+    }
+    OwnedRef text = OwnedRef::steal(
+        PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
+    // Without the text, the interpreter's own error (MemoryError) stands instead.
+    if (text) PyErr_SetObject(type_, text.get());
+}
+
+}  // namespace veldra::py

@@ -1,0 +1,51 @@
+#pragma once
+// PyError: a failure on its way to Python. Either lazy (an exception class
+// and the text to build it from, made only when raised) or an exception
+// object the interpreter already made, kept unchanged.
+
+#include <Python.h>
+
+#include <string>
+
+#include "expected.hpp"
+#include "owned_ref.hpp"
+
+namespace veldra::py {
+
+class PyError {
+public:
+    // `type` is one of the interpreter's static exception classes.
+    static PyError lazy(PyObject* type, std::string message);
+    static PyError lazy_without_message(PyObject* type);
+    static PyError from_exception(OwnedRef exception);
+
+    // Takes the interpreter's current exception after a failed API call. With
+    // none set: SystemError "attempted to fetch exception but none was set".
+    // A PanicException that went through Python code and came back is printed
+    // and resumed: this raises it again as an internal fault.
+    static PyError fetch();
+
+    // The exception class (borrowed).
+    PyObject* type() const noexcept;
+
+    // The message: the lazy text, or str() of the exception object.
+    // Fails only as the interpreter's str() does.
+    Expected<OwnedRef, PyError> message_object() const;
+
+    // The exception's __cause__, or null (new reference).
+    OwnedRef cause() const;
+
+    // Makes this the interpreter's current exception.
+    void restore() &&;
+
+private:
+    PyObject* type_ = nullptr;  // lazy: the class to raise
+    std::string message_;
+    bool has_message_ = false;
+    OwnedRef exception_;  // eager: the exception object
+};
+
+template <class T>
+using PyResult = Expected<T, PyError>;
+
+}  // namespace veldra::py

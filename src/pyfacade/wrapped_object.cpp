@@ -1,0 +1,36 @@
+#include "wrapped_object.hpp"
+
+#include <string>
+
+#include "conversions.hpp"
+#include "fault.hpp"
+
+namespace veldra::py {
+
+PyTypeObject* create_type(const ClassSpec& spec) noexcept {
+    PyType_Slot slots[6];
+    int n = 0;
+    slots[n++] = {Py_tp_doc, const_cast<char*>(spec.doc)};
+    slots[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)};
+    slots[n++] = {Py_tp_new, reinterpret_cast<void*>(spec.construct)};
+    if (spec.length != nullptr) slots[n++] = {Py_mp_length, reinterpret_cast<void*>(spec.length)};
+    if (spec.methods != nullptr) slots[n++] = {Py_tp_methods, spec.methods};
+    slots[n] = {0, nullptr};
+    PyType_Spec type_spec = {spec.dotted_name, spec.basicsize, 0, 0, slots};
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
+}
+
+PyTypeObject* TypeCell::get_in_call() {
+    PyTypeObject* type = get();
+    if (type == nullptr) {
+        PyErr_Print();
+        raise_fault(std::string("failed to create type object for ") + spec_.name);
+    }
+    return type;
+}
+
+PyError self_type_error(PyObject* self, const char* class_name) {
+    return conversion_error(self, class_name, true);
+}
+
+}  // namespace veldra::py

@@ -1,0 +1,128 @@
+#pragma once
+// The one scheme behind all three classes: a Python object that holds its
+// native value inline, with a borrow counter; the type made once from a
+// spec; allocation, deallocation and the shared borrow every method takes.
+
+#include <Python.h>
+
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "call_boundary.hpp"
+#include "owned_ref.hpp"
+#include "py_error.hpp"
+
+namespace veldra::py {
+
+template <class T>
+struct Wrapped {
+    PyObject_HEAD
+    T value;
+    // 0: unused; n > 0: n calls hold a shared borrow; -1: exclusively borrowed.
+    // Changed only with the interpreter lock held.
+    Py_ssize_t borrow;
+};
+
+// What a class is made from. Names are given twice: the dotted name makes
+// the type's __module__ "ostrelin._veldra_core"; messages use the bare one.
+struct ClassSpec {
+    const char* dotted_name;
+    const char* name;
+    const char* doc;
+    int basicsize;
+    destructor dealloc;
+    newfunc construct;
+    lenfunc length;       // null: no length slot
+    PyMethodDef* methods; // null: no methods
+};
+
+// A new heap type from `spec` (flags 0: no subclassing, no GC, mutable class
+// attributes), or null with the interpreter's error set.
+PyTypeObject* create_type(const ClassSpec& spec) noexcept;
+
+// The type made once per process for a class. Read and filled only with the
+// interpreter lock held; never released.
+class TypeCell {
+public:
+    explicit TypeCell(const ClassSpec& spec) noexcept : spec_(spec) {}
+
+    // The type, made on first use; null with an error set if that fails.
+    PyTypeObject* get() noexcept {
+        if (type_ == nullptr) type_ = create_type(spec_);
+        return type_;
+    }
+
+    // The type for use inside a call, where failing to make it is an internal
+    // fault "failed to create type object for <name>" (the error is printed).
+    PyTypeObject* get_in_call();
+
+    const ClassSpec& spec() const noexcept { return spec_; }
+
+private:
+    const ClassSpec& spec_;
+    PyTypeObject* type_ = nullptr;
+};
+
+// A new instance of `type` holding `value`; the value is destroyed if the
+// interpreter cannot allocate the instance.
+template <class T>
+PyResult<OwnedRef> wrap_value(PyTypeObject* type, T value) {
+    static_assert(std::is_nothrow_move_constructible_v<T>);
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    if (alloc == nullptr) alloc = PyType_GenericAlloc;
+    OwnedRef obj = OwnedRef::steal(alloc(type, 0));
+    if (!obj) return unexpected(PyError::fetch());
+    auto* self = reinterpret_cast<Wrapped<T>*>(obj.get());
+    ::new (static_cast<void*>(&self->value)) T(std::move(value));
+    self->borrow = 0;
+    return obj;
+}
+
+// The deallocator of every class: destroys the value in place, frees the
+// memory, then gives back the instance's reference to its heap type.
+template <class T>
+void dealloc_wrapped(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    dealloc_boundary([obj] { reinterpret_cast<Wrapped<T>*>(obj)->value.~T(); });
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(obj);
+    Py_DECREF(type);
+}
+
+// TypeError "'<qualname of self's type>' object cannot be converted to '<class>'".
+PyError self_type_error(PyObject* self, const char* class_name);
+
+// A shared borrow of `self`'s value for the length of one call.
+template <class T>
+class Borrowed {
+public:
+    // Fails with TypeError "'<qualname>' object cannot be converted to '<class>'"
+    // when self is not of the class, and RuntimeError "Already mutably borrowed"
+    // when its value is exclusively borrowed.
+    static PyResult<Borrowed> take(PyObject* self, TypeCell& cell) {
+        PyTypeObject* type = cell.get_in_call();
+        if (!PyObject_TypeCheck(self, type)) return unexpected(self_type_error(self, cell.spec().name));
+        auto* wrapped = reinterpret_cast<Wrapped<T>*>(self);
+        if (wrapped->borrow == -1) return unexpected(PyError::lazy(PyExc_RuntimeError, "Already mutably borrowed"));
+        ++wrapped->borrow;
+        Py_INCREF(self);
+        return Borrowed(wrapped);
+    }
+
+    Borrowed(Borrowed&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
+    Borrowed& operator=(Borrowed&&) = delete;
+    ~Borrowed() {
+        if (obj_ == nullptr) return;
+        --obj_->borrow;
+        Py_DECREF(reinterpret_cast<PyObject*>(obj_));
+    }
+
+    const T& value() const noexcept { return obj_->value; }
+
+private:
+    explicit Borrowed(Wrapped<T>* obj) noexcept : obj_(obj) {}
+    Wrapped<T>* obj_;
+};
+
+}  // namespace veldra::py
