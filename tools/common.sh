@@ -1,0 +1,36 @@
+# Shared by the set-up scripts: find an interpreter and keep a venv for it.
+
+# Path of the pyenv (or PATH) interpreter for version $1, e.g. 3.12.
+python_for() {
+    local version=$1 found=""
+    if command -v pyenv >/dev/null 2>&1; then
+        found=$(pyenv which "python$version" 2>/dev/null || true)
+    fi
+    [ -n "$found" ] || found=$(command -v "python$version" || true)
+    if [ -z "$found" ]; then
+        echo "python$version not found (pyenv install $version, or put it on PATH)" >&2
+        return 1
+    fi
+    echo "$found"
+}
+
+# Creates .venv-$1 if needed and prints its interpreter.
+venv_for() {
+    local version=$1 venv=".venv-$1"
+    if [ ! -x "$venv/bin/python" ]; then
+        "$(python_for "$version")" -m venv "$venv" >&2
+    fi
+    echo "$venv/bin/python"
+}
+
+# Installs Debian packages that are missing ($@: package:probe-file pairs).
+apt_ensure() {
+    local missing=() pair
+    for pair in "$@"; do
+        [ -e "${pair#*:}" ] || missing+=("${pair%%:*}")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing Debian packages: ${missing[*]}" >&2
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds and installs ostrelin for CPython 3.12 into .venv-3.12, then runs the demo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/common.sh
+
+apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++
+py=$(venv_for 3.12)
+"$py" -m pip install -q --disable-pip-version-check .
+"$py" -m ostrelin "$@"
