@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the C++ unit tests through
-# CTest, then pytest against the installed package on CPython 3.12 and 3.13.
+# CTest, then, on CPython 3.12 and 3.13, a wheel is built and installed into
+# that version's venv and checked with pytest and stubtest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
-apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++ libgtest-dev:/usr/include/gtest/gtest.h
+apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++ libgtest-dev:/usr/include/gtest/gtest.h binutils:/usr/bin/nm
 
 versions=(3.12 3.13)
 for version in "${versions[@]}"; do
     py=$(venv_for "$version")
-    echo "== building and installing for Python $version"
-    "$py" -m pip install -q --disable-pip-version-check ".[test]"
+    echo "== building the wheel for Python $version"
+    rm -rf "dist/$version"
+    "$py" -m pip wheel -q --disable-pip-version-check --no-deps -w "dist/$version" .
+    wheel=$(ls "dist/$version"/ostrelin-*.whl)
+    "$py" -m pip install -q --disable-pip-version-check --force-reinstall "$wheel[test]"
 done
 
 echo "== C++ unit tests"
@@ -21,5 +25,7 @@ ctest --test-dir build/native-tests --output-on-failure -j "$(nproc)"
 
 for version in "${versions[@]}"; do
     echo "== Python tests on $version"
-    ".venv-$version/bin/python" -m pytest -q tests/python
+    py=".venv-$version/bin/python"
+    OSTRELIN_WHEEL=$(ls "dist/$version"/ostrelin-*.whl) "$py" -m pytest -q tests/python
+    "$py" -m mypy.stubtest ostrelin._veldra_core
 done

@@ -7,6 +7,7 @@
 #include "classes.hpp"
 #include "conversions.hpp"
 #include "formulas_registry.hpp"
+#include "lookup_error.hpp"
 
 namespace veldra::py {
 namespace {
@@ -36,7 +37,7 @@ PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         auto name = text_argument(name_arg, "name");
         if (!name) return unexpected(std::move(name).error());
         auto entry = borrowed->value().get(*name);
-        if (!entry) return unexpected(PyError::lazy(PyExc_KeyError, entry.error().message()));
+        if (!entry) return unexpected(lookup_error(entry.error(), *name));
         return new_float(entry->value);
     });
 }

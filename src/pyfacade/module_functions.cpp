@@ -9,6 +9,7 @@
 #include "call_boundary.hpp"
 #include "datasheet.hpp"
 #include "fault.hpp"
+#include "lookup_error.hpp"
 #include "quark_registry.hpp"
 
 namespace veldra::py {
@@ -25,10 +26,8 @@ PyObject* list_quarks(PyObject*, PyObject*) noexcept {
     return call_boundary([]() -> PyResult<OwnedRef> { return new_str_list(list_quark_names()); });
 }
 
-PyError datasheet_error(const DatasheetError& error) {
-    if (const auto* lookup = std::get_if<RegistryError>(&error)) {
-        return PyError::lazy(PyExc_KeyError, lookup->message());
-    }
+PyError datasheet_error(const DatasheetError& error, std::string_view name) {
+    if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, name);
     return PyError::lazy(PyExc_ValueError, std::get<JsonWriteError>(error).message);
 }
 
@@ -56,7 +55,7 @@ PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         if (!name) return unexpected(std::move(name).error());
         if (name->empty()) raise_fault("py_get_constant: name must be non-empty");
         auto text = constant_datasheet_json(*name);
-        if (!text) return unexpected(datasheet_error(text.error()));
+        if (!text) return unexpected(datasheet_error(text.error(), *name));
         return json_loads(*text);
     });
 }

@@ -13,6 +13,7 @@
 #include "formulas_registry.hpp"
 #include "hash_keys.hpp"
 #include "name_order.hpp"
+#include "name_suggestion.hpp"
 #include "registry_error.hpp"
 #include "sharded_map.hpp"
 #include "siphash.hpp"
@@ -298,6 +299,41 @@ TEST(NameOrder, ComparesUnsignedBytesThenLength) {
     std::vector<std::string> names = {"\xc2\xb5", "b", "a\x7f", "ab", "a", "", "A", "a\x80"};
     sort_names(names);
     EXPECT_EQ(names, (std::vector<std::string>{"", "A", "a", "ab", "a\x7f", "a\x80", "b", "\xc2\xb5"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NameSuggestion, PointsAtTheCatalogueNameMeant) {
+    struct Row { const char* name; std::optional<std::string> suggestion; };
+    const Row rows[] = {
+        {"B3", "b3"},
+        {" b3", "b3"},
+        {"b3 ", "b3"},
+        {"  PHI ", "phi"},
+        {"Chi_Eff", "chi_eff"},
+        {"b4", "b3"},
+        {"chi_ef", "chi_eff"},
+        {"chieff", "chi_eff"},
+        {"n_gen_s", "n_gen_sq"},   // one from n_gen_sq, two from n_gen: nearest wins
+        {"n_ge", "n_gen"},
+        {"sterile_chek", "sterile_check"},
+        {"sterile_sectr", "sterile_sector"},
+        {"gamma", std::nullopt},
+        {"", std::nullopt},        // would replace every byte of "b3"
+        {"x", std::nullopt},
+        {"b3", std::nullopt},      // present: nothing to suggest
+        {"no_such_name", std::nullopt},
+        {"\xc2\xb5", std::nullopt},
+    };
+    for (const auto& row : rows) EXPECT_EQ(suggest_catalogue_name(row.name), row.suggestion) << row.name;
+}
+
+TEST(NameSuggestion, BreaksTiesByByteOrder) {
+    const std::vector<std::string> candidates = {"abd", "abc", "abe"};
+    EXPECT_EQ(suggest_name("abx", candidates), "abc");
+    EXPECT_EQ(suggest_name("ABD", candidates), "abd");  // case-only match beats distance 1
 }
 
 }  // namespace

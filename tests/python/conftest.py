@@ -23,6 +23,13 @@ def run_python(code, *args, env=None):
     )
 
 
+def run_module(module, *args):
+    """Runs `python -m module args…` in the same venv; returns the process."""
+    return subprocess.run(
+        [sys.executable, "-m", module, *args], capture_output=True, text=True, timeout=120
+    )
+
+
 CATALOGUE = {
     # name: (value, units, status, expression, dependencies)
     "b3": (24.0, "dimensionless", "Seed", None, []),

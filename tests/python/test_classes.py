@@ -240,3 +240,32 @@ def test_no_type_reference_leaks_over_many_calls():
     churn()
     gc.collect()
     assert [sys.getrefcount(cls) for cls in CLASSES] == before
+
+
+HINTS = [
+    # (name, note or None)
+    ("B3", "did you mean 'b3'?"),
+    (" b3", "did you mean 'b3'?"),
+    ("b3 ", "did you mean 'b3'?"),
+    ("b4", "did you mean 'b3'?"),
+    ("CHI_EFF", "did you mean 'chi_eff'?"),
+    ("sterile_chek", "did you mean 'sterile_check'?"),
+    ("no_such_name", None),
+    ("\u00b5", None),
+]
+
+
+@pytest.mark.parametrize("lookup", [r.get, core.py_get_constant], ids=["get", "py_get_constant"])
+@pytest.mark.parametrize("name, note", HINTS, ids=[repr(h[0]) for h in HINTS])
+def test_near_misses_carry_a_hint_without_changing_the_error(lookup, name, note):
+    with pytest.raises(KeyError) as info:
+        lookup(name)
+    assert type(info.value) is KeyError
+    assert info.value.args == (f"constant `{name}` not found in registry",)
+    assert getattr(info.value, "__notes__", None) == ([note] if note else None)
+
+
+def test_empty_name_gets_no_hint():
+    with pytest.raises(KeyError) as info:
+        r.get("")
+    assert not hasattr(info.value, "__notes__")

@@ -1,0 +1,71 @@
+#include "name_suggestion.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "constant_listing.hpp"
+#include "name_order.hpp"
+
+namespace veldra {
+namespace {
+
+constexpr std::size_t kMaxDistance = 2;
+
+std::string_view trim_spaces(std::string_view s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Levenshtein distance over bytes, giving up (returning limit + 1) once it
+// must exceed `limit`.
+std::size_t edit_distance(std::string_view a, std::string_view b, std::size_t limit) {
+    if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) return limit + 1;
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        std::size_t best = row[0];
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+            best = std::min(best, row[j]);
+        }
+        if (best > limit) return limit + 1;
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string> candidates) {
+    const std::string_view trimmed = trim_spaces(name);
+    const std::string* best = nullptr;
+    std::size_t best_distance = kMaxDistance + 1;
+    for (const std::string& candidate : candidates) {
+        if (candidate == name) continue;
+        std::size_t distance = equal_ignoring_case(trimmed, candidate) ? 0 : edit_distance(name, candidate, kMaxDistance);
+        if (distance > kMaxDistance || distance >= candidate.size()) continue;
+        if (distance < best_distance || (distance == best_distance && byte_less(candidate, *best))) {
+            best = &candidate;
+            best_distance = distance;
+        }
+    }
+    if (best == nullptr) return std::nullopt;
+    return *best;
+}
+
+std::optional<std::string> suggest_catalogue_name(std::string_view name) {
+    static const std::vector<std::string> names = list_constant_names();
+    return suggest_name(name, names);
+}
+
+}  // namespace veldra

@@ -1,0 +1,20 @@
+#pragma once
+// "Did you mean …?" for a name the registry does not hold.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace veldra {
+
+// The candidate a mistyped `name` most likely meant: one equal to it ignoring
+// ASCII case and surrounding spaces, else the nearest within byte edit
+// distance 2 (ties go to the first in byte order). A candidate is never
+// suggested when reaching it would replace all of its bytes. nullopt if none.
+std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string> candidates);
+
+// The same against the built-in catalogue's names.
+std::optional<std::string> suggest_catalogue_name(std::string_view name);
+
+}  // namespace veldra

@@ -1,0 +1,37 @@
+"""What the wheel ships and what the extension exports."""
+
+import os
+import shutil
+import subprocess
+import zipfile
+from pathlib import Path
+
+import pytest
+
+import ostrelin._veldra_core as core
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+def test_extension_exports_only_its_entry_point():
+    out = subprocess.run(["nm", "-D", "--defined-only", core.__file__], capture_output=True, text=True, check=True)
+    symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
+    assert symbols == ["PyInit__veldra_core"]
+
+
+def test_package_ships_stubs_and_marker():
+    package = Path(core.__file__).parent
+    assert (package / "py.typed").is_file()
+    assert (package / "_veldra_core.pyi").is_file()
+
+
+@pytest.mark.skipif("OSTRELIN_WHEEL" not in os.environ, reason="set OSTRELIN_WHEEL to the built wheel")
+def test_wheel_holds_the_package_only():
+    names = zipfile.ZipFile(os.environ["OSTRELIN_WHEEL"]).namelist()
+    package = {n for n in names if not n.startswith("ostrelin-2.3.0.dist-info/")}
+    assert package == {
+        "ostrelin/__init__.py",
+        "ostrelin/__main__.py",
+        "ostrelin/_veldra_core.pyi",
+        "ostrelin/py.typed",
+        "ostrelin/" + Path(core.__file__).name,
+    }
