@@ -14,22 +14,25 @@ JsonValue number_or_null(std::optional<double> x) {
 
 }  // namespace
 
-Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry) {
+Expected<std::string, JsonWriteError> datasheet_json(const DatasheetFields& fields) {
     const JsonMember members[] = {
-        {"name", name},
-        {"status", status_text(entry.status)},
-        {"uncertainty", number_or_null(entry.uncertainty)},
-        {"units", std::string_view(entry.units)},
-        {"value", number_or_null(entry.value)},
+        {"name", fields.name},
+        {"status", status_text(fields.status)},
+        {"uncertainty", number_or_null(fields.uncertainty)},
+        {"units", fields.units},
+        {"value", number_or_null(fields.value)},
     };
     return write_json_object(members);
 }
 
+Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry) {
+    return datasheet_json({name, entry.status, entry.uncertainty, entry.units, entry.value});
+}
+
 Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view name) {
-    FormulasRegistry registry;
-    auto entry = registry.get(name);
-    if (!entry) return unexpected(DatasheetError(std::move(entry).error()));
-    auto text = datasheet_json(name, *entry);
+    const CatalogueEntry* entry = FormulasRegistry().find(name);
+    if (entry == nullptr) return unexpected(DatasheetError(RegistryError{NotFound{std::string(name)}}));
+    auto text = datasheet_json({name, entry->status, std::nullopt, entry->units, entry->value});
     if (!text) return unexpected(DatasheetError(std::move(text).error()));
     return std::move(text).value();
 }

@@ -14,11 +14,23 @@
 
 namespace veldra {
 
+// The five fields, viewing the entry they come from.
+struct DatasheetFields {
+    std::string_view name;
+    ConstantStatus status;
+    std::optional<double> uncertainty;
+    std::string_view units;
+    double value;
+};
+
 // Why a datasheet could not be made: the lookup failed, or the text writer did.
 using DatasheetError = std::variant<RegistryError, JsonWriteError>;
 
-// The JSON text of `entry`'s datasheet, with `name` as the "name" field.
-// A NaN or infinite value or uncertainty is written as null.
+// The JSON text of a datasheet. A NaN or infinite value or uncertainty is
+// written as null.
+Expected<std::string, JsonWriteError> datasheet_json(const DatasheetFields& fields);
+
+// The datasheet of `entry`, with `name` as the "name" field.
 Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry);
 
 // Builds a registry for the call, looks `name` up and writes its datasheet.

@@ -40,28 +40,79 @@ void put_zeros(char*& p, int n) noexcept {
     for (int i = 0; i < n; ++i) *p++ = '0';
 }
 
+
+// Writes into a std::string through a raw cursor: one capacity check per
+// piece instead of one per appended character.
+class Cursor {
+public:
+    explicit Cursor(std::string& out) : out_(out), len_(out.size()) { out_.resize(out_.capacity()); }
+    ~Cursor() { out_.resize(len_); }
+
+    // Room for `n` more bytes; the pointer is valid until the next call.
+    char* room(std::size_t n) {
+        if (len_ + n > out_.size()) out_.resize(std::max(out_.size() * 2, len_ + n));
+        return out_.data() + len_;
+    }
+    void advance(std::size_t n) noexcept { len_ += n; }
+    void put(std::string_view s) {
+        std::memcpy(room(s.size()), s.data(), s.size());
+        len_ += s.size();
+    }
+    void put(char c) {
+        *room(1) = c;
+        ++len_;
+    }
+
+private:
+    std::string& out_;
+    std::size_t len_;
+};
+
+void write_string(Cursor& out, std::string_view text) {
+    // Worst case every byte becomes a six-byte \u00XX escape.
+    char* start = out.room(text.size() * 6 + 2);
+    char* p = start;
+    *p++ = '"';
+    for (char c : text) {
+        const char escape = kEscapes[static_cast<unsigned char>(c)];
+        if (escape == 0) {
+            *p++ = c;
+            continue;
+        }
+        *p++ = '\\';
+        *p++ = escape;
+        if (escape == 'u') {
+            static constexpr char kHex[] = "0123456789abcdef";
+            const auto b = static_cast<unsigned char>(c);
+            *p++ = '0';
+            *p++ = '0';
+            *p++ = kHex[b >> 4];
+            *p++ = kHex[b & 0xf];
+        }
+    }
+    *p++ = '"';
+    out.advance(static_cast<std::size_t>(p - start));
+}
+
+void write_number(Cursor& out, double x) {
+    if (!std::isfinite(x)) {
+        out.put("null");
+        return;
+    }
+    char scratch[kNumberScratch];
+    out.put(std::string_view(scratch, format_json_number(x, scratch)));
+}
+
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
-    out.push_back('"');
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char escape = kEscapes[static_cast<unsigned char>(text[i])];
-        if (escape == 0) continue;
-        out.append(text.data() + run, i - run);
-        out.push_back('\\');
-        out.push_back(escape);
-        if (escape == 'u') {
-            static constexpr char kHex[] = "0123456789abcdef";
-            const auto b = static_cast<unsigned char>(text[i]);
-            out.append("00");
-            out.push_back(kHex[b >> 4]);
-            out.push_back(kHex[b & 0xf]);
-        }
-        run = i + 1;
-    }
-    out.append(text.data() + run, text.size() - run);
-    out.push_back('"');
+    Cursor cursor(out);
+    write_string(cursor, text);
+}
+
+void append_json_number(std::string& out, double x) {
+    Cursor cursor(out);
+    write_number(cursor, x);
 }
 
 std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexcept {
@@ -114,17 +165,9 @@ std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexce
     return static_cast<std::size_t>(p - scratch);
 }
 
-void append_json_number(std::string& out, double x) {
-    if (!std::isfinite(x)) {
-        out.append("null");
-        return;
-    }
-    char scratch[kNumberScratch];
-    out.append(scratch, format_json_number(x, scratch));
-}
-
 Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMember> members) {
-    // Members usually arrive sorted already; sort pointers only when they do not.
+    // Members usually arrive sorted already; order pointers to them by key
+    // with an insertion sort (stable, and free of allocation for short lists).
     constexpr std::size_t kInline = 8;
     const JsonMember* inline_order[kInline];
     std::unique_ptr<const JsonMember*[]> heap_order;
@@ -133,27 +176,32 @@ Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMemb
         heap_order = std::make_unique<const JsonMember*[]>(members.size());
         order = heap_order.get();
     }
-    for (std::size_t i = 0; i < members.size(); ++i) order[i] = &members[i];
-    std::stable_sort(order, order + members.size(),
-                     [](const JsonMember* a, const JsonMember* b) { return byte_less(a->key, b->key); });
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        std::size_t j = i;
+        for (; j > 0 && byte_less(members[i].key, order[j - 1]->key); --j) order[j] = order[j - 1];
+        order[j] = &members[i];
+    }
 
     std::string out;
     out.reserve(kInitialCapacity);
-    out.push_back('{');
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i != 0) out.push_back(',');
-        append_json_string(out, order[i]->key);
-        out.push_back(':');
-        const JsonValue& value = order[i]->value;
-        if (const auto* text = std::get_if<std::string_view>(&value)) {
-            append_json_string(out, *text);
-        } else if (const auto* number = std::get_if<double>(&value)) {
-            append_json_number(out, *number);
-        } else {
-            out.append("null");
+    {
+        Cursor cursor(out);
+        cursor.put('{');
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (i != 0) cursor.put(',');
+            write_string(cursor, order[i]->key);
+            cursor.put(':');
+            const JsonValue& value = order[i]->value;
+            if (const auto* text = std::get_if<std::string_view>(&value)) {
+                write_string(cursor, *text);
+            } else if (const auto* number = std::get_if<double>(&value)) {
+                write_number(cursor, *number);
+            } else {
+                cursor.put("null");
+            }
         }
+        cursor.put('}');
     }
-    out.push_back('}');
     return out;
 }
 

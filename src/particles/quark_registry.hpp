@@ -1,8 +1,9 @@
 #pragma once
 // QuarkRegistry: the six Standard-Model quarks keyed by name, in a hash table
 // keyed like the formulas registry's (SipHash-1-3 with keys from the
-// thread's source). Never changed after construction; not locked, so a
-// registry may be read from many threads but built by one.
+// thread's source). Its entries are the immutable records of the standard
+// model table. Never changed after construction; not locked, so a registry
+// may be read from many threads but built by one.
 
 #include <cstddef>
 #include <string>
@@ -28,17 +29,16 @@ public:
     // The record stored under `name`, or nullptr.
     const Quark* find(std::string_view name) const noexcept;
 
-    // Copies of every name, in table order (the caller sorts).
-    std::vector<std::string> names() const;
+    // Every name, in table order (the caller sorts). The views refer to the
+    // table's text, which lives as long as the process.
+    std::vector<std::string_view> names() const;
 
 private:
-    void insert(Quark quark);
-
     HashKeys keys_;
-    OpenTable<Quark> quarks_;
+    OpenTable<const Quark*, std::string_view> quarks_;
 };
 
 // The six quark names in byte order, from a registry built for the call.
-std::vector<std::string> list_quark_names();
+std::vector<std::string_view> list_quark_names();
 
 }  // namespace veldra

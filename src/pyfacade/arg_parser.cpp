@@ -1,5 +1,6 @@
 #include "arg_parser.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace veldra::py {
@@ -32,6 +33,7 @@ std::optional<PyError> take_keyword(const Signature& sig, PyObject* keyword, PyO
 }
 
 std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
+    if (std::all_of(out, out + sig.params.size(), [](PyObject* arg) { return arg != nullptr; })) return std::nullopt;
     std::string names;
     std::size_t missing = 0;
     for (std::size_t i = 0; i < sig.params.size(); ++i) {
@@ -52,6 +54,10 @@ std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
 std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                          PyObject* kwnames, PyObject** out) {
     const auto count = static_cast<Py_ssize_t>(sig.params.size());
+    if (nargs == count && kwnames == nullptr) {  // the common call: all by position
+        std::copy(args, args + nargs, out);
+        return std::nullopt;
+    }
     if (nargs > count) return too_many_positional(sig, nargs);
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {

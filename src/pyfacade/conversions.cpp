@@ -1,14 +1,12 @@
 #include "conversions.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "fault.hpp"
 
 namespace veldra::py {
 namespace {
-
-[[noreturn]] void api_call_failed() {
-    PyErr_Print();
-    raise_fault("Python API call failed");
-}
 
 // A conversion's TypeError becomes "argument '<param>': <its message>",
 // keeping its __cause__; errors of any other type pass through.
@@ -52,6 +50,11 @@ PyResult<double> float_argument(PyObject* obj, const char* param) {
     return value;
 }
 
+void api_call_failed() {
+    PyErr_Print();
+    raise_fault("Python API call failed");
+}
+
 PyResult<Py_ssize_t> checked_length(std::size_t count) {
     if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         return unexpected(PyError::lazy_without_message(PyExc_OverflowError));
@@ -66,12 +69,17 @@ OwnedRef new_float(double value) {
 }
 
 OwnedRef new_str(std::string_view text) {
-    OwnedRef obj = OwnedRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    // Names and datasheets are ASCII: copying into a fresh compact string
+    // skips the UTF-8 decoder.
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    OwnedRef obj = OwnedRef::steal(ascii ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127)
+                                         : PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!obj) api_call_failed();
+    if (ascii) std::memcpy(PyUnicode_DATA(obj.get()), text.data(), text.size());
     return obj;
 }
 
-OwnedRef new_str_list(const std::vector<std::string>& items) {
+OwnedRef new_str_list(const std::vector<std::string_view>& items) {
     OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) api_call_failed();
     for (std::size_t i = 0; i < items.size(); ++i) {

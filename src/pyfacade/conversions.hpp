@@ -23,11 +23,15 @@ PyResult<std::string_view> text_argument(PyObject* obj, const char* param);
 // "argument '<param>': <message>"; other errors pass unchanged.
 PyResult<double> float_argument(PyObject* obj, const char* param);
 
+// Prints the interpreter's pending error and raises the internal fault
+// "Python API call failed": for objects the module cannot do without.
+[[noreturn]] void api_call_failed();
+
 // New float / str / list of str. If the interpreter cannot make one, its
 // error is printed and the call ends in the internal fault "Python API call failed".
 OwnedRef new_float(double value);
 OwnedRef new_str(std::string_view text);
-OwnedRef new_str_list(const std::vector<std::string>& items);
+OwnedRef new_str_list(const std::vector<std::string_view>& items);
 
 // A length slot's result: the count, or OverflowError (no message) if it
 // does not fit a signed length.

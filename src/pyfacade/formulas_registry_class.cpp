@@ -36,9 +36,9 @@ PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         if (!borrowed) return unexpected(std::move(borrowed).error());
         auto name = text_argument(name_arg, "name");
         if (!name) return unexpected(std::move(name).error());
-        auto entry = borrowed->value().get(*name);
-        if (!entry) return unexpected(lookup_error(entry.error(), *name));
-        return new_float(entry->value);
+        auto value = borrowed->value().value(*name);
+        if (!value) return unexpected(lookup_error(value.error(), *name));
+        return new_float(*value);
     });
 }
 

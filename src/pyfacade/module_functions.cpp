@@ -9,6 +9,7 @@
 #include "call_boundary.hpp"
 #include "datasheet.hpp"
 #include "fault.hpp"
+#include "json_module.hpp"
 #include "lookup_error.hpp"
 #include "quark_registry.hpp"
 
@@ -29,20 +30,6 @@ PyObject* list_quarks(PyObject*, PyObject*) noexcept {
 PyError datasheet_error(const DatasheetError& error, std::string_view name) {
     if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, name);
     return PyError::lazy(PyExc_ValueError, std::get<JsonWriteError>(error).message);
-}
-
-// Parses `text` with the json module as imported now, on every call: a
-// replaced module in sys.modules or a replaced loads is honoured.
-PyResult<OwnedRef> json_loads(const std::string& text) {
-    OwnedRef module_name = new_str("json");
-    OwnedRef json = OwnedRef::steal(PyImport_Import(module_name.get()));
-    if (!json) return unexpected(PyError::fetch());
-    OwnedRef method = new_str("loads");
-    OwnedRef arg = new_str(text);
-    PyObject* call_args[] = {json.get(), arg.get()};
-    OwnedRef parsed = OwnedRef::steal(PyObject_VectorcallMethod(method.get(), call_args, 2, nullptr));
-    if (!parsed) return unexpected(PyError::fetch());
-    return parsed;
 }
 
 PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {

@@ -5,8 +5,8 @@
 
 namespace veldra {
 
-std::vector<std::string> list_constant_names() {
-    std::vector<std::string> names = FormulasRegistry().names();
+std::vector<std::string_view> list_constant_names() {
+    std::vector<std::string_view> names = FormulasRegistry().names();
     sort_names(names);
     return names;
 }

@@ -2,11 +2,12 @@
 // The sorted names of the built-in catalogue, answered from a registry built
 // for the call and destroyed before it returns.
 
-#include <string>
+#include <string_view>
 #include <vector>
 
 namespace veldra {
 
-std::vector<std::string> list_constant_names();
+// The views refer to the catalogue's text, which lives as long as the process.
+std::vector<std::string_view> list_constant_names();
 
 }  // namespace veldra

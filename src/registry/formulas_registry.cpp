@@ -1,19 +1,51 @@
 #include "formulas_registry.hpp"
 
-#include "catalogue.hpp"
+#include <array>
 
 namespace veldra {
+namespace {
 
-FormulasRegistry::FormulasRegistry(std::size_t shard_count) : entries_(shard_count) {
-    for (Constant& entry : catalogue_entries()) {
-        std::string key = entry.name;
-        entries_.insert(std::move(key), std::move(entry));
-    }
+using Pair = std::pair<std::string_view, const CatalogueEntry*>;
+
+// What every registry is built from: (name, row) in catalogue order, made once.
+std::span<const Pair> catalogue_pairs() {
+    static const std::array<Pair, kCatalogueSize> pairs = [] {
+        std::array<Pair, kCatalogueSize> made;
+        const auto rows = catalogue();
+        for (std::size_t i = 0; i < kCatalogueSize; ++i) made[i] = {rows[i].name, &rows[i]};
+        return made;
+    }();
+    return pairs;
+}
+
+RegistryError not_found(std::string_view name) { return RegistryError{NotFound{std::string(name)}}; }
+
+}  // namespace
+
+FormulasRegistry::FormulasRegistry(std::size_t shard_count)
+    : entries_(shard_count, catalogue_pairs()) {}
+
+const CatalogueEntry* FormulasRegistry::find(std::string_view name) const {
+    const CatalogueEntry* found = nullptr;
+    entries_.read(name, [&found](const CatalogueEntry* entry) { found = entry; });
+    return found;
 }
 
 Expected<Constant, RegistryError> FormulasRegistry::get(std::string_view name) const {
-    if (auto copy = entries_.get(name)) return std::move(*copy);
-    return unexpected(RegistryError{NotFound{std::string(name)}});
+    if (const CatalogueEntry* entry = find(name)) return entry->to_constant();
+    return unexpected(not_found(name));
+}
+
+Expected<double, RegistryError> FormulasRegistry::value(std::string_view name) const {
+    if (const CatalogueEntry* entry = find(name)) return entry->value;
+    return unexpected(not_found(name));
+}
+
+std::vector<std::string_view> FormulasRegistry::names() const {
+    std::vector<std::string_view> out;
+    out.reserve(kCatalogueSize);
+    entries_.for_each([&out](std::string_view name, const CatalogueEntry*) { out.push_back(name); });
+    return out;
 }
 
 }  // namespace veldra

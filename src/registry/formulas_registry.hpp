@@ -1,13 +1,16 @@
 #pragma once
 // FormulasRegistry: the sharded store of named constants and formulas,
 // always built complete with the built-in catalogue and read-only afterwards.
-// Every operation is safe from any number of threads at once.
+// Its entries are the catalogue's immutable rows; lookups hand out owned
+// copies (get) or the single field a caller needs (value). Every operation is
+// safe from any number of threads at once.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "catalogue.hpp"
 #include "constant.hpp"
 #include "expected.hpp"
 #include "registry_error.hpp"
@@ -31,22 +34,30 @@ public:
     // NotFound carrying a copy of `name`. Resolution never evaluates anything.
     Expected<Constant, RegistryError> get(std::string_view name) const;
 
+    // Just the stored value of `name`, or NotFound.
+    Expected<double, RegistryError> value(std::string_view name) const;
+
+    // The stored row of `name`, or nullptr. Rows are immutable and outlive
+    // every registry, so the pointer stays valid after the lookup.
+    const CatalogueEntry* find(std::string_view name) const;
+
     std::size_t len() const { return entries_.len(); }
 
-    // Visits every entry as visit(name, const Constant&), in an order that
-    // depends on the hash keys. The visitor must not re-enter the registry.
+    // Visits every entry as visit(name, const CatalogueEntry&), in an order
+    // that depends on the hash keys. The visitor must not re-enter the registry.
     template <class F>
     void for_each(F&& visit) const {
-        entries_.for_each(std::forward<F>(visit));
+        entries_.for_each([&visit](std::string_view name, const CatalogueEntry* entry) { visit(name, *entry); });
     }
 
-    // Copies of every name, in for_each order (the caller sorts).
-    std::vector<std::string> names() const { return entries_.names(); }
+    // Every name, in for_each order (the caller sorts). The views refer to the
+    // catalogue's text, which lives as long as the process.
+    std::vector<std::string_view> names() const;
 
-    const ShardedMap<Constant>& entries() const noexcept { return entries_; }
+    const ShardedMap<const CatalogueEntry*, std::string_view>& entries() const noexcept { return entries_; }
 
 private:
-    ShardedMap<Constant> entries_;
+    ShardedMap<const CatalogueEntry*, std::string_view> entries_;
 };
 
 }  // namespace veldra

@@ -3,7 +3,9 @@
 // shorter name first. This is the order of every listing the module returns.
 
 #include <algorithm>
-#include <string>
+#include <bit>
+#include <cstring>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -14,9 +16,52 @@ inline bool byte_less(std::string_view a, std::string_view b) noexcept {
     return a.compare(b) < 0;
 }
 
-inline void sort_names(std::vector<std::string>& names) {
-    std::stable_sort(names.begin(), names.end(),
-                     [](const std::string& a, const std::string& b) { return byte_less(a, b); });
+// Sorts names into byte order. Most names differ within their first eight
+// bytes, so those are compared as one big-endian integer before the rest.
+inline void sort_names(std::vector<std::string_view>& names) {
+    struct Keyed {
+        std::uint64_t prefix;  // first eight bytes, zero-padded, big-endian
+        std::string_view name;
+    };
+    auto keyed = [](std::string_view name) {
+        std::uint64_t prefix = 0;
+        if (name.size() >= 8) {
+            std::memcpy(&prefix, name.data(), 8);
+            if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
+        } else {
+            for (std::size_t i = 0; i < name.size(); ++i) {
+                prefix |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * i);
+            }
+        }
+        return Keyed{prefix, name};
+    };
+    constexpr std::size_t kInline = 32;
+    Keyed inline_buffer[kInline];
+    std::vector<Keyed> heap;
+    Keyed* items = inline_buffer;
+    if (names.size() > kInline) {
+        heap.resize(names.size());
+        items = heap.data();
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) items[i] = keyed(names[i]);
+    // Equal prefixes (a shared first eight bytes, or zero padding against a
+    // real zero byte) fall back to the full comparison.
+    auto less = [](const Keyed& a, const Keyed& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : byte_less(a.name, b.name);
+    };
+    // Insertion sort: stable, allocation-free, and quickest for the short
+    // lists the module sorts; long lists take the library's stable sort.
+    if (names.size() > kInline) {
+        std::stable_sort(items, items + names.size(), less);
+    } else {
+        for (std::size_t i = 1; i < names.size(); ++i) {
+            Keyed moving = items[i];
+            std::size_t j = i;
+            for (; j > 0 && less(moving, items[j - 1]); --j) items[j] = items[j - 1];
+            items[j] = moving;
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = items[i].name;
 }
 
 }  // namespace veldra

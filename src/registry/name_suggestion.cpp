@@ -46,11 +46,11 @@ std::size_t edit_distance(std::string_view a, std::string_view b, std::size_t li
 
 }  // namespace
 
-std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string> candidates) {
+std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates) {
     const std::string_view trimmed = trim_spaces(name);
-    const std::string* best = nullptr;
+    const std::string_view* best = nullptr;
     std::size_t best_distance = kMaxDistance + 1;
-    for (const std::string& candidate : candidates) {
+    for (const std::string_view& candidate : candidates) {
         if (candidate == name) continue;
         std::size_t distance = equal_ignoring_case(trimmed, candidate) ? 0 : edit_distance(name, candidate, kMaxDistance);
         if (distance > kMaxDistance || distance >= candidate.size()) continue;
@@ -60,11 +60,11 @@ std::optional<std::string> suggest_name(std::string_view name, std::span<const s
         }
     }
     if (best == nullptr) return std::nullopt;
-    return *best;
+    return std::string(*best);
 }
 
 std::optional<std::string> suggest_catalogue_name(std::string_view name) {
-    static const std::vector<std::string> names = list_constant_names();
+    static const std::vector<std::string_view> names = list_constant_names();
     return suggest_name(name, names);
 }
 

@@ -12,7 +12,7 @@ namespace veldra {
 // ASCII case and surrounding spaces, else the nearest within byte edit
 // distance 2 (ties go to the first in byte order). A candidate is never
 // suggested when reaching it would replace all of its bytes. nullopt if none.
-std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string> candidates);
+std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates);
 
 // The same against the built-in catalogue's names.
 std::optional<std::string> suggest_catalogue_name(std::string_view name);

@@ -1,29 +1,46 @@
 #pragma once
-// An open-addressing hash table from owned text keys to values, with linear
-// probing and one heap block per table (slots first, then one control byte
-// per slot). The caller supplies each key's 64-bit hash, so a table owned by a
-// sharded map never hashes a key twice. It starts with no capacity: an empty
-// table allocates nothing. There is no removal, hence no tombstones.
+// An open-addressing hash table from text keys to values, with linear
+// probing over one array of slots followed by one control byte per slot.
+// The caller supplies each key's 64-bit hash, so a table owned by a sharded
+// map never hashes a key twice. An empty table allocates nothing; a table can
+// also live in storage its owner provides (sized exactly for a bulk build)
+// and only allocates its own if it has to grow. There is no removal.
 // Not synchronised: its owner locks around it.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace veldra {
 
-template <class V>
+template <class V, class Key = std::string>
 class OpenTable {
 public:
     struct Entry {
         std::uint64_t hash;
-        std::string key;
+        Key key;
         V value;
     };
+
+    // Slots for `count` entries at a load of at most 7/8 (at least one slot
+    // always stays empty, which ends every probe).
+    static constexpr std::size_t capacity_for(std::size_t count) noexcept {
+        std::size_t capacity = 2;
+        while (count * 8 > capacity * 7) capacity *= 2;
+        return capacity;
+    }
+
+    // Bytes of storage a table of `capacity` slots needs (aligned for Entry).
+    static constexpr std::size_t storage_bytes(std::size_t capacity) noexcept {
+        return capacity * (sizeof(Entry) + 1);
+    }
 
     OpenTable() noexcept = default;
     OpenTable(const OpenTable&) = delete;
@@ -41,29 +58,44 @@ public:
     std::size_t size() const noexcept { return size_; }
     std::size_t capacity() const noexcept { return capacity_; }
 
+    // Places an empty table in `storage` (storage_bytes(capacity) bytes,
+    // aligned for Entry, `capacity` a power of two). The table does not free it.
+    void adopt(void* storage, std::size_t capacity) noexcept {
+        slots_ = static_cast<Entry*>(storage);
+        capacity_ = static_cast<std::uint32_t>(capacity);
+        borrowed_ = true;
+        std::uint8_t* ctrl = control();
+        for (std::size_t i = 0; i < capacity; ++i) ctrl[i] = kEmpty;
+    }
+
+    // Makes room for `count` entries without growing again.
+    void reserve(std::size_t count) {
+        if (count * 8 > std::size_t{capacity_} * 7) rehash(capacity_for(count));
+    }
+
     // The entry stored under `key`, or nullptr.
     const Entry* find(std::uint64_t hash, std::string_view key) const noexcept {
         if (capacity_ == 0) return nullptr;
         const std::uint8_t tag = tag_of(hash);
-        for (std::size_t i = hash & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
-            const std::uint8_t c = ctrl_[i];
-            if (c == kEmpty) return nullptr;
-            if (c == tag && slots_[i].hash == hash && slots_[i].key == key) return &slots_[i];
+        const std::uint8_t* ctrl = control();
+        for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
+            if (ctrl[i] == kEmpty) return nullptr;
+            if (ctrl[i] == tag && slots_[i].hash == hash && std::string_view(slots_[i].key) == key) {
+                return &slots_[i];
+            }
         }
     }
 
     // Adds `key` → `value`. When the key is present, the stored key stays, the
     // value is replaced and the previous value returned. Strong guarantee: on
     // std::bad_alloc from growing, the table is unchanged.
-    std::optional<V> insert(std::uint64_t hash, std::string key, V value) {
-        if (capacity_ != 0) {
-            if (Entry* hit = const_cast<Entry*>(find(hash, key))) {
-                std::optional<V> previous(std::move(hit->value));
-                hit->value = std::move(value);
-                return previous;
-            }
+    std::optional<V> insert(std::uint64_t hash, Key key, V value) {
+        if (Entry* hit = const_cast<Entry*>(find(hash, key))) {
+            std::optional<V> previous(std::move(hit->value));
+            hit->value = std::move(value);
+            return previous;
         }
-        if ((size_ + 1) * 8 > capacity_ * 7) grow();
+        reserve(std::size_t{size_} + 1);
         place(hash, std::move(key), std::move(value));
         return std::nullopt;
     }
@@ -71,70 +103,70 @@ public:
     // Visits every entry in slot order.
     template <class F>
     void for_each(F&& visit) const {
+        const std::uint8_t* ctrl = control();
         for (std::size_t i = 0; i < capacity_; ++i) {
-            if (ctrl_[i] != kEmpty) visit(std::as_const(slots_[i]));
+            if (ctrl[i] != kEmpty) visit(std::as_const(slots_[i]));
         }
     }
 
 private:
     static constexpr std::uint8_t kEmpty = 0;
-    static constexpr std::size_t kFirstCapacity = 4;
+    static constexpr std::size_t kMaxCapacity = std::size_t{1} << 31;
 
     // The top seven bits of the hash, with the high bit marking a full slot.
     static std::uint8_t tag_of(std::uint64_t hash) noexcept {
         return static_cast<std::uint8_t>(0x80 | (hash >> 57));
     }
 
-    static std::size_t block_bytes(std::size_t capacity) noexcept {
-        return capacity * sizeof(Entry) + capacity;
-    }
+    std::size_t mask() const noexcept { return std::size_t{capacity_} - 1; }
+    std::uint8_t* control() const noexcept { return reinterpret_cast<std::uint8_t*>(slots_ + capacity_); }
 
-    void place(std::uint64_t hash, std::string key, V value) noexcept {
-        std::size_t i = hash & (capacity_ - 1);
-        while (ctrl_[i] != kEmpty) i = (i + 1) & (capacity_ - 1);
+    void place(std::uint64_t hash, Key key, V value) noexcept {
+        std::uint8_t* ctrl = control();
+        std::size_t i = hash & mask();
+        while (ctrl[i] != kEmpty) i = (i + 1) & mask();
         ::new (static_cast<void*>(&slots_[i])) Entry{hash, std::move(key), std::move(value)};
-        ctrl_[i] = tag_of(hash);
+        ctrl[i] = tag_of(hash);
         ++size_;
     }
 
-    void grow() {
-        const std::size_t capacity = capacity_ == 0 ? kFirstCapacity : capacity_ * 2;
-        void* block = ::operator new(block_bytes(capacity), std::align_val_t{alignof(Entry)});
+    void rehash(std::size_t capacity) {
+        if (capacity > kMaxCapacity) throw std::length_error("hash table shard is full");
+        void* storage = ::operator new(storage_bytes(capacity), std::align_val_t{alignof(Entry)});
         OpenTable bigger;
-        bigger.slots_ = static_cast<Entry*>(block);
-        bigger.ctrl_ = reinterpret_cast<std::uint8_t*>(bigger.slots_ + capacity);
-        bigger.capacity_ = capacity;
-        for (std::size_t i = 0; i < capacity; ++i) bigger.ctrl_[i] = kEmpty;
-        for (std::size_t i = 0; i < capacity_; ++i) {
-            if (ctrl_[i] == kEmpty) continue;
-            Entry& e = slots_[i];
-            bigger.place(e.hash, std::move(e.key), std::move(e.value));
-        }
+        bigger.adopt(storage, capacity);
+        bigger.borrowed_ = false;
+        for_each([&bigger](const Entry& e) {
+            Entry& moving = const_cast<Entry&>(e);
+            bigger.place(moving.hash, std::move(moving.key), std::move(moving.value));
+        });
         *this = std::move(bigger);
     }
 
     void destroy() noexcept {
         if (capacity_ == 0) return;
-        for (std::size_t i = 0; i < capacity_; ++i) {
-            if (ctrl_[i] != kEmpty) slots_[i].~Entry();
+        if constexpr (!std::is_trivially_destructible_v<Entry>) {
+            for_each([](const Entry& e) { e.~Entry(); });
         }
-        ::operator delete(static_cast<void*>(slots_), std::align_val_t{alignof(Entry)});
+        if (!borrowed_) ::operator delete(static_cast<void*>(slots_), std::align_val_t{alignof(Entry)});
         slots_ = nullptr;
-        ctrl_ = nullptr;
         capacity_ = size_ = 0;
+        borrowed_ = false;
     }
 
     void steal(OpenTable& other) noexcept {
         slots_ = std::exchange(other.slots_, nullptr);
-        ctrl_ = std::exchange(other.ctrl_, nullptr);
         capacity_ = std::exchange(other.capacity_, 0);
-        size_ = std::exchange(other.size_, 0);
+        size_ = other.size_;
+        borrowed_ = other.borrowed_;
+        other.size_ = 0;
+        other.borrowed_ = false;
     }
 
     Entry* slots_ = nullptr;
-    std::uint8_t* ctrl_ = nullptr;
-    std::size_t capacity_ = 0;
-    std::size_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+    std::uint32_t size_ : 31 = 0;
+    std::uint32_t borrowed_ : 1 = false;  // storage belongs to the owner, not to this table
 };
 
 }  // namespace veldra

@@ -79,6 +79,7 @@ private:
 // Scoped holders for the two modes.
 class SharedGuard {
 public:
+    SharedGuard() noexcept : lock_(nullptr) {}
     explicit SharedGuard(RwLock& lock) noexcept : lock_(&lock) { lock_->lock_shared(); }
     ~SharedGuard() { if (lock_) lock_->unlock_shared(); }
     SharedGuard(SharedGuard&& other) noexcept : lock_(other.lock_) { other.lock_ = nullptr; }

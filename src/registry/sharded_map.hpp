@@ -1,19 +1,32 @@
 #pragma once
-// ShardedMap: a concurrent map from owned text keys to values, split into a
+// ShardedMap: a concurrent map from text keys to values, split into a
 // power-of-two number of shards, each an OpenTable behind its own RwLock.
 // A key's shard is chosen by the bits of its SipHash just below the top
 // seven (the table keeps those as its slot tags).
 //
+// Memory: one block per map holds the shards, a bitmap of the shards that
+// hold entries, and (for a map built from a list of entries) every table,
+// sized exactly. An empty shard costs its 24 bytes and one bit: reads, counts,
+// iteration and destruction skip it through the bitmap, so a host with
+// hundreds of CPUs (1024 shards) pays little more than a small one.
+//
 // Thread-safety: every operation may run concurrently with any other. Lookups,
 // len, for_each and names take shard locks shared; insert takes one shard
 // lock exclusively. Locks are taken in ascending shard order and no writer
-// holds two, so there is no lock-order cycle.
+// holds two, so there is no lock-order cycle. Shards are not padded to cache
+// lines: padding would multiply the per-shard cost on large hosts, and from
+// Python the locks are never contended.
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,31 +46,43 @@ constexpr std::size_t shard_index(std::uint64_t h, unsigned shift) noexcept {
     return static_cast<std::size_t>((h << 7) >> shift);
 }
 
-template <class V>
+template <class V, class Key = std::string>
 class ShardedMap {
+    using Table = OpenTable<V, Key>;
+
 public:
-    // Empty map with keys from the thread's key source. Raises an internal
+    // An empty map with keys from the thread's key source. Raises an internal
     // fault unless `shard_count` is a power of two greater than 1.
-    explicit ShardedMap(std::size_t shard_count = shard_amount()) : keys_(next_map_keys()) {
-        if (!(shard_count > 1)) raise_fault("assertion failed: shard_amount > 1");
-        if (!std::has_single_bit(shard_count)) {
-            raise_fault("assertion failed: shard_amount.is_power_of_two()");
-        }
-        shift_ = 64 - static_cast<unsigned>(std::countr_zero(shard_count));
-        shard_count_ = shard_count;
-        shards_ = std::make_unique<Shard[]>(shard_count);
-    }
+    explicit ShardedMap(std::size_t shard_count = shard_amount()) : ShardedMap(shard_count, {}) {}
+
+    // A map holding `entries`, inserted in order (a later equal key replaces
+    // an earlier one's value, as insert does).
+    ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries);
+
+    ShardedMap(const ShardedMap&) = delete;
+    ShardedMap& operator=(const ShardedMap&) = delete;
+    ShardedMap(ShardedMap&& other) noexcept
+        : keys_(other.keys_),
+          shift_(other.shift_),
+          shard_count_(std::exchange(other.shard_count_, 0)),
+          shards_(std::exchange(other.shards_, nullptr)),
+          occupied_(std::exchange(other.occupied_, nullptr)) {}
+    ShardedMap& operator=(ShardedMap&&) = delete;
+    ~ShardedMap();
 
     std::size_t shard_count() const noexcept { return shard_count_; }
     unsigned shift() const noexcept { return shift_; }
     HashKeys hash_keys() const noexcept { return keys_; }
 
     // Inserts or replaces; returns the value previously stored under `key`.
-    std::optional<V> insert(std::string key, V value) {
+    std::optional<V> insert(Key key, V value) {
         const std::uint64_t h = hash_name(keys_, key);
-        Shard& shard = shards_[shard_index(h, shift_)];
+        const std::size_t index = shard_index(h, shift_);
+        Shard& shard = shards_[index];
         ExclusiveGuard hold(shard.lock);
-        return shard.table.insert(h, std::move(key), std::move(value));
+        auto previous = shard.table.insert(h, std::move(key), std::move(value));
+        occupied_[index / 64].fetch_or(std::uint64_t{1} << (index % 64), std::memory_order_release);
+        return previous;
     }
 
     // Calls `read(const V&)` on the value stored under `key` while its shard is
@@ -85,10 +110,10 @@ public:
     // concurrent inserts).
     std::size_t len() const {
         std::size_t total = 0;
-        for (std::size_t i = 0; i < shard_count_; ++i) {
+        for_each_occupied([&](std::size_t i) {
             SharedGuard hold(shards_[i].lock);
             total += shards_[i].table.size();
-        }
+        });
         return total;
     }
 
@@ -104,16 +129,14 @@ public:
     // and the visitor must not insert into this map.
     template <class F>
     void for_each(F&& visit) const {
-        if (shard_count_ == 0) return;
-        SharedGuard held(shards_[0].lock);
-        for (std::size_t i = 0;; ++i) {
+        SharedGuard held;
+        for_each_occupied([&](std::size_t i) {
+            SharedGuard next(shards_[i].lock);
+            held = std::move(next);
             shards_[i].table.for_each([&visit](const auto& entry) {
                 visit(std::string_view(entry.key), entry.value);
             });
-            if (i + 1 == shard_count_) return;
-            SharedGuard next(shards_[i + 1].lock);
-            held = std::move(next);
-        }
+        });
     }
 
     // Copies of every key, in for_each order.
@@ -125,17 +148,109 @@ public:
     }
 
 private:
-    // Aligned to a cache line so that readers of neighbouring shards do not
-    // share the line that holds a lock word.
-    struct alignas(64) Shard {
-        mutable RwLock lock;  // guards `table`; taken shared by const readers
-        OpenTable<V> table;
+    struct Shard {
+        mutable RwLock lock;  // guards `table`
+        Table table;
     };
+
+    static constexpr std::size_t kBitsPerWord = 64;
+
+    static std::size_t bitmap_words(std::size_t shards) noexcept { return (shards + kBitsPerWord - 1) / kBitsPerWord; }
+
+    // Visits the index of every shard that holds entries, ascending.
+    template <class F>
+    void for_each_occupied(F&& visit) const {
+        for (std::size_t w = 0; w < bitmap_words(shard_count_); ++w) {
+            for (std::uint64_t bits = occupied_[w].load(std::memory_order_acquire); bits != 0; bits &= bits - 1) {
+                visit(w * kBitsPerWord + static_cast<std::size_t>(std::countr_zero(bits)));
+            }
+        }
+    }
 
     HashKeys keys_;
     unsigned shift_ = 0;
     std::size_t shard_count_ = 0;
-    std::unique_ptr<Shard[]> shards_;
+    Shard* shards_ = nullptr;                        // start of the map's one block
+    std::atomic<std::uint64_t>* occupied_ = nullptr;  // bit i: shard i has held an entry
 };
+
+template <class V, class Key>
+ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries)
+    : keys_(next_map_keys()) {
+    if (!(shard_count > 1)) raise_fault("assertion failed: shard_amount > 1");
+    if (!std::has_single_bit(shard_count)) raise_fault("assertion failed: shard_amount.is_power_of_two()");
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(shard_count));
+
+    // Group the entries by shard, keeping their order within a shard:
+    // (shard << 32 | position) sorts into exactly that.
+    const std::size_t n = entries.size();
+    std::uint64_t inline_hashes[32];
+    std::uint64_t inline_order[32];
+    std::unique_ptr<std::uint64_t[]> heap;
+    std::uint64_t* hashes = inline_hashes;
+    std::uint64_t* order = inline_order;
+    if (n > 32) {
+        heap = std::make_unique<std::uint64_t[]>(2 * n);
+        hashes = heap.get();
+        order = heap.get() + n;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        hashes[i] = hash_name(keys_, entries[i].first);
+        order[i] = (std::uint64_t{shard_index(hashes[i], shift_)} << 32) | i;
+    }
+    std::sort(order, order + n);
+
+    // One block: shards, bitmap, then each non-empty shard's table storage.
+    using Entry = typename Table::Entry;
+    static_assert(alignof(Entry) <= alignof(std::max_align_t) && alignof(Shard) <= alignof(std::max_align_t));
+    const std::size_t words = bitmap_words(shard_count);
+    const std::size_t head = sizeof(Shard) * shard_count + sizeof(std::atomic<std::uint64_t>) * words;
+    const std::size_t tables_at = (head + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
+    std::size_t bytes = tables_at;
+    for (std::size_t run = 0; run < n;) {
+        std::size_t end = run;
+        while (end < n && (order[end] >> 32) == (order[run] >> 32)) ++end;
+        bytes += Table::storage_bytes(Table::capacity_for(end - run));
+        run = end;
+    }
+    auto* block = static_cast<unsigned char*>(::operator new(bytes));
+    shards_ = reinterpret_cast<Shard*>(block);
+    for (std::size_t i = 0; i < shard_count; ++i) ::new (static_cast<void*>(&shards_[i])) Shard();
+    occupied_ = reinterpret_cast<std::atomic<std::uint64_t>*>(block + sizeof(Shard) * shard_count);
+    for (std::size_t w = 0; w < words; ++w) ::new (static_cast<void*>(&occupied_[w])) std::atomic<std::uint64_t>(0);
+    shard_count_ = shard_count;
+
+    // Nothing else can see the map yet, so no locks are needed to fill it.
+    try {
+        unsigned char* storage = block + tables_at;
+        for (std::size_t run = 0; run < n;) {
+            const std::size_t index = order[run] >> 32;
+            std::size_t end = run;
+            while (end < n && (order[end] >> 32) == index) ++end;
+            const std::size_t capacity = Table::capacity_for(end - run);
+            Table& table = shards_[index].table;
+            table.adopt(storage, capacity);
+            storage += Table::storage_bytes(capacity);
+            occupied_[index / kBitsPerWord].fetch_or(std::uint64_t{1} << (index % kBitsPerWord),
+                                                     std::memory_order_relaxed);
+            for (; run < end; ++run) {
+                const std::size_t position = order[run] & 0xffffffffu;
+                table.insert(hashes[position], entries[position].first, entries[position].second);
+            }
+        }
+    } catch (...) {
+        // Copying a key or value ran out of memory: undo what was built.
+        this->~ShardedMap();
+        throw;
+    }
+}
+
+template <class V, class Key>
+ShardedMap<V, Key>::~ShardedMap() {
+    if (shards_ == nullptr) return;
+    for_each_occupied([this](std::size_t i) { shards_[i].table.~Table(); });
+    // Shards and bitmap words hold nothing to release beyond the tables.
+    ::operator delete(static_cast<void*>(shards_));
+}
 
 }  // namespace veldra

@@ -10,6 +10,7 @@
 #include "datasheet.hpp"
 #include "formulas_registry.hpp"
 #include "quark_registry.hpp"
+#include "sharded_map.hpp"
 
 namespace {
 
@@ -80,6 +81,13 @@ TEST(AllocationFailure, EveryBuildReleasesWhatItTookBeforeFailing) {
         {"registry with 1024 shards", [] { veldra::FormulasRegistry r(1024); (void)r.names(); }},
         {"registry copy-out", [] { veldra::FormulasRegistry r(4); (void)r.get("topo_gen_check"); }},
         {"constant listing", [] { (void)veldra::list_constant_names(); }},
+        {"bulk-built map with owned text",
+         [] {
+             std::vector<std::pair<std::string, std::string>> entries;
+             for (int i = 0; i < 40; ++i) entries.emplace_back("a fairly long key number " + std::to_string(i), std::string(64, 'v'));
+             veldra::ShardedMap<std::string> map(16, entries);
+             map.insert("and one more key that is long", std::string(100, 'w'));
+         }},
         {"quark listing", [] { (void)veldra::list_quark_names(); }},
         {"datasheet", [] { (void)veldra::constant_datasheet_json("sterile_check"); }},
     };

@@ -148,6 +148,29 @@ TEST(ShardedMap, BehavesLikeAnOrderedMap) {
     EXPECT_EQ(names, keys);
 }
 
+TEST(ShardedMap, BulkBuildMatchesInsertingInOrder) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 200; ++i) {
+        entries.emplace_back("key-" + std::to_string(i % 61), std::string(i % 3 ? 40 : 3, 'a' + i % 26) + std::to_string(i));
+    }
+    for (std::size_t shards : {2u, 64u, 1024u}) {
+        ShardedMap<std::string> built(shards, entries);
+        ShardedMap<std::string> inserted(shards);
+        for (const auto& [k, v] : entries) inserted.insert(k, v);
+        EXPECT_EQ(built.len(), 61u);
+        EXPECT_EQ(built.len(), inserted.len());
+        for (const auto& [k, v] : entries) EXPECT_EQ(built.get(k), inserted.get(k)) << k;
+        // Tables sized for the build still grow when more arrives later.
+        for (int i = 0; i < 300; ++i) built.insert("late-" + std::to_string(i), "x");
+        EXPECT_EQ(built.len(), 361u);
+        EXPECT_EQ(built.get("late-299"), "x");
+        EXPECT_EQ(built.get("key-60"), inserted.get("key-60"));
+    }
+    ShardedMap<std::string> empty(8, {});
+    EXPECT_EQ(empty.len(), 0u);
+    EXPECT_TRUE(empty.names().empty());
+}
+
 TEST(ShardedMap, KeepsTheFirstKeyTextOnReplace) {
     ShardedMap<int> map(4);
     map.insert("same", 1);
@@ -219,8 +242,8 @@ TEST(FormulasRegistry, HoldsExactlyTheCatalogue) {
             }
             EXPECT_EQ(entry->dependencies, row.dependencies) << row.name;
         }
-        std::set<std::string> names;
-        for (auto& n : registry.names()) names.insert(n);
+        std::set<std::string_view> names;
+        for (auto n : registry.names()) names.insert(n);
         EXPECT_EQ(names.size(), 17u);
     }
 }
@@ -263,10 +286,12 @@ TEST(FormulasRegistry, HandsOutIndependentCopies) {
 
 TEST(FormulasRegistry, TwoRegistriesHoldTheSameEntries) {
     FormulasRegistry a(8), b(8);
+    EXPECT_NE(a.entries().hash_keys().k0, b.entries().hash_keys().k0);
     std::map<std::string, Constant> seen_a, seen_b;
-    a.for_each([&](std::string_view k, const Constant& c) { seen_a.emplace(k, c); });
-    b.for_each([&](std::string_view k, const Constant& c) { seen_b.emplace(k, c); });
+    a.for_each([&](std::string_view k, const CatalogueEntry& c) { seen_a.emplace(k, c.to_constant()); });
+    b.for_each([&](std::string_view k, const CatalogueEntry& c) { seen_b.emplace(k, c.to_constant()); });
     EXPECT_EQ(seen_a, seen_b);
+    EXPECT_EQ(seen_a.size(), 17u);
     for (const auto& [key, entry] : seen_a) EXPECT_EQ(key, entry.name);
 }
 
@@ -287,7 +312,7 @@ TEST(RegistryError, FormatsEveryVariant) {
 }
 
 TEST(ConstantListing, IsTheCatalogueInByteOrder) {
-    const std::vector<std::string> expected = {
+    const std::vector<std::string_view> expected = {
         "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure",
         "m_tau_mev", "n_gen", "n_gen_sq", "phi", "roots_total", "sterile_check",
         "sterile_sector", "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
@@ -296,9 +321,28 @@ TEST(ConstantListing, IsTheCatalogueInByteOrder) {
 }
 
 TEST(NameOrder, ComparesUnsignedBytesThenLength) {
-    std::vector<std::string> names = {"\xc2\xb5", "b", "a\x7f", "ab", "a", "", "A", "a\x80"};
-    sort_names(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"", "A", "a", "ab", "a\x7f", "a\x80", "b", "\xc2\xb5"}));
+    using namespace std::string_view_literals;
+    struct Row { std::vector<std::string_view> in, out; };
+    const Row rows[] = {
+        {{"\xc2\xb5", "b", "a\x7f", "ab", "a", "", "A", "a\x80"}, {"", "A", "a", "ab", "a\x7f", "a\x80", "b", "\xc2\xb5"}},
+        // Ties in the first eight bytes, and zero padding against real zero bytes.
+        {{"sterile_sector", "sterile_check", "sterile_", "sterile"}, {"sterile", "sterile_", "sterile_check", "sterile_sector"}},
+        {{"ab\0"sv, "ab", "ab\0\0"sv, "ab\x01"}, {"ab", "ab\0"sv, "ab\0\0"sv, "ab\x01"}},
+        {{"n_gen_sq", "n_gen"}, {"n_gen", "n_gen_sq"}},
+        {{}, {}},
+        {{"only"}, {"only"}},
+    };
+    for (const auto& row : rows) {
+        auto names = row.in;
+        sort_names(names);
+        EXPECT_EQ(names, row.out);
+    }
+    // Longer than the inline buffer: the library sort takes over.
+    std::vector<std::string> owned;
+    for (int i = 99; i >= 0; --i) owned.push_back("name" + std::to_string(i));
+    std::vector<std::string_view> many(owned.begin(), owned.end());
+    sort_names(many);
+    EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
 }
 
 }  // namespace
@@ -331,7 +375,7 @@ TEST(NameSuggestion, PointsAtTheCatalogueNameMeant) {
 }
 
 TEST(NameSuggestion, BreaksTiesByByteOrder) {
-    const std::vector<std::string> candidates = {"abd", "abc", "abe"};
+    const std::vector<std::string_view> candidates = {"abd", "abc", "abe"};
     EXPECT_EQ(suggest_name("abx", candidates), "abc");
     EXPECT_EQ(suggest_name("ABD", candidates), "abd");  // case-only match beats distance 1
 }
