@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the C++ unit tests through
-# CTest, then, on CPython 3.12 and 3.13, a wheel is built and installed into
-# that version's venv and checked with pytest and stubtest.
+# CTest; on CPython 3.12 and 3.13 a wheel built, installed into that version's
+# venv and checked with pytest and stubtest; the sanitizer runs; and a short
+# run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
@@ -29,3 +30,6 @@ for version in "${versions[@]}"; do
     OSTRELIN_WHEEL=$(ls "dist/$version"/ostrelin-*.whl) "$py" -m pytest -q tests/python
     "$py" -m mypy.stubtest ostrelin._veldra_core
 done
+
+bash tools/sanitizers.sh
+bash tools/fuzz.sh "${OSTRELIN_FUZZ_SECONDS:-30}"

@@ -4,7 +4,6 @@
 // PanicException. Expected failures travel as error values instead.
 
 #include <exception>
-#include <source_location>
 #include <string>
 
 namespace veldra {
@@ -19,8 +18,18 @@ private:
     std::string message_;
 };
 
+// Where a fault was raised. (std::source_location needs a compiler builtin
+// that not every supported compiler has; these two builtins it does.)
+struct SourcePosition {
+    const char* file;
+    unsigned line;
+
+    static SourcePosition current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE()) noexcept {
+        return {file, line};
+    }
+};
+
 // Reports the fault and where it happened on standard error, then throws it.
-[[noreturn]] void raise_fault(std::string message,
-                              std::source_location where = std::source_location::current());
+[[noreturn]] void raise_fault(std::string message, SourcePosition where = SourcePosition::current());
 
 }  // namespace veldra

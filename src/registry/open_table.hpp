@@ -37,9 +37,11 @@ public:
         return capacity;
     }
 
-    // Bytes of storage a table of `capacity` slots needs (aligned for Entry).
+    // Bytes of storage a table of `capacity` slots needs, rounded up so that
+    // storage laid out back to back keeps every table aligned for Entry.
     static constexpr std::size_t storage_bytes(std::size_t capacity) noexcept {
-        return capacity * (sizeof(Entry) + 1);
+        const std::size_t bytes = capacity * (sizeof(Entry) + 1);
+        return (bytes + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
     }
 
     OpenTable() noexcept = default;

@@ -1,0 +1,143 @@
+// Many threads on one registry and one map at once, checked against the same
+// operations run serially on a plain map. Meant to run under ThreadSanitizer
+// too, which reports any access the shard locks fail to order.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "formulas_registry.hpp"
+#include "name_order.hpp"
+#include "sharded_map.hpp"
+
+using namespace veldra;
+
+namespace {
+
+constexpr int kThreads = 8;
+
+// "<prefix><a>" or "<prefix><a>-<b>", built without operator+ chains.
+std::string key(const char* prefix, int a, int b = -1) {
+    std::string out(prefix);
+    out += std::to_string(a);
+    if (b >= 0) {
+        out += '-';
+        out += std::to_string(b);
+    }
+    return out;
+}
+
+template <class F>
+void run_threads(F body) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) std::this_thread::yield();
+            body(t);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+TEST(Concurrency, ReadersOfOneRegistryAgreeWithASerialMap) {
+    const FormulasRegistry registry(16);
+    std::map<std::string, double> serial;
+    registry.for_each([&](std::string_view name, const CatalogueEntry& e) { serial.emplace(name, e.value); });
+    std::vector<std::string_view> sorted_names = registry.names();
+    sort_names(sorted_names);
+
+    std::atomic<int> mismatches{0};
+    run_threads([&](int t) {
+        for (int i = 0; i < 2000; ++i) {
+            for (const auto& [name, value] : serial) {
+                auto got = registry.value(name);
+                if (!got || *got != value) mismatches.fetch_add(1);
+            }
+            if (registry.find(key("missing", t)) != nullptr) mismatches.fetch_add(1);
+            if (registry.len() != serial.size()) mismatches.fetch_add(1);
+            if (i % 100 == 0) {
+                auto names = registry.names();
+                sort_names(names);
+                if (names != sorted_names) mismatches.fetch_add(1);
+                std::size_t visited = 0;
+                registry.for_each([&](std::string_view, const CatalogueEntry&) { ++visited; });
+                if (visited != serial.size()) mismatches.fetch_add(1);
+            }
+        }
+    });
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(Concurrency, ConcurrentInsertsEndLikeSerialInserts) {
+    // Each thread writes its own keys and some shared ones (last write per
+    // thread wins for its own; shared keys end with one of the writers' values).
+    ShardedMap<std::string> map(8);
+    constexpr int kPerThread = 3000;
+    std::atomic<int> bad_reads{0};
+    run_threads([&](int t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            map.insert(key("t", t, i), std::to_string(i));
+            map.insert(key("shared-", i % 50), key("from ", t));
+            if (auto mine = map.get(key("t", t, i / 2)); !mine) bad_reads.fetch_add(1);
+            if (i % 500 == 0) {
+                std::size_t seen = 0;
+                map.for_each([&](std::string_view, const std::string&) { ++seen; });
+                if (seen > map.len() + kThreads * kPerThread) bad_reads.fetch_add(1);
+            }
+        }
+    });
+    EXPECT_EQ(bad_reads.load(), 0);
+
+    std::map<std::string, std::string> serial;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPerThread; ++i) serial[key("t", t, i)] = std::to_string(i);
+    }
+    for (int i = 0; i < 50; ++i) serial[key("shared-", i)] = "";
+    EXPECT_EQ(map.len(), serial.size());
+    for (const auto& [key, value] : serial) {
+        auto got = map.get(key);
+        ASSERT_TRUE(got.has_value()) << key;
+        if (key.starts_with("shared-")) {
+            EXPECT_TRUE(got->starts_with("from ")) << key;
+        } else {
+            EXPECT_EQ(*got, value) << key;
+        }
+    }
+    std::vector<std::string> names = map.names();
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> keys;
+    for (const auto& kv : serial) keys.push_back(kv.first);
+    EXPECT_EQ(names, keys);
+}
+
+TEST(Concurrency, ReadersAndOneWriterOnTheSameShards) {
+    ShardedMap<int> map(2);  // two shards: readers and the writer always meet
+    for (int i = 0; i < 100; ++i) map.insert(key("base", i), i);
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i) map.insert(key("w", i % 500), i);
+        done = true;
+    });
+    run_threads([&](int) {
+        while (!done.load()) {
+            for (int i = 0; i < 100; i += 7) {
+                if (map.get(key("base", i)) != i) bad.fetch_add(1);
+            }
+            const std::size_t n = map.len();
+            if (n < 100 || n > 600) bad.fetch_add(1);
+        }
+    });
+    writer.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(map.len(), 600u);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+"""No leaks, no crashes, correct answers under repetition and threads."""
+
+import gc
+import json
+import os
+import sys
+import threading
+
+import pytest
+
+import ostrelin._veldra_core as core
+from conftest import CATALOGUE, run_python
+
+Registry, Quarks, Matrix = core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix
+REGISTRY = Registry()
+MATRIX = Matrix.from_topology()
+# Valgrind runs set a smaller count; the default is the real check.
+REPEAT = int(os.environ.get("OSTRELIN_LEAK_REPEAT", "10000"))
+
+
+def expect(exc_type, call, *args, **kwargs):
+    def run():
+        try:
+            call(*args, **kwargs)
+        except exc_type:
+            return
+        raise AssertionError(f"{call} did not raise {exc_type}")
+
+    return run
+
+
+def panics():
+    try:
+        core.py_get_constant("")
+    except BaseException as exc:  # noqa: BLE001
+        assert type(exc).__name__ == "PanicException"
+        return
+    raise AssertionError("no panic")
+
+
+CALLS = {
+    "PyFormulasRegistry()": Registry,
+    "PyQuarkRegistry()": Quarks,
+    "from_topology()": Matrix.from_topology,
+    "get": lambda: REGISTRY.get("phi"),
+    "get by keyword": lambda: REGISTRY.get(name="b3"),
+    "len(registry)": lambda: len(REGISTRY),
+    "len(quarks)": lambda: len(Quarks()),
+    "version": Registry.version,
+    "jarlskog": MATRIX.jarlskog,
+    "is_unitary": lambda: MATRIX.is_unitary(0.5),
+    "is_unitary(int)": lambda: MATRIX.is_unitary(tol=1),
+    "py_list_constants": core.py_list_constants,
+    "py_list_quarks": core.py_list_quarks,
+    "py_get_constant": lambda: core.py_get_constant("sterile_check"),
+    "KeyError from get": expect(KeyError, REGISTRY.get, "B3"),
+    "KeyError from py_get_constant": expect(KeyError, core.py_get_constant, "nope"),
+    "TypeError from get": expect(TypeError, REGISTRY.get, 5),
+    "TypeError from keywords": expect(TypeError, REGISTRY.get, "b3", name="b3"),
+    "TypeError from __new__": expect(TypeError, Registry, x=1),
+    "TypeError from PyCKMMatrix()": expect(TypeError, Matrix),
+    "TypeError from is_unitary": expect(TypeError, MATRIX.is_unitary, "0.1"),
+    "OverflowError from is_unitary": expect(OverflowError, MATRIX.is_unitary, 10**400),
+    "UnicodeEncodeError from get": expect(UnicodeEncodeError, REGISTRY.get, "\ud800"),
+    "PanicException": panics,
+}
+
+
+def counts():
+    return [sys.getrefcount(obj) for obj in (Registry, Quarks, Matrix, json, json.loads, core)]
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_repeated_calls_leak_nothing(name, capfd):
+    call = CALLS[name]
+    for _ in range(200):  # warm caches, freelists and interned names
+        call()
+    gc.collect()
+    refs_before, blocks_before = counts(), sys.getallocatedblocks()
+    for _ in range(REPEAT):
+        call()
+    gc.collect()
+    assert counts() == refs_before
+    # Freelists may keep a few dozen blocks; a leak would keep one per call.
+    assert sys.getallocatedblocks() - blocks_before < min(100, REPEAT // 3)
+    capfd.readouterr()  # internal faults report each panic on stderr
+
+
+@pytest.mark.skipif(bool(os.environ.get("OSTRELIN_SANITIZER")), reason="sanitizer allocators hold freed memory back")
+def test_native_memory_stays_flat_over_many_calls():
+    code = """
+import resource
+import ostrelin._veldra_core as core
+r = core.PyFormulasRegistry()
+m = core.PyCKMMatrix.from_topology()
+def mixed(i):
+    core.py_get_constant("b3"); core.py_list_constants(); core.py_list_quarks()
+    core.PyFormulasRegistry().get("phi"); r.get("n_gen"); len(core.PyQuarkRegistry())
+    m.is_unitary(0.5); core.PyCKMMatrix.from_topology().jarlskog()
+    try:
+        r.get("missing%d" % (i % 7))
+    except KeyError:
+        pass
+for i in range(2_000):
+    mixed(i)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+for i in range(25_000):  # 8 calls each: 200,000 calls
+    mixed(i)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(after - before)
+"""
+    proc = run_python(code)
+    assert proc.returncode == 0, proc.stderr
+    assert int(proc.stdout) < 8 * 1024  # KiB
+
+
+def test_eight_threads_share_one_registry():
+    shared = Registry()
+    matrix = Matrix.from_topology()
+    errors = []
+    barrier = threading.Barrier(8)
+    names = sorted(CATALOGUE)
+
+    def work(seed):
+        try:
+            barrier.wait()
+            for i in range(2_000):
+                name = names[(seed + i) % len(names)]
+                assert shared.get(name) == CATALOGUE[name][0]
+                assert len(shared) == 17
+                assert core.py_get_constant(name)["status"] == CATALOGUE[name][2]
+                if i % 50 == 0:
+                    assert core.py_list_constants() == names
+                    assert core.py_list_quarks() == ["bottom", "charm", "down", "strange", "top", "up"]
+                    assert Registry().get(name) == CATALOGUE[name][0]
+                assert matrix.is_unitary(0.0) is True
+                try:
+                    shared.get(name.upper())
+                except KeyError as exc:
+                    assert exc.args == (f"constant `{name.upper()}` not found in registry",)
+        except BaseException as exc:  # noqa: BLE001 - reported below
+            errors.append(exc)
+
+    threads = [threading.Thread(target=work, args=(n,)) for n in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
