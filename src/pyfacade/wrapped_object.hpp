@@ -1,7 +1,7 @@
 #pragma once
 // The one scheme behind all three classes: a Python object that holds its
 // native value inline, with a borrow counter; the type made once from a
-// spec; allocation, deallocation and the shared borrow every method takes.
+// PyType_Spec; allocation, deallocation and the shared borrow every method takes.
 
 #include <Python.h>
 
@@ -37,7 +37,7 @@ struct ClassSpec {
     PyMethodDef* methods; // null: no methods
 };
 
-// A new heap type from `spec` (flags 0: no subclassing, no GC, mutable class
+// A new heap type from `spec` via PyType_FromSpec (flags 0: no subclassing, no GC, mutable class
 // attributes), or null with the interpreter's error set.
 PyTypeObject* create_type(const ClassSpec& spec) noexcept;
 
