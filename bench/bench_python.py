@@ -1,10 +1,10 @@
 """Each native call against its floor, measured side by side in one run.
 
-    python bench/bench_python.py [--repeat N] [--json FILE]
+    python bench/bench_python.py [--rounds N] [--json FILE]
 
 Prints one row per call: the median time per call of the native call and of
-its floor (nanoseconds) and their ratio. Medians of repeated timeit runs;
-nothing here asserts a speed.
+its floor (nanoseconds) and the median ratio of the two over rounds in which
+both are timed back to back. Nothing here asserts a speed.
 """
 
 from __future__ import annotations
@@ -68,23 +68,40 @@ ROWS = [
 ]
 
 
-def per_call_ns(fn, number, repeat):
+def paired_runs(native, floor, number, rounds):
+    """Per-call times of both sides, timed in adjacent pairs.
+
+    The machine's speed drifts (shared hosts, frequency changes) more over a
+    whole run than within a few milliseconds, so each round times both sides
+    back to back, alternating which goes first, and the ratio is the median of
+    the per-round ratios rather than a ratio of two far-apart medians.
+    """
+    native_ns, floor_ns, ratios = [], [], []
+    for i in range(rounds):
+        if i % 2 == 0:
+            n = timeit.timeit(native, number=number)
+            f = timeit.timeit(floor, number=number)
+        else:
+            f = timeit.timeit(floor, number=number)
+            n = timeit.timeit(native, number=number)
+        native_ns.append(n / number * 1e9)
+        floor_ns.append(f / number * 1e9)
+        ratios.append(n / f)
+    return statistics.median(native_ns), statistics.median(floor_ns), statistics.median(ratios)
+
+
+def calibrate(fn, seconds=0.005):
     # Both sides are called through a lambda or a plain function, so the
     # harness costs the same on each.
-    times = timeit.repeat(fn, number=number, repeat=repeat)
-    return statistics.median(times) / number * 1e9
-
-
-def calibrate(fn):
     number = 1
-    while timeit.timeit(fn, number=number) < 0.02:
+    while timeit.timeit(fn, number=number) < seconds:
         number *= 2
     return number
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeat", type=int, default=15)
+    parser.add_argument("--rounds", type=int, default=61, help="timed pairs per row (default 61)")
     parser.add_argument("--json", help="also write the results to this file")
     args = parser.parse_args()
 
@@ -93,9 +110,7 @@ def main():
     print(f"{'native call':24} {'native ns':>10} {'floor':40} {'floor ns':>10} {'ratio':>6} {'goal':>5}")
     for label, native, floor_label, floor, goal in ROWS:
         number = max(calibrate(native), calibrate(floor))
-        native_ns = per_call_ns(native, number, args.repeat)
-        floor_ns = per_call_ns(floor, number, args.repeat)
-        ratio = native_ns / floor_ns
+        native_ns, floor_ns, ratio = paired_runs(native, floor, number, args.rounds)
         results.append({"call": label, "native_ns": native_ns, "floor": floor_label, "floor_ns": floor_ns,
                         "ratio": ratio, "goal": goal})
         print(f"{label:24} {native_ns:10.1f} {floor_label:40} {floor_ns:10.1f} {ratio:6.2f} {goal:5.2f}")

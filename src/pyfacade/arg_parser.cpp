@@ -51,13 +51,9 @@ std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
 
 }  // namespace
 
-std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                                         PyObject* kwnames, PyObject** out) {
+std::optional<PyError> parse_vector_args_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                              PyObject* kwnames, PyObject** out) {
     const auto count = static_cast<Py_ssize_t>(sig.params.size());
-    if (nargs == count && kwnames == nullptr) {  // the common call: all by position
-        std::copy(args, args + nargs, out);
-        return std::nullopt;
-    }
     if (nargs > count) return too_many_positional(sig, nargs);
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {

@@ -18,10 +18,21 @@ struct Signature {
     std::span<const char* const> params;  // parameter names, in order
 };
 
+// Vector call with keyword names, any case but all-by-position.
+std::optional<PyError> parse_vector_args_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                              PyObject* kwnames, PyObject** out);
+
 // Vector call with keyword names. Fills out[i] (borrowed) for each parameter;
-// `out` must hold params.size() slots.
-std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                                         PyObject* kwnames, PyObject** out);
+// `out` must hold params.size() slots. The common call, every argument by
+// position, is inline: it sits on every method call.
+inline std::optional<PyError> parse_vector_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames, PyObject** out) {
+    if (nargs == static_cast<Py_ssize_t>(sig.params.size()) && kwnames == nullptr) {
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        return std::nullopt;
+    }
+    return parse_vector_args_slow(sig, args, nargs, kwnames, out);
+}
 
 // Tuple-and-dict call, as a constructor receives it (`kwargs` may be null).
 std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);

@@ -35,7 +35,7 @@ PyError conversion_error(PyObject* obj, const char* target, bool qualified_name)
     return PyError::from_exception(std::move(exception));
 }
 
-PyResult<std::string_view> text_argument(PyObject* obj, const char* param) {
+PyResult<std::string_view> text_argument_slow(PyObject* obj, const char* param) {
     if (!PyUnicode_Check(obj)) return unexpected(name_the_argument(conversion_error(obj, "PyString", false), param));
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);

@@ -16,7 +16,16 @@ namespace veldra::py {
 // as `obj`. Not a str: TypeError "argument '<param>': '<type>' object cannot
 // be converted to 'PyString'". No UTF-8 form: the interpreter's
 // UnicodeEncodeError, unchanged.
-PyResult<std::string_view> text_argument(PyObject* obj, const char* param);
+PyResult<std::string_view> text_argument_slow(PyObject* obj, const char* param);
+
+inline PyResult<std::string_view> text_argument(PyObject* obj, const char* param) {
+    // An exact ASCII str already holds its UTF-8 form, right after the header.
+    if (PyUnicode_CheckExact(obj) && PyUnicode_IS_COMPACT_ASCII(obj)) {
+        return std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    }
+    return text_argument_slow(obj, param);
+}
 
 // A float argument: an exact float as is, anything else through
 // PyFloat_AsDouble. A TypeError from the conversion is reworded as

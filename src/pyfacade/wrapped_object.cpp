@@ -20,7 +20,7 @@ PyTypeObject* create_type(const ClassSpec& spec) noexcept {
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
-PyTypeObject* TypeCell::get_in_call() {
+PyTypeObject* TypeCell::make_in_call() {
     PyTypeObject* type = get();
     if (type == nullptr) {
         PyErr_Print();

@@ -55,11 +55,16 @@ public:
 
     // The type for use inside a call, where failing to make it is an internal
     // fault "failed to create type object for <name>" (the error is printed).
-    PyTypeObject* get_in_call();
+    PyTypeObject* get_in_call() {
+        if (type_ != nullptr) return type_;
+        return make_in_call();
+    }
 
     const ClassSpec& spec() const noexcept { return spec_; }
 
 private:
+    PyTypeObject* make_in_call();
+
     const ClassSpec& spec_;
     PyTypeObject* type_ = nullptr;
 };

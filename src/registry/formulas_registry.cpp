@@ -18,26 +18,15 @@ std::span<const Pair> catalogue_pairs() {
     return pairs;
 }
 
-RegistryError not_found(std::string_view name) { return RegistryError{NotFound{std::string(name)}}; }
-
 }  // namespace
+
+RegistryError FormulasRegistry::not_found(std::string_view name) { return RegistryError{NotFound{std::string(name)}}; }
 
 FormulasRegistry::FormulasRegistry(std::size_t shard_count)
     : entries_(shard_count, catalogue_pairs()) {}
 
-const CatalogueEntry* FormulasRegistry::find(std::string_view name) const {
-    const CatalogueEntry* found = nullptr;
-    entries_.read(name, [&found](const CatalogueEntry* entry) { found = entry; });
-    return found;
-}
-
 Expected<Constant, RegistryError> FormulasRegistry::get(std::string_view name) const {
     if (const CatalogueEntry* entry = find(name)) return entry->to_constant();
-    return unexpected(not_found(name));
-}
-
-Expected<double, RegistryError> FormulasRegistry::value(std::string_view name) const {
-    if (const CatalogueEntry* entry = find(name)) return entry->value;
     return unexpected(not_found(name));
 }
 

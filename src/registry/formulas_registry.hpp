@@ -34,12 +34,20 @@ public:
     // NotFound carrying a copy of `name`. Resolution never evaluates anything.
     Expected<Constant, RegistryError> get(std::string_view name) const;
 
-    // Just the stored value of `name`, or NotFound.
-    Expected<double, RegistryError> value(std::string_view name) const;
+    // Just the stored value of `name`, or NotFound. Inline with find: the
+    // Python get() is this and little else.
+    Expected<double, RegistryError> value(std::string_view name) const {
+        if (const CatalogueEntry* entry = find(name)) return entry->value;
+        return unexpected(not_found(name));
+    }
 
     // The stored row of `name`, or nullptr. Rows are immutable and outlive
     // every registry, so the pointer stays valid after the lookup.
-    const CatalogueEntry* find(std::string_view name) const;
+    const CatalogueEntry* find(std::string_view name) const {
+        const CatalogueEntry* found = nullptr;
+        entries_.read(name, [&found](const CatalogueEntry* entry) { found = entry; });
+        return found;
+    }
 
     std::size_t len() const { return entries_.len(); }
 
@@ -57,6 +65,8 @@ public:
     const ShardedMap<const CatalogueEntry*, std::string_view>& entries() const noexcept { return entries_; }
 
 private:
+    static RegistryError not_found(std::string_view name);
+
     ShardedMap<const CatalogueEntry*, std::string_view> entries_;
 };
 

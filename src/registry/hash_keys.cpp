@@ -39,12 +39,15 @@ thread_local ThreadKeys thread_keys;
 }  // namespace
 
 HashKeys next_map_keys() {
-    if (!thread_keys.seeded) {
-        thread_keys.keys = random_keys();
-        thread_keys.seeded = true;
+    // One thread-local address lookup per call (each access from a loaded
+    // module is a call into the dynamic linker).
+    ThreadKeys& mine = thread_keys;
+    if (!mine.seeded) {
+        mine.keys = random_keys();
+        mine.seeded = true;
     }
-    HashKeys taken = thread_keys.keys;
-    ++thread_keys.keys.k0;
+    HashKeys taken = mine.keys;
+    ++mine.keys.k0;
     return taken;
 }
 

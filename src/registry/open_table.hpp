@@ -7,9 +7,11 @@
 // and only allocates its own if it has to grow. There is no removal.
 // Not synchronised: its owner locks around it.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -32,9 +34,8 @@ public:
     // Slots for `count` entries at a load of at most 7/8 (at least one slot
     // always stays empty, which ends every probe).
     static constexpr std::size_t capacity_for(std::size_t count) noexcept {
-        std::size_t capacity = 2;
-        while (count * 8 > capacity * 7) capacity *= 2;
-        return capacity;
+        // The smallest power of two, at least 2, that is >= count * 8 / 7.
+        return std::max<std::size_t>(2, std::bit_ceil((count * 8 + 6) / 7));
     }
 
     // Bytes of storage a table of `capacity` slots needs, rounded up so that
@@ -61,13 +62,14 @@ public:
     std::size_t capacity() const noexcept { return capacity_; }
 
     // Places an empty table in `storage` (storage_bytes(capacity) bytes,
-    // aligned for Entry, `capacity` a power of two). The table does not free it.
-    void adopt(void* storage, std::size_t capacity) noexcept {
+    // aligned for Entry, `capacity` a power of two). The table does not free
+    // it. `zeroed`: the owner has already cleared the storage (an empty slot
+    // is a zero control byte), as it can for many tables with one memset.
+    void adopt(void* storage, std::size_t capacity, bool zeroed = false) noexcept {
         slots_ = static_cast<Entry*>(storage);
         capacity_ = static_cast<std::uint32_t>(capacity);
         borrowed_ = true;
-        std::uint8_t* ctrl = control();
-        for (std::size_t i = 0; i < capacity; ++i) ctrl[i] = kEmpty;
+        if (!zeroed) std::memset(control(), kEmpty, capacity);
     }
 
     // Makes room for `count` entries without growing again.
@@ -82,7 +84,7 @@ public:
         const std::uint8_t* ctrl = control();
         for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
             if (ctrl[i] == kEmpty) return nullptr;
-            if (ctrl[i] == tag && slots_[i].hash == hash && std::string_view(slots_[i].key) == key) {
+            if (ctrl[i] == tag && slots_[i].hash == hash && same_text(slots_[i].key, key)) {
                 return &slots_[i];
             }
         }
@@ -118,6 +120,32 @@ private:
     // The top seven bits of the hash, with the high bit marking a full slot.
     static std::uint8_t tag_of(std::uint64_t hash) noexcept {
         return static_cast<std::uint8_t>(0x80 | (hash >> 57));
+    }
+
+    // Byte-exact equality. Keys are short and a full-hash match makes them
+    // almost surely equal, so up to 16 bytes are compared as two overlapping
+    // words each side rather than through a library call.
+    static bool same_text(std::string_view a, std::string_view b) noexcept {
+        const std::size_t n = a.size();
+        if (n != b.size()) return false;
+        const char* p = a.data();
+        const char* q = b.data();
+        if (n > 16) return std::memcmp(p, q, n) == 0;
+        if (n >= 8) return word<std::uint64_t>(p) == word<std::uint64_t>(q) &&
+                           word<std::uint64_t>(p + n - 8) == word<std::uint64_t>(q + n - 8);
+        if (n >= 4) return word<std::uint32_t>(p) == word<std::uint32_t>(q) &&
+                           word<std::uint32_t>(p + n - 4) == word<std::uint32_t>(q + n - 4);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (p[i] != q[i]) return false;
+        }
+        return true;
+    }
+
+    template <class W>
+    static W word(const char* p) noexcept {
+        W w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
     }
 
     std::size_t mask() const noexcept { return std::size_t{capacity_} - 1; }

@@ -27,6 +27,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -81,7 +82,11 @@ public:
         Shard& shard = shards_[index];
         ExclusiveGuard hold(shard.lock);
         auto previous = shard.table.insert(h, std::move(key), std::move(value));
-        occupied_[index / 64].fetch_or(std::uint64_t{1} << (index % 64), std::memory_order_release);
+        // Set the shard's bit only the first time: a locked or on every insert
+        // would cost more than the insert.
+        std::atomic<std::uint64_t>& word = occupied_[index / kBitsPerWord];
+        const std::uint64_t bit = std::uint64_t{1} << (index % kBitsPerWord);
+        if ((word.load(std::memory_order_relaxed) & bit) == 0) word.fetch_or(bit, std::memory_order_release);
         return previous;
     }
 
@@ -178,40 +183,54 @@ template <class V, class Key>
 ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries)
     : keys_(next_map_keys()) {
     if (!(shard_count > 1)) raise_fault("assertion failed: shard_amount > 1");
-    if (!std::has_single_bit(shard_count)) raise_fault("assertion failed: shard_amount.is_power_of_two()");
+    // Not std::has_single_bit: without a popcount instruction it becomes a
+    // library call on every build.
+    if ((shard_count & (shard_count - 1)) != 0) raise_fault("assertion failed: shard_amount.is_power_of_two()");
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(shard_count));
 
-    // Group the entries by shard, keeping their order within a shard:
-    // (shard << 32 | position) sorts into exactly that.
+    // Hash every key once and count the entries each shard will hold. Small
+    // maps on ordinary hosts keep both arrays on the stack.
     const std::size_t n = entries.size();
-    std::uint64_t inline_hashes[32];
-    std::uint64_t inline_order[32];
-    std::unique_ptr<std::uint64_t[]> heap;
+    // A shard's count, then its table's capacity, must fit below kSized.
+    if (n >= (std::size_t{1} << 29)) throw std::length_error("too many entries for one sharded map");
+    constexpr std::size_t kInlineEntries = 32;
+    constexpr std::size_t kInlineShards = 1024;
+    std::uint64_t inline_hashes[kInlineEntries];
+    std::uint32_t inline_counts[kInlineShards];
+    std::unique_ptr<std::uint64_t[]> heap_hashes;
+    std::unique_ptr<std::uint32_t[]> heap_counts;
     std::uint64_t* hashes = inline_hashes;
-    std::uint64_t* order = inline_order;
-    if (n > 32) {
-        heap = std::make_unique<std::uint64_t[]>(2 * n);
-        hashes = heap.get();
-        order = heap.get() + n;
+    std::uint32_t* counts = inline_counts;
+    if (n > kInlineEntries) {
+        heap_hashes = std::make_unique<std::uint64_t[]>(n);
+        hashes = heap_hashes.get();
     }
+    if (shard_count > kInlineShards) {
+        heap_counts = std::make_unique<std::uint32_t[]>(shard_count);
+        counts = heap_counts.get();
+    }
+    std::fill_n(counts, shard_count, std::uint32_t{0});
     for (std::size_t i = 0; i < n; ++i) {
         hashes[i] = hash_name(keys_, entries[i].first);
-        order[i] = (std::uint64_t{shard_index(hashes[i], shift_)} << 32) | i;
+        ++counts[shard_index(hashes[i], shift_)];
     }
-    std::sort(order, order + n);
 
-    // One block: shards, bitmap, then each non-empty shard's table storage.
+    // One block: shards, bitmap, then each non-empty shard's table storage,
+    // sized exactly, in the order the shards first appear among the entries.
     using Entry = typename Table::Entry;
     static_assert(alignof(Entry) <= alignof(std::max_align_t) && alignof(Shard) <= alignof(std::max_align_t));
     const std::size_t words = bitmap_words(shard_count);
     const std::size_t head = sizeof(Shard) * shard_count + sizeof(std::atomic<std::uint64_t>) * words;
     const std::size_t tables_at = (head + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
+    // Once a shard is sized, its slot in `counts` holds kSized | capacity.
+    constexpr std::uint32_t kSized = std::uint32_t{1} << 31;
     std::size_t bytes = tables_at;
-    for (std::size_t run = 0; run < n;) {
-        std::size_t end = run;
-        while (end < n && (order[end] >> 32) == (order[run] >> 32)) ++end;
-        bytes += Table::storage_bytes(Table::capacity_for(end - run));
-        run = end;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t& count = counts[shard_index(hashes[i], shift_)];
+        if (count & kSized) continue;
+        const std::size_t capacity = Table::capacity_for(count);
+        bytes += Table::storage_bytes(capacity);
+        count = kSized | static_cast<std::uint32_t>(capacity);
     }
     auto* block = static_cast<unsigned char*>(::operator new(bytes));
     shards_ = reinterpret_cast<Shard*>(block);
@@ -220,23 +239,24 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
     for (std::size_t w = 0; w < words; ++w) ::new (static_cast<void*>(&occupied_[w])) std::atomic<std::uint64_t>(0);
     shard_count_ = shard_count;
 
-    // Nothing else can see the map yet, so no locks are needed to fill it.
+    // Nothing else can see the map yet: no shard locks, and the bitmap is
+    // written with plain stores (a locked read-modify-write per shard would
+    // cost more than the rest of the fill).
     try {
         unsigned char* storage = block + tables_at;
-        for (std::size_t run = 0; run < n;) {
-            const std::size_t index = order[run] >> 32;
-            std::size_t end = run;
-            while (end < n && (order[end] >> 32) == index) ++end;
-            const std::size_t capacity = Table::capacity_for(end - run);
+        std::memset(storage, 0, bytes - tables_at);  // every table's control bytes at once
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t index = shard_index(hashes[i], shift_);
             Table& table = shards_[index].table;
-            table.adopt(storage, capacity);
-            storage += Table::storage_bytes(capacity);
-            occupied_[index / kBitsPerWord].fetch_or(std::uint64_t{1} << (index % kBitsPerWord),
-                                                     std::memory_order_relaxed);
-            for (; run < end; ++run) {
-                const std::size_t position = order[run] & 0xffffffffu;
-                table.insert(hashes[position], entries[position].first, entries[position].second);
+            if (table.capacity() == 0) {
+                const std::size_t capacity = counts[index] & ~kSized;
+                table.adopt(storage, capacity, /*zeroed=*/true);
+                storage += Table::storage_bytes(capacity);
+                std::atomic<std::uint64_t>& word = occupied_[index / kBitsPerWord];
+                word.store(word.load(std::memory_order_relaxed) | (std::uint64_t{1} << (index % kBitsPerWord)),
+                           std::memory_order_relaxed);
             }
+            table.insert(hashes[i], entries[i].first, entries[i].second);
         }
     } catch (...) {
         // Copying a key or value ran out of memory: undo what was built.
