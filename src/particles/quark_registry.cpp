@@ -10,7 +10,7 @@ namespace {
 
 // Exact stored values, not computed at run time: each ratio lies a few ulp
 // below the double nearest φ^(−n), which a run-time pow would not reproduce.
-constexpr Quark kStandardModel[] = {
+constexpr Quark kStandardModel[kQuarkCount] = {
     {"up", 764.665760128228, 0.003105620015141857, 12, 1},
     {"down", 1237.2551899207474, 0.005024998740641489, 11, 1},
     {"strange", 5241.0970900186985, 0.02128623625220818, 8, 2},
@@ -44,10 +44,18 @@ std::vector<std::string_view> QuarkRegistry::names() const {
     return out;
 }
 
-std::vector<std::string_view> list_quark_names() {
-    std::vector<std::string_view> names = QuarkRegistry::standard_model().names();
-    sort_names(names);
-    return names;
+std::array<std::string_view, kQuarkCount> list_quark_names() {
+    // Byte-order place of each standard-model row's name, worked out once.
+    static const auto ranks = [] {
+        std::array<std::string_view, kQuarkCount> names;
+        for (std::size_t i = 0; i < kQuarkCount; ++i) names[i] = kStandardModel[i].name;
+        return byte_order_ranks(names);
+    }();
+    std::array<std::string_view, kQuarkCount> sorted;
+    // Each entry is a row of the table under its own name, each row once.
+    QuarkRegistry::standard_model().for_each(
+        [&](std::string_view name, const Quark& row) { sorted[ranks[&row - kStandardModel]] = name; });
+    return sorted;
 }
 
 }  // namespace veldra

@@ -5,6 +5,7 @@
 // model table. Never changed after construction; not locked, so a registry
 // may be read from many threads but built by one.
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -33,12 +34,20 @@ public:
     // table's text, which lives as long as the process.
     std::vector<std::string_view> names() const;
 
+    // Visits every entry as visit(name, const Quark&), in table order.
+    template <class F>
+    void for_each(F&& visit) const {
+        quarks_.for_each([&visit](const auto& entry) { visit(std::string_view(entry.key), *entry.value); });
+    }
+
 private:
     HashKeys keys_;
     OpenTable<const Quark*, std::string_view> quarks_;
 };
 
+inline constexpr std::size_t kQuarkCount = 6;
+
 // The six quark names in byte order, from a registry built for the call.
-std::vector<std::string_view> list_quark_names();
+std::array<std::string_view, kQuarkCount> list_quark_names();
 
 }  // namespace veldra

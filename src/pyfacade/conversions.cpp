@@ -1,9 +1,7 @@
 #include "conversions.hpp"
 
-#include <algorithm>
-#include <cstring>
-
 #include "fault.hpp"
+#include "short_text.hpp"
 
 namespace veldra::py {
 namespace {
@@ -71,15 +69,15 @@ OwnedRef new_float(double value) {
 OwnedRef new_str(std::string_view text) {
     // Names and datasheets are ASCII: copying into a fresh compact string
     // skips the UTF-8 decoder.
-    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    const bool ascii = is_ascii(text);
     OwnedRef obj = OwnedRef::steal(ascii ? PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127)
                                          : PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!obj) api_call_failed();
-    if (ascii) std::memcpy(PyUnicode_DATA(obj.get()), text.data(), text.size());
+    if (ascii) copy_text(static_cast<char*>(PyUnicode_DATA(obj.get())), text);
     return obj;
 }
 
-OwnedRef new_str_list(const std::vector<std::string_view>& items) {
+OwnedRef new_str_list(std::span<const std::string_view> items) {
     OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) api_call_failed();
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +41,7 @@ PyResult<double> float_argument(PyObject* obj, const char* param);
 // error is printed and the call ends in the internal fault "Python API call failed".
 OwnedRef new_float(double value);
 OwnedRef new_str(std::string_view text);
-OwnedRef new_str_list(const std::vector<std::string_view>& items);
+OwnedRef new_str_list(std::span<const std::string_view> items);
 
 // A length slot's result: the count, or OverflowError (no message) if it
 // does not fit a signed length.

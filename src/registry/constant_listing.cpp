@@ -4,11 +4,30 @@
 #include "name_order.hpp"
 
 namespace veldra {
+namespace {
 
-std::vector<std::string_view> list_constant_names() {
-    std::vector<std::string_view> names = FormulasRegistry().names();
-    sort_names(names);
-    return names;
+// Byte-order place of each catalogue row's name, worked out on first use.
+const std::array<std::uint8_t, kCatalogueSize>& row_ranks() {
+    static const auto ranks = [] {
+        std::array<std::string_view, kCatalogueSize> names;
+        const auto rows = catalogue();
+        for (std::size_t i = 0; i < kCatalogueSize; ++i) names[i] = rows[i].name;
+        return byte_order_ranks(names);
+    }();
+    return ranks;
+}
+
+}  // namespace
+
+std::array<std::string_view, kCatalogueSize> list_constant_names() {
+    const auto& ranks = row_ranks();
+    const CatalogueEntry* first_row = catalogue().data();
+    std::array<std::string_view, kCatalogueSize> sorted;
+    // Every registry entry is a catalogue row under its own name, each row
+    // once: placing every key at its row's rank sorts them.
+    FormulasRegistry().for_each(
+        [&](std::string_view name, const CatalogueEntry& row) { sorted[ranks[&row - first_row]] = name; });
+    return sorted;
 }
 
 }  // namespace veldra

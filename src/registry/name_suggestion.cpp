@@ -64,7 +64,7 @@ std::optional<std::string> suggest_name(std::string_view name, std::span<const s
 }
 
 std::optional<std::string> suggest_catalogue_name(std::string_view name) {
-    static const std::vector<std::string_view> names = list_constant_names();
+    static const auto names = list_constant_names();
     return suggest_name(name, names);
 }
 

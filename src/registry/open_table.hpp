@@ -11,7 +11,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -19,6 +18,8 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "short_text.hpp"
 
 namespace veldra {
 
@@ -122,32 +123,6 @@ private:
         return static_cast<std::uint8_t>(0x80 | (hash >> 57));
     }
 
-    // Byte-exact equality. Keys are short and a full-hash match makes them
-    // almost surely equal, so up to 16 bytes are compared as two overlapping
-    // words each side rather than through a library call.
-    static bool same_text(std::string_view a, std::string_view b) noexcept {
-        const std::size_t n = a.size();
-        if (n != b.size()) return false;
-        const char* p = a.data();
-        const char* q = b.data();
-        if (n > 16) return std::memcmp(p, q, n) == 0;
-        if (n >= 8) return word<std::uint64_t>(p) == word<std::uint64_t>(q) &&
-                           word<std::uint64_t>(p + n - 8) == word<std::uint64_t>(q + n - 8);
-        if (n >= 4) return word<std::uint32_t>(p) == word<std::uint32_t>(q) &&
-                           word<std::uint32_t>(p + n - 4) == word<std::uint32_t>(q + n - 4);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (p[i] != q[i]) return false;
-        }
-        return true;
-    }
-
-    template <class W>
-    static W word(const char* p) noexcept {
-        W w;
-        std::memcpy(&w, p, sizeof w);
-        return w;
-    }
-
     std::size_t mask() const noexcept { return std::size_t{capacity_} - 1; }
     std::uint8_t* control() const noexcept { return reinterpret_cast<std::uint8_t*>(slots_ + capacity_); }
 
@@ -160,9 +135,26 @@ private:
         ++size_;
     }
 
+    // The aligned forms of new and delete take a slower allocator path; most
+    // entries need no more than the default alignment.
+    static constexpr bool kDefaultAligned = alignof(Entry) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+
+    static void* allocate(std::size_t bytes) {
+        if constexpr (kDefaultAligned) return ::operator new(bytes);
+        return ::operator new(bytes, std::align_val_t{alignof(Entry)});
+    }
+
+    static void deallocate(void* storage) noexcept {
+        if constexpr (kDefaultAligned) {
+            ::operator delete(storage);
+        } else {
+            ::operator delete(storage, std::align_val_t{alignof(Entry)});
+        }
+    }
+
     void rehash(std::size_t capacity) {
         if (capacity > kMaxCapacity) throw std::length_error("hash table shard is full");
-        void* storage = ::operator new(storage_bytes(capacity), std::align_val_t{alignof(Entry)});
+        void* storage = allocate(storage_bytes(capacity));
         OpenTable bigger;
         bigger.adopt(storage, capacity);
         bigger.borrowed_ = false;
@@ -178,7 +170,7 @@ private:
         if constexpr (!std::is_trivially_destructible_v<Entry>) {
             for_each([](const Entry& e) { e.~Entry(); });
         }
-        if (!borrowed_) ::operator delete(static_cast<void*>(slots_), std::align_val_t{alignof(Entry)});
+        if (!borrowed_) deallocate(slots_);
         slots_ = nullptr;
         capacity_ = size_ = 0;
         borrowed_ = false;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -17,6 +18,7 @@
 #include "open_table.hpp"
 #include "registry_error.hpp"
 #include "sharded_map.hpp"
+#include "short_text.hpp"
 #include "siphash.hpp"
 
 using namespace veldra;
@@ -208,6 +210,30 @@ TEST(OpenTable, TellsKeysApartWhenTheirHashesCollide) {
     }
 }
 
+// Every length from 0 to 40 crosses each of the short-text paths (bytes,
+// two 4-byte words, two 8-byte words, the library) and their edges.
+TEST(ShortText, ComparesChecksAndCopiesEveryLength) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+        std::string text;
+        for (std::size_t i = 0; i < n; ++i) text.push_back(static_cast<char>('a' + i % 26));
+        EXPECT_TRUE(is_ascii(text)) << n;
+        EXPECT_TRUE(same_text(text, std::string(text))) << n;
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string high = text;
+            high[i] = static_cast<char>(0x80 | high[i]);
+            EXPECT_FALSE(is_ascii(high)) << n << " at " << i;
+            EXPECT_FALSE(same_text(text, high)) << n << " at " << i;
+        }
+        if (n > 0) {
+            EXPECT_FALSE(same_text(text, text.substr(0, n - 1))) << n;
+        }
+
+        std::string buffer(n + 2, '#');
+        copy_text(buffer.data() + 1, text);
+        EXPECT_EQ(buffer, "#" + text + "#") << n;
+    }
+}
+
 TEST(ShardedMap, KeepsTheFirstKeyTextOnReplace) {
     ShardedMap<int> map(4);
     map.insert("same", 1);
@@ -349,12 +375,25 @@ TEST(RegistryError, FormatsEveryVariant) {
 }
 
 TEST(ConstantListing, IsTheCatalogueInByteOrder) {
-    const std::vector<std::string_view> expected = {
+    const std::array<std::string_view, 17> expected = {
         "b3", "chi_eff", "gamma_em", "h0_central", "jc_constant", "logic_closure",
         "m_tau_mev", "n_gen", "n_gen_sq", "phi", "roots_total", "sterile_check",
         "sterile_sector", "topo_gen_check", "v_higgs_mev", "visible_sector", "w0_central",
     };
     for (int i = 0; i < 5; ++i) EXPECT_EQ(list_constant_names(), expected);
+}
+
+TEST(NameOrder, RanksAreThePlacesInByteOrder) {
+    using namespace std::string_view_literals;
+    // Each row: names in some order, and where each belongs in byte order.
+    struct Row { std::array<std::string_view, 5> names; std::array<std::uint8_t, 5> ranks; };
+    const Row rows[] = {
+        {{"e"sv, "d"sv, "c"sv, "b"sv, "a"sv}, {4, 3, 2, 1, 0}},
+        {{"n_gen_sq"sv, "n_gen"sv, "n"sv, ""sv, "n_gen_s"sv}, {4, 2, 1, 0, 3}},
+        {{"\xff"sv, "\x7f"sv, "\x80x"sv, "\x00"sv, "zz"sv}, {4, 2, 3, 0, 1}},
+        {{"sterile_sector"sv, "sterile_check"sv, "abcdefgh2"sv, "abcdefgh10"sv, "abcdefgh"sv}, {4, 3, 2, 1, 0}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(byte_order_ranks(row.names), row.ranks) << row.names[0];
 }
 
 TEST(NameOrder, ComparesUnsignedBytesThenLength) {
