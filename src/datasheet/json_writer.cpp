@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -11,8 +12,6 @@
 
 namespace veldra {
 namespace {
-
-constexpr std::size_t kInitialCapacity = 128;
 
 // For each byte: 0 copy as is; otherwise the character after the backslash
 // ('u' for the \u00XX form).
@@ -68,12 +67,35 @@ private:
     std::size_t len_;
 };
 
+// Whether any of the eight bytes of `w` needs an escape: a control byte
+// (below 0x20), '"' or '\\'. Exact as a yes/no answer, also for bytes >= 0x80.
+constexpr bool word_needs_escape(std::uint64_t w) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const std::uint64_t quote = w ^ (kOnes * '"');
+    const std::uint64_t backslash = w ^ (kOnes * '\\');
+    const std::uint64_t below_space = (w - kOnes * 0x20) & ~w;
+    const std::uint64_t zero_quote = (quote - kOnes) & ~quote;
+    const std::uint64_t zero_backslash = (backslash - kOnes) & ~backslash;
+    return ((below_space | zero_quote | zero_backslash) & kHigh) != 0;
+}
+
 void write_string(Cursor& out, std::string_view text) {
     // Worst case every byte becomes a six-byte \u00XX escape.
     char* start = out.room(text.size() * 6 + 2);
     char* p = start;
     *p++ = '"';
-    for (char c : text) {
+    // Plain text, the usual case, moves eight bytes at a time until a word
+    // holds something to escape; the byte loop takes it from there.
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        if (word_needs_escape(w)) break;
+        std::memcpy(p, &w, 8);
+        p += 8;
+    }
+    for (char c : text.substr(i)) {
         const char escape = kEscapes[static_cast<unsigned char>(c)];
         if (escape == 0) {
             *p++ = c;
@@ -101,6 +123,21 @@ void write_number(Cursor& out, double x) {
     }
     char scratch[kNumberScratch];
     out.put(std::string_view(scratch, format_json_number(x, scratch)));
+}
+
+// The most bytes `members` can take, every text byte escaped as \u00XX:
+// reserving it makes the object one allocation with no regrowth.
+std::size_t worst_case_bytes(std::span<const JsonMember> members) noexcept {
+    std::size_t bytes = 2;  // braces
+    for (const JsonMember& member : members) {
+        bytes += member.key.size() * 6 + 4;  // quotes, colon, comma
+        if (const auto* text = std::get_if<std::string_view>(&member.value)) {
+            bytes += text->size() * 6 + 2;
+        } else {
+            bytes += kNumberScratch;  // also covers "null"
+        }
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -183,7 +220,7 @@ Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMemb
     }
 
     std::string out;
-    out.reserve(kInitialCapacity);
+    out.reserve(worst_case_bytes(members));
     {
         Cursor cursor(out);
         cursor.put('{');

@@ -81,24 +81,26 @@ public:
     // The entry stored under `key`, or nullptr.
     const Entry* find(std::uint64_t hash, std::string_view key) const noexcept {
         if (capacity_ == 0) return nullptr;
-        const std::uint8_t tag = tag_of(hash);
-        const std::uint8_t* ctrl = control();
-        for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
-            if (ctrl[i] == kEmpty) return nullptr;
-            if (ctrl[i] == tag && slots_[i].hash == hash && same_text(slots_[i].key, key)) {
-                return &slots_[i];
-            }
-        }
+        const std::size_t i = probe(hash, key);
+        return control()[i] == kEmpty ? nullptr : &slots_[i];
     }
 
     // Adds `key` → `value`. When the key is present, the stored key stays, the
     // value is replaced and the previous value returned. Strong guarantee: on
     // std::bad_alloc from growing, the table is unchanged.
     std::optional<V> insert(std::uint64_t hash, Key key, V value) {
-        if (Entry* hit = const_cast<Entry*>(find(hash, key))) {
-            std::optional<V> previous(std::move(hit->value));
-            hit->value = std::move(value);
-            return previous;
+        if (capacity_ != 0) {
+            // One probe finds either the key or the empty slot it would take.
+            const std::size_t i = probe(hash, key);
+            if (control()[i] != kEmpty) {
+                std::optional<V> previous(std::move(slots_[i].value));
+                slots_[i].value = std::move(value);
+                return previous;
+            }
+            if ((std::size_t{size_} + 1) * 8 <= std::size_t{capacity_} * 7) {
+                fill(i, hash, std::move(key), std::move(value));
+                return std::nullopt;
+            }
         }
         reserve(std::size_t{size_} + 1);
         place(hash, std::move(key), std::move(value));
@@ -116,7 +118,7 @@ public:
 
 private:
     static constexpr std::uint8_t kEmpty = 0;
-    static constexpr std::size_t kMaxCapacity = std::size_t{1} << 31;
+    static constexpr std::size_t kMaxCapacity = std::size_t{1} << 30;
 
     // The top seven bits of the hash, with the high bit marking a full slot.
     static std::uint8_t tag_of(std::uint64_t hash) noexcept {
@@ -126,13 +128,30 @@ private:
     std::size_t mask() const noexcept { return std::size_t{capacity_} - 1; }
     std::uint8_t* control() const noexcept { return reinterpret_cast<std::uint8_t*>(slots_ + capacity_); }
 
+    // The slot holding `key`, or else the empty slot that ends its probe
+    // (there always is one: the load stays below 1).
+    std::size_t probe(std::uint64_t hash, std::string_view key) const noexcept {
+        const std::uint8_t tag = tag_of(hash);
+        const std::uint8_t* ctrl = control();
+        for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
+            if (ctrl[i] == kEmpty) return i;
+            if (ctrl[i] == tag && slots_[i].hash == hash && same_text(slots_[i].key, key)) return i;
+        }
+    }
+
+    // Stores a new entry in empty slot `i`.
+    void fill(std::size_t i, std::uint64_t hash, Key key, V value) noexcept {
+        ::new (static_cast<void*>(&slots_[i])) Entry{hash, std::move(key), std::move(value)};
+        control()[i] = tag_of(hash);
+        ++size_;
+    }
+
+    // Stores an entry whose key is known to be absent.
     void place(std::uint64_t hash, Key key, V value) noexcept {
-        std::uint8_t* ctrl = control();
+        const std::uint8_t* ctrl = control();
         std::size_t i = hash & mask();
         while (ctrl[i] != kEmpty) i = (i + 1) & mask();
-        ::new (static_cast<void*>(&slots_[i])) Entry{hash, std::move(key), std::move(value)};
-        ctrl[i] = tag_of(hash);
-        ++size_;
+        fill(i, hash, std::move(key), std::move(value));
     }
 
     // The aligned forms of new and delete take a slower allocator path; most
@@ -178,17 +197,19 @@ private:
 
     void steal(OpenTable& other) noexcept {
         slots_ = std::exchange(other.slots_, nullptr);
-        capacity_ = std::exchange(other.capacity_, 0);
-        size_ = other.size_;
+        capacity_ = other.capacity_;
         borrowed_ = other.borrowed_;
-        other.size_ = 0;
+        size_ = std::exchange(other.size_, 0);
+        other.capacity_ = 0;
         other.borrowed_ = false;
     }
 
+    // The flag shares a word with the capacity, not the size: the size
+    // changes on every insert, the capacity only when the table grows.
     Entry* slots_ = nullptr;
-    std::uint32_t capacity_ = 0;
-    std::uint32_t size_ : 31 = 0;
+    std::uint32_t capacity_ : 31 = 0;
     std::uint32_t borrowed_ : 1 = false;  // storage belongs to the owner, not to this table
+    std::uint32_t size_ = 0;
 };
 
 }  // namespace veldra

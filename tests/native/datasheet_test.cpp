@@ -127,6 +127,39 @@ TEST(JsonString, EscapesControlBytesQuoteAndBackslashOnly) {
     for (const auto& row : rows) EXPECT_EQ(string_text(row.in), row.out) << row.out;
 }
 
+// Every byte value at every place of a text long enough to span whole
+// eight-byte words, checked against the escaping rule stated byte by byte.
+TEST(JsonString, EscapesTheSameAtEveryPlaceInLongText) {
+    auto escaped = [](unsigned char b) -> std::string {
+        switch (b) {
+            case '"': return "\\\"";
+            case '\\': return "\\\\";
+            case '\b': return "\\b";
+            case '\t': return "\\t";
+            case '\n': return "\\n";
+            case '\f': return "\\f";
+            case '\r': return "\\r";
+        }
+        if (b < 0x20) {
+            char u[7];
+            std::snprintf(u, sizeof u, "\\u%04x", b);
+            return u;
+        }
+        return std::string(1, static_cast<char>(b));
+    };
+    constexpr std::size_t kLength = 21;
+    for (int b = 0; b < 256; ++b) {
+        for (std::size_t at = 0; at < kLength; ++at) {
+            std::string text(kLength, 'm');
+            text[at] = static_cast<char>(b);
+            std::string expected = "\"";
+            expected.append(at, 'm').append(escaped(static_cast<unsigned char>(b)));
+            expected.append(kLength - at - 1, 'm').push_back('"');
+            ASSERT_EQ(string_text(text), expected) << "byte " << b << " at " << at;
+        }
+    }
+}
+
 TEST(JsonObject, IsCompactWithKeysInByteOrder) {
     EXPECT_EQ(write_json_object({}).value(), "{}");
     const JsonMember unsorted[] = {
