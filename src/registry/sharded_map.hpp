@@ -4,16 +4,19 @@
 // A key's shard is chosen by the bits of its SipHash just below the top
 // seven (the table keeps those as its slot tags).
 //
-// Memory: one block per map holds the shards, a bitmap of the shards that
-// hold entries, and (for a map built from a list of entries) every table,
-// sized exactly. An empty shard costs its 24 bytes and one bit: reads, counts,
+// Memory: one block per map holds room for the shards, a bitmap of the shards
+// that hold entries, and (for a map built from a list of entries) every table,
+// sized exactly. A shard is constructed only when its first entry arrives; an
+// empty shard is one clear bit and 24 bytes never written. Reads, counts,
 // iteration and destruction skip it through the bitmap, so a host with
 // hundreds of CPUs (1024 shards) pays little more than a small one.
 //
 // Thread-safety: every operation may run concurrently with any other. Lookups,
-// len, for_each and names take shard locks shared; insert takes one shard
-// lock exclusively. Locks are taken in ascending shard order and no writer
-// holds two, so there is no lock-order cycle. Shards are not padded to cache
+// len, for_each and names take the locks of occupied shards shared (an empty
+// shard has nothing to guard); insert takes one shard lock exclusively, or,
+// for a shard's first entry, the map's first-entry lock while it constructs
+// the shard. Shard locks are taken in ascending order and no writer holds
+// two locks, so there is no lock-order cycle. Shards are not padded to cache
 // lines: padding would multiply the per-shard cost on large hosts, and from
 // Python the locks are never contended.
 
@@ -79,15 +82,26 @@ public:
     std::optional<V> insert(Key key, V value) {
         const std::uint64_t h = hash_name(keys_, key);
         const std::size_t index = shard_index(h, shift_);
+        if (!occupied(index)) {
+            ExclusiveGuard first(first_entry_lock_);
+            if (!occupied(index)) {
+                // Nobody reads a shard before its bit is set, so it is built
+                // and filled without its own lock, then published.
+                Shard& shard = *::new (static_cast<void*>(&shards_[index])) Shard();
+                try {
+                    shard.table.insert(h, std::move(key), std::move(value));
+                } catch (...) {
+                    shard.~Shard();
+                    throw;
+                }
+                occupied_[index / kBitsPerWord].fetch_or(std::uint64_t{1} << (index % kBitsPerWord),
+                                                         std::memory_order_release);
+                return std::nullopt;
+            }
+        }
         Shard& shard = shards_[index];
         ExclusiveGuard hold(shard.lock);
-        auto previous = shard.table.insert(h, std::move(key), std::move(value));
-        // Set the shard's bit only the first time: a locked or on every insert
-        // would cost more than the insert.
-        std::atomic<std::uint64_t>& word = occupied_[index / kBitsPerWord];
-        const std::uint64_t bit = std::uint64_t{1} << (index % kBitsPerWord);
-        if ((word.load(std::memory_order_relaxed) & bit) == 0) word.fetch_or(bit, std::memory_order_release);
-        return previous;
+        return shard.table.insert(h, std::move(key), std::move(value));
     }
 
     // Calls `read(const V&)` on the value stored under `key` while its shard is
@@ -96,7 +110,9 @@ public:
     template <class F>
     bool read(std::string_view key, F&& read) const {
         const std::uint64_t h = hash_name(keys_, key);
-        const Shard& shard = shards_[shard_index(h, shift_)];
+        const std::size_t index = shard_index(h, shift_);
+        if (!occupied(index)) return false;
+        const Shard& shard = shards_[index];
         SharedGuard hold(shard.lock);
         const auto* entry = shard.table.find(h, key);
         if (entry == nullptr) return false;
@@ -124,6 +140,7 @@ public:
 
     // Entries in one shard; for tests of the shard-selection rule.
     std::size_t shard_len(std::size_t index) const {
+        if (!occupied(index)) return 0;
         SharedGuard hold(shards_[index].lock);
         return shards_[index].table.size();
     }
@@ -162,6 +179,12 @@ private:
 
     static std::size_t bitmap_words(std::size_t shards) noexcept { return (shards + kBitsPerWord - 1) / kBitsPerWord; }
 
+    // Whether shard `index` has been constructed (and so holds an entry). The
+    // acquire pairs with the release that publishes a new shard.
+    bool occupied(std::size_t index) const noexcept {
+        return (occupied_[index / kBitsPerWord].load(std::memory_order_acquire) >> (index % kBitsPerWord)) & 1;
+    }
+
     // Visits the index of every shard that holds entries, ascending.
     template <class F>
     void for_each_occupied(F&& visit) const {
@@ -176,7 +199,8 @@ private:
     unsigned shift_ = 0;
     std::size_t shard_count_ = 0;
     Shard* shards_ = nullptr;                        // start of the map's one block
-    std::atomic<std::uint64_t>* occupied_ = nullptr;  // bit i: shard i has held an entry
+    std::atomic<std::uint64_t>* occupied_ = nullptr;  // bit i: shard i is constructed and holds an entry
+    RwLock first_entry_lock_;  // serialises the construction of shards
 };
 
 template <class V, class Key>
@@ -234,7 +258,6 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
     }
     auto* block = static_cast<unsigned char*>(::operator new(bytes));
     shards_ = reinterpret_cast<Shard*>(block);
-    for (std::size_t i = 0; i < shard_count; ++i) ::new (static_cast<void*>(&shards_[i])) Shard();
     occupied_ = reinterpret_cast<std::atomic<std::uint64_t>*>(block + sizeof(Shard) * shard_count);
     for (std::size_t w = 0; w < words; ++w) ::new (static_cast<void*>(&occupied_[w])) std::atomic<std::uint64_t>(0);
     shard_count_ = shard_count;
@@ -247,16 +270,16 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
         std::memset(storage, 0, bytes - tables_at);  // every table's control bytes at once
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t index = shard_index(hashes[i], shift_);
-            Table& table = shards_[index].table;
-            if (table.capacity() == 0) {
+            if (!occupied(index)) {
                 const std::size_t capacity = counts[index] & ~kSized;
-                table.adopt(storage, capacity, /*zeroed=*/true);
+                ::new (static_cast<void*>(&shards_[index])) Shard();
+                shards_[index].table.adopt(storage, capacity, /*zeroed=*/true);
                 storage += Table::storage_bytes(capacity);
                 std::atomic<std::uint64_t>& word = occupied_[index / kBitsPerWord];
                 word.store(word.load(std::memory_order_relaxed) | (std::uint64_t{1} << (index % kBitsPerWord)),
                            std::memory_order_relaxed);
             }
-            table.insert(hashes[i], entries[i].first, entries[i].second);
+            shards_[index].table.insert(hashes[i], entries[i].first, entries[i].second);
         }
     } catch (...) {
         // Copying a key or value ran out of memory: undo what was built.
@@ -268,8 +291,8 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
 template <class V, class Key>
 ShardedMap<V, Key>::~ShardedMap() {
     if (shards_ == nullptr) return;
-    for_each_occupied([this](std::size_t i) { shards_[i].table.~Table(); });
-    // Shards and bitmap words hold nothing to release beyond the tables.
+    for_each_occupied([this](std::size_t i) { shards_[i].~Shard(); });
+    // Unbuilt shards and the bitmap words need no destruction.
     ::operator delete(static_cast<void*>(shards_));
 }
 

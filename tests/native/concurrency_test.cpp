@@ -117,6 +117,31 @@ TEST(Concurrency, ConcurrentInsertsEndLikeSerialInserts) {
     EXPECT_EQ(names, keys);
 }
 
+// A shard is built by the first insert that reaches it. With many shards and
+// fresh maps, most inserts are such first entries, racing each other and
+// readers probing the same shards.
+TEST(Concurrency, FirstEntriesOfShardsRaceSafely) {
+    for (std::size_t shards : {2u, 1024u}) {
+        for (int round = 0; round < 40; ++round) {
+            ShardedMap<int> map(shards);
+            std::atomic<int> bad{0};
+            run_threads([&](int t) {
+                for (int i = 0; i < 30; ++i) {
+                    map.insert(key("own", t, i), i);
+                    map.insert(key("both", i), t);
+                    if (map.get(key("own", t, i)) != i) bad.fetch_add(1);
+                    if (auto other = map.get(key("own", (t + 1) % kThreads, i)); other && *other != i) bad.fetch_add(1);
+                }
+            });
+            ASSERT_EQ(bad.load(), 0) << shards << " shards, round " << round;
+            ASSERT_EQ(map.len(), static_cast<std::size_t>(kThreads * 30 + 30)) << shards << " shards";
+            for (int t = 0; t < kThreads; ++t) {
+                for (int i = 0; i < 30; ++i) ASSERT_EQ(map.get(key("own", t, i)), i);
+            }
+        }
+    }
+}
+
 TEST(Concurrency, ReadersAndOneWriterOnTheSameShards) {
     ShardedMap<int> map(2);  // two shards: readers and the writer always meet
     for (int i = 0; i < 100; ++i) map.insert(key("base", i), i);
