@@ -22,19 +22,31 @@ PyObject* loads_name_cell = nullptr;
 PyObject* builtins_key_cell = nullptr;
 PyObject* import_key_cell = nullptr;
 
-// Whether `fn` is the interpreter's own builtins.__import__ (not a replacement).
-bool is_builtin_import(PyObject* fn) {
-    if (!PyCFunction_Check(fn)) return false;
-    auto* function = reinterpret_cast<PyCFunctionObject*>(fn);
-    if (std::strcmp(function->m_ml->ml_name, "__import__") != 0) return false;
-    PyObject* self = PyCFunction_GET_SELF(fn);
-    if (self == nullptr || !PyModule_Check(self)) return false;
-    const char* module = PyModule_GetName(self);
-    if (module == nullptr) {
+// The interpreter's own __import__ as an entry of the builtins module's
+// method table, looked up once; null if it cannot be found. A function object
+// made from that entry runs the interpreter's import whatever it is called.
+const PyMethodDef* builtin_import_entry() {
+    static bool looked = false;
+    static const PyMethodDef* entry = nullptr;
+    if (looked) return entry;
+    looked = true;
+    OwnedRef builtins = OwnedRef::steal(PyImport_ImportModule("builtins"));
+    PyModuleDef* def = builtins ? PyModule_GetDef(builtins.get()) : nullptr;
+    if (def == nullptr || def->m_methods == nullptr) {
         PyErr_Clear();
-        return false;
+        return entry;
     }
-    return std::strcmp(module, "builtins") == 0;
+    for (const PyMethodDef* m = def->m_methods; m->ml_name != nullptr; ++m) {
+        if (std::strcmp(m->ml_name, "__import__") == 0) entry = m;
+    }
+    return entry;
+}
+
+// Whether `fn` is the interpreter's own builtins.__import__ (not a
+// replacement): one pointer comparison per call.
+bool is_builtin_import(PyObject* fn) {
+    const PyMethodDef* own = builtin_import_entry();
+    return own != nullptr && PyCFunction_Check(fn) && reinterpret_cast<PyCFunctionObject*>(fn)->m_ml == own;
 }
 
 // PyImport_Import, step for step: look __import__ up in the caller's

@@ -66,6 +66,31 @@ def test_json_is_imported_on_every_call(monkeypatch):
         core.py_get_constant("n_gen")
 
 
+def test_a_replaced_import_is_called_on_every_call(monkeypatch):
+    import builtins
+
+    real_import = builtins.__import__
+    seen = []
+
+    def recording_import(name, *args, **kwargs):
+        seen.append(name)
+        return real_import(name, *args, **kwargs)
+
+    monkeypatch.setattr(builtins, "__import__", recording_import)
+    for _ in range(3):
+        assert core.py_get_constant("b3")["value"] == 24.0
+    assert seen == ["json"] * 3
+
+    def refusing_import(name, *args, **kwargs):
+        raise ImportError(f"no {name} today")
+
+    monkeypatch.setattr(builtins, "__import__", refusing_import)
+    with pytest.raises(ImportError, match="no json today"):
+        core.py_get_constant("b3")
+    monkeypatch.undo()
+    assert core.py_get_constant("b3")["value"] == 24.0
+
+
 def test_exceptions_from_loads_pass_through_unchanged(monkeypatch):
     error = ValueError("from loads")
 
