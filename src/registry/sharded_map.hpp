@@ -246,7 +246,9 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
     const std::size_t words = bitmap_words(shard_count);
     const std::size_t head = sizeof(Shard) * shard_count + sizeof(std::atomic<std::uint64_t>) * words;
     const std::size_t tables_at = (head + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
-    // Once a shard is sized, its slot in `counts` holds kSized | capacity.
+    // Once a shard is sized, its slot in `counts` holds kSized | capacity,
+    // and 0 again once its table is in place: the fill reads that local word
+    // instead of the shared bitmap.
     constexpr std::uint32_t kSized = std::uint32_t{1} << 31;
     std::size_t bytes = tables_at;
     for (std::size_t i = 0; i < n; ++i) {
@@ -270,8 +272,9 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
         std::memset(storage, 0, bytes - tables_at);  // every table's control bytes at once
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t index = shard_index(hashes[i], shift_);
-            if (!occupied(index)) {
+            if (counts[index] != 0) {
                 const std::size_t capacity = counts[index] & ~kSized;
+                counts[index] = 0;
                 ::new (static_cast<void*>(&shards_[index])) Shard();
                 shards_[index].table.adopt(storage, capacity, /*zeroed=*/true);
                 storage += Table::storage_bytes(capacity);
