@@ -75,6 +75,9 @@ std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, Py
         PyObject* keyword = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &pos, &keyword, &value)) {
+            // Unlike the vector call, a constructor's keyword dict reaches us
+            // with its keys unchecked: PyFormulasRegistry(**{1: 1}) is legal syntax.
+            if (!PyUnicode_Check(keyword)) return PyError::lazy(PyExc_TypeError, "keywords must be strings");
             if (auto error = take_keyword(sig, keyword, value, out)) return error;
         }
     }

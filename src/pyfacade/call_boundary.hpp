@@ -5,8 +5,16 @@
 // unwinds into the interpreter: an internal fault becomes PanicException,
 // std::bad_alloc becomes MemoryError, and a fault while raising any of these
 // stops the process with "uncaught panic at ffi boundary".
+//
+// One unwind is let through: the forced unwind with which the interpreter
+// ends a daemon thread that wants the interpreter lock back during shutdown
+// (pthread_exit). It is not an error but the thread's end; swallowing it
+// aborts the process. That is also why the barriers and the entry points are
+// not noexcept: a forced unwind reaching a noexcept frame calls terminate.
 
 #include <Python.h>
+
+#include <cxxabi.h>
 
 #include <exception>
 #include <utility>
@@ -21,52 +29,61 @@ namespace detail {
 void raise_escaped(std::exception_ptr failure) noexcept;
 // Sets `error` as the current exception.
 void raise_error(PyError&& error) noexcept;
+
+// Runs `body`; returns what escaped it (null if nothing did). The only place
+// in the facade that catches everything, and it lets a forced unwind go on.
+template <class Body>
+std::exception_ptr run_guarded(Body&& body) {
+    try {
+        body();
+        return nullptr;
+    } catch (const abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
 }  // namespace detail
 
 // For entries that return an object: new reference, or null with an exception set.
 template <class Body>
-PyObject* call_boundary(Body&& body) noexcept {
-    std::exception_ptr failure;
-    try {
+PyObject* call_boundary(Body&& body) {
+    PyObject* out = nullptr;
+    std::exception_ptr failure = detail::run_guarded([&] {
         PyResult<OwnedRef> result = body();
-        if (result) return std::move(result).value().release();
-        detail::raise_error(std::move(result).error());
-        return nullptr;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    detail::raise_escaped(std::move(failure));
-    return nullptr;
+        if (result) {
+            out = std::move(result).value().release();
+        } else {
+            detail::raise_error(std::move(result).error());
+        }
+    });
+    if (failure) detail::raise_escaped(std::move(failure));
+    return out;
 }
 
 // For the length slot: a non-negative length, or -1 with an exception set.
 template <class Body>
-Py_ssize_t length_boundary(Body&& body) noexcept {
-    std::exception_ptr failure;
-    try {
+Py_ssize_t length_boundary(Body&& body) {
+    Py_ssize_t out = -1;
+    std::exception_ptr failure = detail::run_guarded([&] {
         PyResult<Py_ssize_t> result = body();
-        if (result) return result.value();
-        detail::raise_error(std::move(result).error());
-        return -1;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    detail::raise_escaped(std::move(failure));
-    return -1;
+        if (result) {
+            out = result.value();
+        } else {
+            detail::raise_error(std::move(result).error());
+        }
+    });
+    if (failure) detail::raise_escaped(std::move(failure));
+    return out;
 }
 
 // For deallocators: runs `body`; whatever escapes it is reported through the
 // unraisable-exception hook, and the exception that was current before (if
 // any) is left in place.
 template <class Body>
-void dealloc_boundary(Body&& body) noexcept {
-    std::exception_ptr failure;
-    try {
-        body();
-        return;
-    } catch (...) {
-        failure = std::current_exception();
-    }
+void dealloc_boundary(Body&& body) {
+    std::exception_ptr failure = detail::run_guarded(body);
+    if (!failure) return;
     PyObject* outer = PyErr_GetRaisedException();
     detail::raise_escaped(std::move(failure));
     PyErr_WriteUnraisable(nullptr);

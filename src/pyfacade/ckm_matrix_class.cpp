@@ -16,7 +16,7 @@ namespace {
 constexpr std::array<const char*, 1> kTolParam{"tol"};
 const Signature kIsUnitarySignature{"PyCKMMatrix.is_unitary()", kTolParam};
 
-PyObject* ckm_refuse_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+PyObject* ckm_refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         OwnedRef name = OwnedRef::steal(PyType_GetName(type));
         if (!name) return unexpected(PyError::fetch());
@@ -40,7 +40,7 @@ std::string describe(PyObject* obj) {
     return utf8;
 }
 
-PyObject* ckm_from_topology(PyObject*, PyObject*) noexcept {
+PyObject* ckm_from_topology(PyObject*, PyObject*) {
     return call_boundary([]() -> PyResult<OwnedRef> {
         auto made = wrap_value(ckm_matrix_class().get_in_call(), CKMMatrix::from_topology());
         if (made) return made;
@@ -54,7 +54,7 @@ PyObject* ckm_from_topology(PyObject*, PyObject*) noexcept {
     });
 }
 
-PyObject* ckm_jarlskog(PyObject* self, PyObject*) noexcept {
+PyObject* ckm_jarlskog(PyObject* self, PyObject*) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         auto borrowed = Borrowed<CKMMatrix>::take(self, ckm_matrix_class());
         if (!borrowed) return unexpected(std::move(borrowed).error());
@@ -62,7 +62,7 @@ PyObject* ckm_jarlskog(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         PyObject* tol_arg = nullptr;
         if (auto error = parse_vector_args(kIsUnitarySignature, args, nargs, kwnames, &tol_arg)) {
@@ -89,6 +89,7 @@ const ClassSpec kSpec{
     "ostrelin._veldra_core.PyCKMMatrix",
     "PyCKMMatrix",
     "Python wrapper for [`CKMMatrix`].",
+    "PyCKMMatrix.from_topology()",
     static_cast<int>(sizeof(Wrapped<CKMMatrix>)),
     dealloc_wrapped<CKMMatrix>,
     ckm_refuse_new,

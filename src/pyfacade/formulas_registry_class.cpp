@@ -19,14 +19,14 @@ constexpr std::array<const char*, 1> kNameParam{"name"};
 const Signature kNewSignature{"PyFormulasRegistry.__new__()", kNoParams};
 const Signature kGetSignature{"PyFormulasRegistry.get()", kNameParam};
 
-PyObject* registry_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* registry_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (auto error = parse_tuple_args(kNewSignature, args, kwargs, nullptr)) return unexpected(std::move(*error));
         return wrap_value(type, FormulasRegistry());
     });
 }
 
-PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         PyObject* name_arg = nullptr;
         if (auto error = parse_vector_args(kGetSignature, args, nargs, kwnames, &name_arg)) {
@@ -42,11 +42,11 @@ PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     });
 }
 
-PyObject* registry_version(PyObject*, PyObject*) noexcept {
+PyObject* registry_version(PyObject*, PyObject*) {
     return call_boundary([]() -> PyResult<OwnedRef> { return new_str(kVersion); });
 }
 
-Py_ssize_t registry_len(PyObject* self) noexcept {
+Py_ssize_t registry_len(PyObject* self) {
     return length_boundary([&]() -> PyResult<Py_ssize_t> {
         auto borrowed = Borrowed<FormulasRegistry>::take(self, formulas_registry_class());
         if (!borrowed) return unexpected(std::move(borrowed).error());
@@ -65,6 +65,7 @@ const ClassSpec kSpec{
     "ostrelin._veldra_core.PyFormulasRegistry",
     "PyFormulasRegistry",
     "PyFormulasRegistry()\n--\n\nPython wrapper for [`FormulasRegistry`].",
+    "PyFormulasRegistry()",
     static_cast<int>(sizeof(Self)),
     dealloc_wrapped<FormulasRegistry>,
     registry_new,

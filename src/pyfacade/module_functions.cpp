@@ -19,11 +19,11 @@ namespace {
 constexpr std::array<const char*, 1> kNameParam{"name"};
 const Signature kGetConstantSignature{"py_get_constant()", kNameParam};
 
-PyObject* list_constants(PyObject*, PyObject*) noexcept {
+PyObject* list_constants(PyObject*, PyObject*) {
     return call_boundary([]() -> PyResult<OwnedRef> { return new_str_list(list_constant_names()); });
 }
 
-PyObject* list_quarks(PyObject*, PyObject*) noexcept {
+PyObject* list_quarks(PyObject*, PyObject*) {
     return call_boundary([]() -> PyResult<OwnedRef> { return new_str_list(list_quark_names()); });
 }
 
@@ -32,7 +32,7 @@ PyError datasheet_error(const DatasheetError& error, std::string_view name) {
     return PyError::lazy(PyExc_ValueError, std::get<JsonWriteError>(error).message);
 }
 
-PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         PyObject* name_arg = nullptr;
         if (auto error = parse_vector_args(kGetConstantSignature, args, nargs, kwnames, &name_arg)) {

@@ -8,6 +8,18 @@
 
 namespace veldra::py {
 
+// Gives back one reference. During shutdown the interpreter ends daemon
+// threads that ask for the interpreter lock by unwinding their stacks, and
+// that unwind runs our destructors in a thread that does not hold the lock,
+// where a release could free an object (the last reference to a module that
+// shutdown already dropped) behind the finalising thread's back. So once
+// shutdown has begun (Py_IsInitialized turns false exactly when such threads
+// start to be ended) references are leaked instead: the process is ending,
+// and no public call tells a thread that holds the lock from one that does not.
+inline void drop_reference(PyObject* obj) noexcept {
+    if (Py_IsInitialized()) Py_DECREF(obj);
+}
+
 class OwnedRef {
 public:
     OwnedRef() noexcept = default;
@@ -27,11 +39,13 @@ public:
     OwnedRef& operator=(OwnedRef&& other) noexcept {
         if (this != &other) {
             PyObject* old = std::exchange(obj_, std::exchange(other.obj_, nullptr));
-            Py_XDECREF(old);
+            if (old != nullptr) drop_reference(old);
         }
         return *this;
     }
-    ~OwnedRef() { Py_XDECREF(obj_); }
+    ~OwnedRef() {
+        if (obj_ != nullptr) drop_reference(obj_);
+    }
 
     PyObject* get() const noexcept { return obj_; }
     explicit operator bool() const noexcept { return obj_ != nullptr; }

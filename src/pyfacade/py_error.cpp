@@ -4,6 +4,29 @@
 #include "panic_exception.hpp"
 
 namespace veldra::py {
+namespace {
+
+// Shows `exception` and its traceback as an uncaught exception is shown,
+// through sys.excepthook. Unlike PyErr_PrintEx this never ends the process:
+// that would exit from inside a call when the exception is also a
+// SystemExit, or when the hook raises one, instead of raising PanicException.
+void show_exception(PyObject* exception) {
+    PyObject* hook = PySys_GetObject("excepthook");  // borrowed
+    if (hook != nullptr && hook != Py_None) {
+        OwnedRef traceback = OwnedRef::steal(PyException_GetTraceback(exception));
+        OwnedRef shown = OwnedRef::steal(PyObject_CallFunctionObjArgs(
+            hook, reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception,
+            traceback ? traceback.get() : Py_None, nullptr));
+        if (shown) return;
+        OwnedRef hook_error = OwnedRef::steal(PyErr_GetRaisedException());
+        PySys_WriteStderr("Error in sys.excepthook:\n");
+        if (hook_error) PyErr_DisplayException(hook_error.get());
+        PySys_WriteStderr("\nOriginal exception was:\n");
+    }
+    PyErr_DisplayException(exception);
+}
+
+}  // namespace
 
 PyError PyError::lazy(PyObject* type, std::string message) {
     PyError e;
@@ -40,8 +63,7 @@ PyError PyError::fetch() {
         }
         PySys_WriteStderr("--- Vessik is resuming a panic after fetching a PanicException from Python. ---\n");
         PySys_WriteStderr("Python stack trace below:\n");
-        PyErr_SetRaisedException(raised.release());
-        PyErr_PrintEx(0);
+        show_exception(raised.get());
         raise_fault(std::move(message));
     }
     return from_exception(std::move(raised));

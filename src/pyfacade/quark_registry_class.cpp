@@ -13,14 +13,14 @@ namespace {
 constexpr std::array<const char*, 0> kNoParams{};
 const Signature kNewSignature{"PyQuarkRegistry.__new__()", kNoParams};
 
-PyObject* quarks_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* quarks_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (auto error = parse_tuple_args(kNewSignature, args, kwargs, nullptr)) return unexpected(std::move(*error));
         return wrap_value(type, QuarkRegistry());
     });
 }
 
-Py_ssize_t quarks_len(PyObject* self) noexcept {
+Py_ssize_t quarks_len(PyObject* self) {
     return length_boundary([&]() -> PyResult<Py_ssize_t> {
         auto borrowed = Borrowed<QuarkRegistry>::take(self, quark_registry_class());
         if (!borrowed) return unexpected(std::move(borrowed).error());
@@ -32,6 +32,7 @@ const ClassSpec kSpec{
     "ostrelin._veldra_core.PyQuarkRegistry",
     "PyQuarkRegistry",
     "PyQuarkRegistry()\n--\n\nPython wrapper for [`QuarkRegistry`].",
+    "PyQuarkRegistry()",
     static_cast<int>(sizeof(Wrapped<QuarkRegistry>)),
     dealloc_wrapped<QuarkRegistry>,
     quarks_new,

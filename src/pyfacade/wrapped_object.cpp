@@ -33,4 +33,8 @@ PyError self_type_error(PyObject* self, const char* class_name) {
     return conversion_error(self, class_name, true);
 }
 
+PyError unmade_error(const ClassSpec& spec) {
+    return PyError::lazy(PyExc_TypeError, std::string(spec.name) + " object was not made by " + spec.maker);
+}
+
 }  // namespace veldra::py

@@ -22,6 +22,11 @@ struct Wrapped {
     // 0: unused; n > 0: n calls hold a shared borrow; -1: exclusively borrowed.
     // Changed only with the interpreter lock held.
     Py_ssize_t borrow;
+    // Set once `value` is constructed. The classes stay mutable, so a caller
+    // can replace __new__ with object.__new__ and get an instance whose memory
+    // is merely zeroed: this flag is then false and the value must not be
+    // touched, neither by a method nor by the deallocator.
+    bool made;
 };
 
 // What a class is made from. Names are given twice: the dotted name makes
@@ -30,6 +35,7 @@ struct ClassSpec {
     const char* dotted_name;
     const char* name;
     const char* doc;
+    const char* maker;  // how instances are made, for "... was not made by <maker>"
     int basicsize;
     destructor dealloc;
     newfunc construct;
@@ -81,15 +87,17 @@ PyResult<OwnedRef> wrap_value(PyTypeObject* type, T value) {
     auto* self = reinterpret_cast<Wrapped<T>*>(obj.get());
     ::new (static_cast<void*>(&self->value)) T(std::move(value));
     self->borrow = 0;
+    self->made = true;
     return obj;
 }
 
 // The deallocator of every class: destroys the value in place, frees the
 // memory, then gives back the instance's reference to its heap type.
 template <class T>
-void dealloc_wrapped(PyObject* obj) noexcept {
+void dealloc_wrapped(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
-    dealloc_boundary([obj] { reinterpret_cast<Wrapped<T>*>(obj)->value.~T(); });
+    auto* self = reinterpret_cast<Wrapped<T>*>(obj);
+    if (self->made) dealloc_boundary([self] { self->value.~T(); });
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(obj);
     Py_DECREF(type);
@@ -98,17 +106,22 @@ void dealloc_wrapped(PyObject* obj) noexcept {
 // TypeError "'<qualname of self's type>' object cannot be converted to '<class>'".
 PyError self_type_error(PyObject* self, const char* class_name);
 
+// TypeError "<class> object was not made by <maker>".
+PyError unmade_error(const ClassSpec& spec);
+
 // A shared borrow of `self`'s value for the length of one call.
 template <class T>
 class Borrowed {
 public:
     // Fails with TypeError "'<qualname>' object cannot be converted to '<class>'"
-    // when self is not of the class, and RuntimeError "Already mutably borrowed"
-    // when its value is exclusively borrowed.
+    // when self is not of the class, TypeError "<class> object was not made
+    // by <maker>" when its value was never constructed, and RuntimeError
+    // "Already mutably borrowed" when its value is exclusively borrowed.
     static PyResult<Borrowed> take(PyObject* self, TypeCell& cell) {
         PyTypeObject* type = cell.get_in_call();
         if (!PyObject_TypeCheck(self, type)) return unexpected(self_type_error(self, cell.spec().name));
         auto* wrapped = reinterpret_cast<Wrapped<T>*>(self);
+        if (!wrapped->made) return unexpected(unmade_error(cell.spec()));
         if (wrapped->borrow == -1) return unexpected(PyError::lazy(PyExc_RuntimeError, "Already mutably borrowed"));
         ++wrapped->borrow;
         Py_INCREF(self);
@@ -120,7 +133,7 @@ public:
     ~Borrowed() {
         if (obj_ == nullptr) return;
         --obj_->borrow;
-        Py_DECREF(reinterpret_cast<PyObject*>(obj_));
+        drop_reference(reinterpret_cast<PyObject*>(obj_));
     }
 
     const T& value() const noexcept { return obj_->value; }
