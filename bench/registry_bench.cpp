@@ -3,11 +3,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "ckm_matrix.hpp"
-#include "constant_listing.hpp"
-#include "datasheet.hpp"
-#include "formulas_registry.hpp"
-#include "quark_registry.hpp"
+#include "datasheet/datasheet.hpp"
+#include "particles/ckm_matrix.hpp"
+#include "particles/quark_registry.hpp"
+#include "registry/constant_listing.hpp"
+#include "registry/formulas_registry.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "json_writer.hpp"
-#include "name_order.hpp"
+#include "datasheet/json_writer.hpp"
+#include "support/name_order.hpp"
 
 using namespace veldra;
 

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "sharded_map.hpp"
+#include "registry/sharded_map.hpp"
+#include "testing/sharded_map_access.hpp"
 
 using namespace veldra;
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 0: {
                 std::string key = random_key(in);
                 const int value = in.ConsumeIntegral<int>();
-                const auto previous = map->insert(key, value);
+                const auto previous = ShardedMapTesting::insert(*map, key, value);
                 const auto it = model.find(key);
                 check(previous.has_value() == (it != model.end()), "insert: previous presence");
                 if (previous) check(*previous == it->second, "insert: previous value");
@@ -63,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 1: {
                 const std::string key = random_key(in);
-                const auto got = map->get(key);
+                const auto got = ShardedMapTesting::get(*map, key);
                 const auto it = model.find(key);
                 check(got.has_value() == (it != model.end()), "get: presence");
                 if (got) check(*got == it->second, "get: value");
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 check(map->len() == model.size(), "len");
                 break;
             case 3: {
-                auto names = map->names();
+                auto names = ShardedMapTesting::names(*map);
                 std::sort(names.begin(), names.end());
                 std::vector<std::string> keys;
                 for (const auto& kv : model) keys.push_back(kv.first);
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     ++visited;
                     check(model.at(std::string(key)) == value, "for_each: value");
                 });
-                for (std::size_t s = 0; s < map->shard_count(); ++s) shard_total += map->shard_len(s);
+                for (std::size_t s = 0; s < map->shard_count(); ++s) shard_total += ShardedMapTesting::shard_len(*map, s);
                 check(visited == model.size() && shard_total == model.size(), "for_each: count");
                 break;
             }

@@ -14,9 +14,10 @@ python_for() {
     echo "$found"
 }
 
-# Creates .venv-$1 if needed and prints its interpreter.
+# Creates .venv-$2 (default .venv-$1) for Python $1 if needed and prints its
+# interpreter: `venv_for 3.12` is .venv-3.12, `venv_for 3.12 asan` .venv-asan.
 venv_for() {
-    local version=$1 venv=".venv-$1"
+    local version=$1 venv=".venv-${2:-$1}"
     if [ ! -x "$venv/bin/python" ]; then
         "$(python_for "$version")" -m venv "$venv" >&2
     fi

@@ -22,9 +22,9 @@ for sanitizer in address thread; do
 done
 
 echo "== Python tests against the AddressSanitizer build"
-if [ ! -x .venv-asan/bin/python ]; then "$(python_for 3.12)" -m venv .venv-asan; fi
-.venv-asan/bin/python -m pip install -q --disable-pip-version-check "pytest>=8" "hypothesis>=6"
-.venv-asan/bin/python -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
+py=$(venv_for 3.12 asan)
+"$py" -m pip install -q --disable-pip-version-check "pytest>=8" "hypothesis>=6"
+"$py" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
     -C cmake.define.OSTRELIN_SANITIZE=address -C cmake.build-type=RelWithDebInfo -C build-dir=build/asan-ext .
 # The interpreter is not instrumented: the ASan runtime must load first, and
 # libstdc++ with it so that ASan finds the C++ exception machinery it wraps.
@@ -32,4 +32,4 @@ if [ ! -x .venv-asan/bin/python ]; then "$(python_for 3.12)" -m venv .venv-asan;
 LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libstdc++.so)" \
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
 OSTRELIN_SANITIZER=address \
-    .venv-asan/bin/python -m pytest -q -p no:cacheprovider tests/python
+    "$py" -m pytest -q -p no:cacheprovider tests/python

@@ -1,8 +1,8 @@
-#include "datasheet.hpp"
+#include "datasheet/datasheet.hpp"
 
 #include <cmath>
 
-#include "formulas_registry.hpp"
+#include "registry/formulas_registry.hpp"
 
 namespace veldra {
 namespace {
@@ -30,9 +30,11 @@ Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, cons
 }
 
 Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view name) {
-    const CatalogueEntry* entry = FormulasRegistry().find(name);
-    if (entry == nullptr) return unexpected(DatasheetError(RegistryError{NotFound{std::string(name)}}));
-    auto text = datasheet_json({name, entry->status, std::nullopt, entry->units, entry->value});
+    // A registry of its own for every call, as the datasheet promises: no
+    // registry, entry or text outlives the call.
+    const Constant* entry = FormulasRegistry().find(name);
+    if (entry == nullptr) return unexpected(DatasheetError(RegistryError::not_found(name)));
+    auto text = datasheet_json({name, entry->status, entry->uncertainty, entry->units, entry->value});
     if (!text) return unexpected(DatasheetError(std::move(text).error()));
     return std::move(text).value();
 }

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <variant>
 
-#include "constant.hpp"
-#include "expected.hpp"
-#include "json_writer.hpp"
-#include "registry_error.hpp"
+#include "datasheet/json_writer.hpp"
+#include "registry/constant.hpp"
+#include "registry/registry_error.hpp"
+#include "support/expected.hpp"
 
 namespace veldra {
 

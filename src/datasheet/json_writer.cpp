@@ -1,4 +1,4 @@
-#include "json_writer.hpp"
+#include "datasheet/json_writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "name_order.hpp"
+#include "support/name_order.hpp"
 
 namespace veldra {
 namespace {

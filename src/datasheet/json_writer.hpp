@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "expected.hpp"
+#include "support/expected.hpp"
 
 namespace veldra {
 

@@ -1,4 +1,4 @@
-#include "ckm_matrix.hpp"
+#include "particles/ckm_matrix.hpp"
 
 #include <cmath>
 

@@ -1,9 +1,9 @@
-#include "quark_registry.hpp"
+#include "particles/quark_registry.hpp"
 
 #include <cstdint>
 
-#include "hash_keys.hpp"
-#include "name_order.hpp"
+#include "support/hash_keys.hpp"
+#include "support/name_order.hpp"
 
 namespace veldra {
 namespace {
@@ -37,13 +37,6 @@ const Quark* QuarkRegistry::find(std::string_view name) const noexcept {
     return entry ? entry->value : nullptr;
 }
 
-std::vector<std::string_view> QuarkRegistry::names() const {
-    std::vector<std::string_view> out;
-    out.reserve(quarks_.size());
-    quarks_.for_each([&out](const auto& entry) { out.push_back(entry.key); });
-    return out;
-}
-
 std::array<std::string_view, kQuarkCount> list_quark_names() {
     // Byte-order place of each standard-model row's name, worked out once.
     static const auto ranks = [] {
@@ -52,7 +45,9 @@ std::array<std::string_view, kQuarkCount> list_quark_names() {
         return byte_order_ranks(names);
     }();
     std::array<std::string_view, kQuarkCount> sorted;
-    // Each entry is a row of the table under its own name, each row once.
+    // The names come from a registry built for this call, not from the table
+    // directly: the listing answers what a fresh registry holds. Each entry
+    // is a row of the table under its own name, each row once.
     QuarkRegistry::standard_model().for_each(
         [&](std::string_view name, const Quark& row) { sorted[ranks[&row - kStandardModel]] = name; });
     return sorted;

@@ -9,11 +9,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "open_table.hpp"
-#include "quark.hpp"
-#include "siphash.hpp"
+#include "particles/quark.hpp"
+#include "support/open_table.hpp"
+#include "support/siphash.hpp"
 
 namespace veldra {
 
@@ -29,10 +28,6 @@ public:
 
     // The record stored under `name`, or nullptr.
     const Quark* find(std::string_view name) const noexcept;
-
-    // Every name, in table order (the caller sorts). The views refer to the
-    // table's text, which lives as long as the process.
-    std::vector<std::string_view> names() const;
 
     // Visits every entry as visit(name, const Quark&), in table order.
     template <class F>

@@ -1,35 +1,27 @@
-#include "arg_parser.hpp"
+#include "pyfacade/arg_parser.hpp"
 
 #include <algorithm>
 #include <string>
+
+#include "pyfacade/interface_text.hpp"
 
 namespace veldra::py {
 namespace {
 
 PyError too_many_positional(const Signature& sig, Py_ssize_t given) {
-    // "arguments" stays plural whatever the count.
-    return PyError::lazy(PyExc_TypeError, std::string(sig.full_name) + " takes " +
-                                              std::to_string(sig.params.size()) + " positional arguments but " +
-                                              std::to_string(given) + (given == 1 ? " was" : " were") + " given");
-}
-
-PyError keyword_error(const Signature& sig, const char* what, PyObject* keyword) {
-    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("%s %s '%U'", sig.full_name, what, keyword));
-    if (!text) return PyError::fetch();
-    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
-    if (!exception) return PyError::fetch();
-    return PyError::from_exception(std::move(exception));
+    return PyError::format(PyExc_TypeError, text::kTakesPositional, sig.full_name,
+                           static_cast<Py_ssize_t>(sig.params.size()), given, given == 1 ? "was" : "were");
 }
 
 // Matches one keyword to a parameter and stores its value.
 std::optional<PyError> take_keyword(const Signature& sig, PyObject* keyword, PyObject* value, PyObject** out) {
     for (std::size_t i = 0; i < sig.params.size(); ++i) {
         if (PyUnicode_CompareWithASCIIString(keyword, sig.params[i]) != 0) continue;
-        if (out[i] != nullptr) return keyword_error(sig, "got multiple values for argument", keyword);
+        if (out[i] != nullptr) return PyError::format(PyExc_TypeError, text::kMultipleValues, sig.full_name, keyword);
         out[i] = value;
         return std::nullopt;
     }
-    return keyword_error(sig, "got an unexpected keyword argument", keyword);
+    return PyError::format(PyExc_TypeError, text::kUnexpectedKeyword, sig.full_name, keyword);
 }
 
 std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
@@ -43,10 +35,8 @@ std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
         names += sig.params[i];
         names += '\'';
     }
-    if (missing == 0) return std::nullopt;
-    return PyError::lazy(PyExc_TypeError, std::string(sig.full_name) + " missing " + std::to_string(missing) +
-                                              " required positional " + (missing == 1 ? "argument" : "arguments") +
-                                              ": " + names);
+    return PyError::format(PyExc_TypeError, text::kMissingArguments, sig.full_name, static_cast<Py_ssize_t>(missing),
+                           missing == 1 ? "argument" : "arguments", names.c_str());
 }
 
 }  // namespace
@@ -77,7 +67,7 @@ std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, Py
         while (PyDict_Next(kwargs, &pos, &keyword, &value)) {
             // Unlike the vector call, a constructor's keyword dict reaches us
             // with its keys unchecked: PyFormulasRegistry(**{1: 1}) is legal syntax.
-            if (!PyUnicode_Check(keyword)) return PyError::lazy(PyExc_TypeError, "keywords must be strings");
+            if (!PyUnicode_Check(keyword)) return PyError::lazy(PyExc_TypeError, text::kKeywordsMustBeStrings);
             if (auto error = take_keyword(sig, keyword, value, out)) return error;
         }
     }

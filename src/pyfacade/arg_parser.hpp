@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "py_error.hpp"
+#include "pyfacade/py_error.hpp"
 
 namespace veldra::py {
 

@@ -1,17 +1,18 @@
-#include "call_boundary.hpp"
+#include "pyfacade/call_boundary.hpp"
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 
-#include "fault.hpp"
-#include "panic_exception.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/panic_exception.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py::detail {
 namespace {
 
 [[noreturn]] void stop_at_boundary() noexcept {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::fputs(text::kUncaughtPanic, stderr);
     std::abort();
 }
 
@@ -36,7 +37,7 @@ void raise_escaped(std::exception_ptr failure) noexcept {
         } catch (const std::exception& other) {
             raise_panic(other.what());
         } catch (...) {
-            raise_panic("panic from Native code");
+            raise_panic(text::kPanicFromNative);
         }
     } catch (...) {
         stop_at_boundary();

@@ -19,8 +19,8 @@
 #include <exception>
 #include <utility>
 
-#include "owned_ref.hpp"
-#include "py_error.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
 
 namespace veldra::py {
 
@@ -45,36 +45,38 @@ std::exception_ptr run_guarded(Body&& body) {
 }
 }  // namespace detail
 
+namespace detail {
+inline PyObject* hand_over(OwnedRef&& result) noexcept { return result.release(); }
+inline Py_ssize_t hand_over(Py_ssize_t result) noexcept { return result; }
+
+// Runs `body` and returns its result as the interpreter takes it, or
+// `failed` with the exception set.
+template <class Out, class Body>
+Out boundary(Body& body, Out failed) {
+    Out out = failed;
+    std::exception_ptr failure = run_guarded([&] {
+        auto result = body();
+        if (result) {
+            out = hand_over(std::move(result).value());
+        } else {
+            raise_error(std::move(result).error());
+        }
+    });
+    if (failure) raise_escaped(std::move(failure));
+    return out;
+}
+}  // namespace detail
+
 // For entries that return an object: new reference, or null with an exception set.
 template <class Body>
 PyObject* call_boundary(Body&& body) {
-    PyObject* out = nullptr;
-    std::exception_ptr failure = detail::run_guarded([&] {
-        PyResult<OwnedRef> result = body();
-        if (result) {
-            out = std::move(result).value().release();
-        } else {
-            detail::raise_error(std::move(result).error());
-        }
-    });
-    if (failure) detail::raise_escaped(std::move(failure));
-    return out;
+    return detail::boundary<PyObject*>(body, nullptr);
 }
 
 // For the length slot: a non-negative length, or -1 with an exception set.
 template <class Body>
 Py_ssize_t length_boundary(Body&& body) {
-    Py_ssize_t out = -1;
-    std::exception_ptr failure = detail::run_guarded([&] {
-        PyResult<Py_ssize_t> result = body();
-        if (result) {
-            out = result.value();
-        } else {
-            detail::raise_error(std::move(result).error());
-        }
-    });
-    if (failure) detail::raise_escaped(std::move(failure));
-    return out;
+    return detail::boundary<Py_ssize_t>(body, -1);
 }
 
 // For deallocators: runs `body`; whatever escapes it is reported through the

@@ -4,11 +4,13 @@
 #include <array>
 #include <string>
 
-#include "arg_parser.hpp"
-#include "classes.hpp"
-#include "conversions.hpp"
-#include "ckm_matrix.hpp"
-#include "fault.hpp"
+#include "particles/ckm_matrix.hpp"
+#include "pyfacade/arg_parser.hpp"
+#include "pyfacade/classes.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/method_table.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 namespace {
@@ -20,11 +22,7 @@ PyObject* ckm_refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         OwnedRef name = OwnedRef::steal(PyType_GetName(type));
         if (!name) return unexpected(PyError::fetch());
-        OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("No constructor defined for %U", name.get()));
-        if (!text) return unexpected(PyError::fetch());
-        OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
-        if (!exception) return unexpected(PyError::fetch());
-        return unexpected(PyError::from_exception(std::move(exception)));
+        return unexpected(PyError::format(PyExc_TypeError, text::kNoConstructor, name.get()));
     });
 }
 
@@ -49,7 +47,7 @@ PyObject* ckm_from_topology(PyObject*, PyObject*) {
         OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
         PyObject* type = exception ? reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) : nullptr;
         OwnedRef traceback = exception ? OwnedRef::steal(PyException_GetTraceback(exception.get())) : OwnedRef();
-        raise_fault("called `Result::unwrap()` on an `Err` value: type " + describe(type) + ", value " +
+        raise_fault(std::string(text::kUnwrapOnErr) + ": type " + describe(type) + ", value " +
                     describe(exception.get()) + ", traceback " + describe(traceback.get()));
     });
 }
@@ -77,18 +75,16 @@ PyObject* ckm_is_unitary(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 }
 
 PyMethodDef kMethods[] = {
-    {"from_topology", ckm_from_topology, METH_STATIC | METH_NOARGS,
-     "from_topology()\n--\n\nBuild the CKM matrix from the underlying topology."},
-    {"is_unitary", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ckm_is_unitary)),
-     METH_FASTCALL | METH_KEYWORDS, "is_unitary($self, tol)\n--\n\n`True` when the matrix is unitary within `tol`."},
-    {"jarlskog", ckm_jarlskog, METH_NOARGS, "jarlskog($self)\n--\n\nCP-violation Jarlskog invariant J."},
+    {"from_topology", ckm_from_topology, METH_STATIC | METH_NOARGS, text::kFromTopologyDoc},
+    {"is_unitary", method_entry(ckm_is_unitary), METH_FASTCALL | METH_KEYWORDS, text::kIsUnitaryDoc},
+    {"jarlskog", ckm_jarlskog, METH_NOARGS, text::kJarlskogDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 const ClassSpec kSpec{
     "ostrelin._veldra_core.PyCKMMatrix",
     "PyCKMMatrix",
-    "Python wrapper for [`CKMMatrix`].",
+    text::kMatrixDoc,
     "PyCKMMatrix.from_topology()",
     static_cast<int>(sizeof(Wrapped<CKMMatrix>)),
     dealloc_wrapped<CKMMatrix>,

@@ -1,7 +1,8 @@
-#include "conversions.hpp"
+#include "pyfacade/conversions.hpp"
 
-#include "fault.hpp"
-#include "short_text.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "support/fault.hpp"
+#include "support/short_text.hpp"
 
 namespace veldra::py {
 namespace {
@@ -12,12 +13,9 @@ PyError name_the_argument(PyError error, const char* param) {
     if (error.type() != PyExc_TypeError) return error;
     auto message = error.message_object();
     if (!message) return std::move(message).error();
-    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("argument '%s': %U", param, message->get()));
-    if (!text) return PyError::fetch();
-    OwnedRef renamed = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
-    if (!renamed) return PyError::fetch();
-    if (OwnedRef cause = error.cause()) PyException_SetCause(renamed.get(), cause.release());
-    return PyError::from_exception(std::move(renamed));
+    PyError renamed = PyError::format(PyExc_TypeError, text::kNamedArgument, param, message->get());
+    if (OwnedRef cause = error.cause()) renamed.set_cause(std::move(cause));
+    return renamed;
 }
 
 }  // namespace
@@ -26,15 +24,11 @@ PyError conversion_error(PyObject* obj, const char* target, bool qualified_name)
     PyTypeObject* type = Py_TYPE(obj);
     OwnedRef name = OwnedRef::steal(qualified_name ? PyType_GetQualName(type) : PyType_GetName(type));
     if (!name) return PyError::fetch();
-    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target));
-    if (!text) return PyError::fetch();
-    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
-    if (!exception) return PyError::fetch();
-    return PyError::from_exception(std::move(exception));
+    return PyError::format(PyExc_TypeError, text::kCannotConvert, name.get(), target);
 }
 
 PyResult<std::string_view> text_argument_slow(PyObject* obj, const char* param) {
-    if (!PyUnicode_Check(obj)) return unexpected(name_the_argument(conversion_error(obj, "PyString", false), param));
+    if (!PyUnicode_Check(obj)) return unexpected(name_the_argument(conversion_error(obj, text::kStringTarget, false), param));
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
     if (utf8 == nullptr) return unexpected(name_the_argument(PyError::fetch(), param));
@@ -50,7 +44,7 @@ PyResult<double> float_argument(PyObject* obj, const char* param) {
 
 void api_call_failed() {
     PyErr_Print();
-    raise_fault("Python API call failed");
+    raise_fault(text::kApiCallFailed);
 }
 
 PyResult<Py_ssize_t> checked_length(std::size_t count) {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "owned_ref.hpp"
-#include "py_error.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
 
 namespace veldra::py {
 

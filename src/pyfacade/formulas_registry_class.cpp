@@ -3,11 +3,13 @@
 
 #include <array>
 
-#include "arg_parser.hpp"
-#include "classes.hpp"
-#include "conversions.hpp"
-#include "formulas_registry.hpp"
-#include "lookup_error.hpp"
+#include "pyfacade/arg_parser.hpp"
+#include "pyfacade/classes.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/lookup_error.hpp"
+#include "pyfacade/method_table.hpp"
+#include "registry/formulas_registry.hpp"
 
 namespace veldra::py {
 namespace {
@@ -43,7 +45,7 @@ PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 }
 
 PyObject* registry_version(PyObject*, PyObject*) {
-    return call_boundary([]() -> PyResult<OwnedRef> { return new_str(kVersion); });
+    return call_boundary([]() -> PyResult<OwnedRef> { return new_str(text::kVersion); });
 }
 
 Py_ssize_t registry_len(PyObject* self) {
@@ -55,16 +57,15 @@ Py_ssize_t registry_len(PyObject* self) {
 }
 
 PyMethodDef kMethods[] = {
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_get)), METH_FASTCALL | METH_KEYWORDS,
-     "get($self, name)\n--\n\nRetrieve the numeric value for `name`."},
-    {"version", registry_version, METH_STATIC | METH_NOARGS, "version()\n--\n\nLibrary-version round-trip helper."},
+    {"get", method_entry(registry_get), METH_FASTCALL | METH_KEYWORDS, text::kRegistryGetDoc},
+    {"version", registry_version, METH_STATIC | METH_NOARGS, text::kRegistryVersionDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 const ClassSpec kSpec{
     "ostrelin._veldra_core.PyFormulasRegistry",
     "PyFormulasRegistry",
-    "PyFormulasRegistry()\n--\n\nPython wrapper for [`FormulasRegistry`].",
+    text::kRegistryDoc,
     "PyFormulasRegistry()",
     static_cast<int>(sizeof(Self)),
     dealloc_wrapped<FormulasRegistry>,

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "py_error.hpp"
-#include "registry_error.hpp"
+#include "pyfacade/py_error.hpp"
+#include "registry/registry_error.hpp"
 
 namespace veldra::py {
 

@@ -6,19 +6,20 @@
 #include <cstdint>
 #include <string>
 
-#include "call_boundary.hpp"
-#include "classes.hpp"
-#include "conversions.hpp"
-#include "fault.hpp"
-#include "module_functions.hpp"
+#include "pyfacade/call_boundary.hpp"
+#include "pyfacade/classes.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/module_functions.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 namespace {
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
-    "_veldra_core",
-    "Vessik module entry point. Wired as `ostrelin._veldra_core`.",
+    text::kModuleName,
+    text::kModuleDoc,
     0,  // no per-module state; with -1 a re-import would copy the dict instead of asking us
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
@@ -28,11 +29,7 @@ std::atomic<std::int64_t> first_interpreter{-1};
 
 // The module made by the first successful initialisation, kept for the life
 // of the process. Read and written only with the interpreter lock held.
-PyObject* module_cache = nullptr;
-
-constexpr char kSubinterpreterMessage[] =
-    "Vessik modules do not yet support subinterpreters, see "
-    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
+KeptRef module_cache;
 
 // Appends `name` to the module's __all__ (made on first use), then sets the attribute.
 PyResult<bool> add_name(PyObject* module, const char* name, PyObject* value) {
@@ -43,12 +40,12 @@ PyResult<bool> add_name(PyObject* module, const char* name, PyObject* value) {
         all = OwnedRef::steal(PyList_New(0));
         if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return unexpected(PyError::fetch());
     }
-    if (!PyList_Check(all.get())) return unexpected(conversion_error(all.get(), "PyList", false));
+    if (!PyList_Check(all.get())) return unexpected(conversion_error(all.get(), text::kListTarget, false));
     OwnedRef name_obj = OwnedRef::steal(PyUnicode_FromString(name));
     if (!name_obj) return unexpected(PyError::fetch());
     if (PyList_Append(all.get(), name_obj.get()) < 0) {
         PyErr_Print();
-        raise_fault("could not append __name__ to __all__");
+        raise_fault(text::kAppendToAllFailed);
     }
     if (PyObject_SetAttr(module, name_obj.get(), value) < 0) return unexpected(PyError::fetch());
     return true;
@@ -60,13 +57,9 @@ PyResult<bool> add_class(PyObject* module, TypeCell& cell) {
         PyError cause = PyError::fetch();
         std::move(cause).restore();
         OwnedRef cause_obj = OwnedRef::steal(PyErr_GetRaisedException());
-        OwnedRef text = OwnedRef::steal(
-            PyUnicode_FromFormat("An error occurred while initializing class %s", cell.spec().name));
-        if (!text) return unexpected(PyError::fetch());
-        OwnedRef error = OwnedRef::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
-        if (!error) return unexpected(PyError::fetch());
-        PyException_SetCause(error.get(), cause_obj.release());
-        return unexpected(PyError::from_exception(std::move(error)));
+        PyError error = PyError::format(PyExc_RuntimeError, text::kClassInitFailed, cell.spec().name);
+        error.set_cause(std::move(cause_obj));
+        return unexpected(std::move(error));
     }
     return add_name(module, cell.spec().name, reinterpret_cast<PyObject*>(type));
 }
@@ -90,7 +83,7 @@ PyResult<bool> fill_module(PyObject* module) {
     for (PyMethodDef* def : {&py_list_constants_def, &py_list_quarks_def, &py_get_constant_def}) {
         if (auto added = add_function(module, def); !added) return added;
     }
-    OwnedRef version = OwnedRef::steal(PyUnicode_FromString(kVersion));
+    OwnedRef version = OwnedRef::steal(PyUnicode_FromString(text::kVersion));
     if (!version) return unexpected(PyError::fetch());
     return add_name(module, "__version__", version.get());
 }
@@ -100,16 +93,16 @@ PyResult<OwnedRef> initialise() {
     if (id == -1) return unexpected(PyError::fetch());
     std::int64_t first = -1;
     if (!first_interpreter.compare_exchange_strong(first, id) && first != id) {
-        return unexpected(PyError::lazy(PyExc_ImportError, kSubinterpreterMessage));
+        return unexpected(PyError::lazy(PyExc_ImportError, text::kSubinterpreters));
     }
-    if (module_cache != nullptr) return OwnedRef::borrow(module_cache);
+    if (module_cache) return OwnedRef::borrow(module_cache.get());
 
-    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_def, 1013));
+    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_def, PYTHON_API_VERSION));
     if (!module) return unexpected(PyError::fetch());
     if (auto filled = fill_module(module.get()); !filled) return unexpected(std::move(filled).error());
     // The body can run Python code; another import may have finished meanwhile.
-    if (module_cache != nullptr) return OwnedRef::borrow(module_cache);
-    module_cache = OwnedRef::borrow(module.get()).release();
+    if (module_cache) return OwnedRef::borrow(module_cache.get());
+    module_cache.keep(OwnedRef::borrow(module.get()));
     return module;
 }
 

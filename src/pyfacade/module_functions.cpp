@@ -1,17 +1,19 @@
-#include "module_functions.hpp"
+#include "pyfacade/module_functions.hpp"
 
 #include <array>
 #include <variant>
 
-#include "arg_parser.hpp"
-#include "constant_listing.hpp"
-#include "conversions.hpp"
-#include "call_boundary.hpp"
-#include "datasheet.hpp"
-#include "fault.hpp"
-#include "json_module.hpp"
-#include "lookup_error.hpp"
-#include "quark_registry.hpp"
+#include "datasheet/datasheet.hpp"
+#include "particles/quark_registry.hpp"
+#include "pyfacade/arg_parser.hpp"
+#include "pyfacade/call_boundary.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/json_module.hpp"
+#include "pyfacade/lookup_error.hpp"
+#include "pyfacade/method_table.hpp"
+#include "registry/constant_listing.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 namespace {
@@ -40,7 +42,7 @@ PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         }
         auto name = text_argument(name_arg, "name");
         if (!name) return unexpected(std::move(name).error());
-        if (name->empty()) raise_fault("py_get_constant: name must be non-empty");
+        if (name->empty()) raise_fault(text::kEmptyName);
         auto text = constant_datasheet_json(*name);
         if (!text) return unexpected(datasheet_error(text.error(), *name));
         return json_loads(*text);
@@ -49,23 +51,11 @@ PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 }  // namespace
 
-PyMethodDef py_list_constants_def = {
-    "py_list_constants", list_constants, METH_NOARGS,
-    "py_list_constants()\n--\n\nNative-accelerated twin of `ostrelin.list_constants`.\n\n"
-    "Returns all known constant names from the FormulasRegistry."};
+PyMethodDef py_list_constants_def = {"py_list_constants", list_constants, METH_NOARGS, text::kListConstantsDoc};
 
-PyMethodDef py_list_quarks_def = {
-    "py_list_quarks", list_quarks, METH_NOARGS,
-    "py_list_quarks()\n--\n\nNative-accelerated twin of `ostrelin.list_quarks`.\n\n"
-    "Returns all SM quark names from the QuarkRegistry."};
+PyMethodDef py_list_quarks_def = {"py_list_quarks", list_quarks, METH_NOARGS, text::kListQuarksDoc};
 
-PyMethodDef py_get_constant_def = {
-    "py_get_constant", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(get_constant)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "py_get_constant(name)\n--\n\nNative-accelerated twin of `ostrelin.Get` for the constants branch.\n\n"
-    "Returns a JSON-serialised dict with `name`, `value`, `units`,\n"
-    "`uncertainty`, and `status` fields \xe2\x80\x94 matching the Python constant\n"
-    "datasheet schema so callers don't need to branch.\n\n"
-    "Raises `PyKeyError` when `name` is not in the registry."};
+PyMethodDef py_get_constant_def = {"py_get_constant", method_entry(get_constant), METH_FASTCALL | METH_KEYWORDS,
+                                   text::kGetConstantDoc};
 
 }  // namespace veldra::py

@@ -58,4 +58,24 @@ private:
     PyObject* obj_ = nullptr;
 };
 
+// A reference held for the life of the process: the module, its type
+// objects, the PanicException class, interned names. It is taken once, under
+// the interpreter lock, and never given back: static destructors run after
+// the interpreter is gone, so nothing may release it then.
+class KeptRef {
+public:
+    constexpr KeptRef() noexcept = default;
+    KeptRef(const KeptRef&) = delete;
+    KeptRef& operator=(const KeptRef&) = delete;
+
+    PyObject* get() const noexcept { return obj_; }
+    explicit operator bool() const noexcept { return obj_ != nullptr; }
+
+    // Keeps `ref` for good; called once, while the cell is empty.
+    void keep(OwnedRef ref) noexcept { obj_ = ref.release(); }
+
+private:
+    PyObject* obj_ = nullptr;
+};
+
 }  // namespace veldra::py

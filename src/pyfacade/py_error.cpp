@@ -1,7 +1,10 @@
-#include "py_error.hpp"
+#include "pyfacade/py_error.hpp"
 
-#include "fault.hpp"
-#include "panic_exception.hpp"
+#include <cstdarg>
+
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/panic_exception.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 namespace {
@@ -48,11 +51,22 @@ PyError PyError::from_exception(OwnedRef exception) {
     return e;
 }
 
+PyError PyError::format(PyObject* type, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    OwnedRef text = OwnedRef::steal(PyUnicode_FromFormatV(format, args));
+    va_end(args);
+    if (!text) return fetch();
+    OwnedRef exception = OwnedRef::steal(PyObject_CallOneArg(type, text.get()));
+    if (!exception) return fetch();
+    return from_exception(std::move(exception));
+}
+
 PyError PyError::fetch() {
     OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
-    if (!raised) return lazy(PyExc_SystemError, "attempted to fetch exception but none was set");
+    if (!raised) return lazy(PyExc_SystemError, text::kNoExceptionSet);
     if (is_panic_exception(raised.get())) {
-        std::string message = "Unwrapped panic from Python code";
+        std::string message = text::kUnwrappedPanic;
         OwnedRef text = OwnedRef::steal(PyObject_Str(raised.get()));
         Py_ssize_t size = 0;
         const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
@@ -61,8 +75,7 @@ PyError PyError::fetch() {
         } else {
             PyErr_Clear();
         }
-        PySys_WriteStderr("--- Vessik is resuming a panic after fetching a PanicException from Python. ---\n");
-        PySys_WriteStderr("Python stack trace below:\n");
+        PySys_WriteStderr("%s", text::kResumingPanic);
         show_exception(raised.get());
         raise_fault(std::move(message));
     }
@@ -83,6 +96,10 @@ Expected<OwnedRef, PyError> PyError::message_object() const {
 
 OwnedRef PyError::cause() const {
     return exception_ ? OwnedRef::steal(PyException_GetCause(exception_.get())) : OwnedRef();
+}
+
+void PyError::set_cause(OwnedRef cause) {
+    if (exception_) PyException_SetCause(exception_.get(), cause.release());  // steals the reference
 }
 
 void PyError::restore() && {

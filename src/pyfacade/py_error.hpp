@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "expected.hpp"
-#include "owned_ref.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "support/expected.hpp"
 
 namespace veldra::py {
 
@@ -18,6 +18,11 @@ public:
     static PyError lazy(PyObject* type, std::string message);
     static PyError lazy_without_message(PyObject* type);
     static PyError from_exception(OwnedRef exception);
+
+    // An exception of `type` made now, its one argument the text that
+    // PyUnicode_FromFormat makes of `format` and the values after it. If the
+    // interpreter cannot make either, its own error stands instead.
+    static PyError format(PyObject* type, const char* format, ...);
 
     // Takes the interpreter's current exception after a failed API call. With
     // none set: SystemError "attempted to fetch exception but none was set".
@@ -34,6 +39,12 @@ public:
 
     // The exception's __cause__, or null (new reference).
     OwnedRef cause() const;
+
+    // Sets the exception's __cause__ (no effect on a lazy error).
+    void set_cause(OwnedRef cause);
+
+    // The exception object (borrowed), or null for a lazy error.
+    PyObject* exception() const noexcept { return exception_.get(); }
 
     // Makes this the interpreter's current exception.
     void restore() &&;

@@ -2,10 +2,11 @@
 
 #include <array>
 
-#include "arg_parser.hpp"
-#include "classes.hpp"
-#include "conversions.hpp"
-#include "quark_registry.hpp"
+#include "particles/quark_registry.hpp"
+#include "pyfacade/arg_parser.hpp"
+#include "pyfacade/classes.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
 
 namespace veldra::py {
 namespace {
@@ -31,7 +32,7 @@ Py_ssize_t quarks_len(PyObject* self) {
 const ClassSpec kSpec{
     "ostrelin._veldra_core.PyQuarkRegistry",
     "PyQuarkRegistry",
-    "PyQuarkRegistry()\n--\n\nPython wrapper for [`QuarkRegistry`].",
+    text::kQuarksDoc,
     "PyQuarkRegistry()",
     static_cast<int>(sizeof(Wrapped<QuarkRegistry>)),
     dealloc_wrapped<QuarkRegistry>,

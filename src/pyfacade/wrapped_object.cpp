@@ -1,9 +1,10 @@
-#include "wrapped_object.hpp"
+#include "pyfacade/wrapped_object.hpp"
 
 #include <string>
 
-#include "conversions.hpp"
-#include "fault.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 
@@ -24,7 +25,7 @@ PyTypeObject* TypeCell::make_in_call() {
     PyTypeObject* type = get();
     if (type == nullptr) {
         PyErr_Print();
-        raise_fault(std::string("failed to create type object for ") + spec_.name);
+        raise_fault(std::string(text::kTypeObjectFailed) + spec_.name);
     }
     return type;
 }
@@ -34,7 +35,7 @@ PyError self_type_error(PyObject* self, const char* class_name) {
 }
 
 PyError unmade_error(const ClassSpec& spec) {
-    return PyError::lazy(PyExc_TypeError, std::string(spec.name) + " object was not made by " + spec.maker);
+    return PyError::format(PyExc_TypeError, text::kNotMadeBy, spec.name, spec.maker);
 }
 
 }  // namespace veldra::py

@@ -9,9 +9,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "call_boundary.hpp"
-#include "owned_ref.hpp"
-#include "py_error.hpp"
+#include "pyfacade/call_boundary.hpp"
+#include "pyfacade/interface_text.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
 
 namespace veldra::py {
 
@@ -55,14 +56,14 @@ public:
 
     // The type, made on first use; null with an error set if that fails.
     PyTypeObject* get() noexcept {
-        if (type_ == nullptr) type_ = create_type(spec_);
-        return type_;
+        if (!type_) type_.keep(OwnedRef::steal(reinterpret_cast<PyObject*>(create_type(spec_))));
+        return reinterpret_cast<PyTypeObject*>(type_.get());
     }
 
     // The type for use inside a call, where failing to make it is an internal
     // fault "failed to create type object for <name>" (the error is printed).
     PyTypeObject* get_in_call() {
-        if (type_ != nullptr) return type_;
+        if (type_) return reinterpret_cast<PyTypeObject*>(type_.get());
         return make_in_call();
     }
 
@@ -72,7 +73,7 @@ private:
     PyTypeObject* make_in_call();
 
     const ClassSpec& spec_;
-    PyTypeObject* type_ = nullptr;
+    KeptRef type_;
 };
 
 // A new instance of `type` holding `value`; the value is destroyed if the
@@ -122,7 +123,7 @@ public:
         if (!PyObject_TypeCheck(self, type)) return unexpected(self_type_error(self, cell.spec().name));
         auto* wrapped = reinterpret_cast<Wrapped<T>*>(self);
         if (!wrapped->made) return unexpected(unmade_error(cell.spec()));
-        if (wrapped->borrow == -1) return unexpected(PyError::lazy(PyExc_RuntimeError, "Already mutably borrowed"));
+        if (wrapped->borrow == -1) return unexpected(PyError::lazy(PyExc_RuntimeError, text::kAlreadyBorrowed));
         ++wrapped->borrow;
         Py_INCREF(self);
         return Borrowed(wrapped);

@@ -1,4 +1,4 @@
-#include "constant.hpp"
+#include "registry/constant.hpp"
 
 namespace veldra {
 

@@ -1,7 +1,7 @@
-#include "constant_listing.hpp"
+#include "registry/constant_listing.hpp"
 
-#include "formulas_registry.hpp"
-#include "name_order.hpp"
+#include "registry/formulas_registry.hpp"
+#include "support/name_order.hpp"
 
 namespace veldra {
 namespace {
@@ -21,12 +21,14 @@ const std::array<std::uint8_t, kCatalogueSize>& row_ranks() {
 
 std::array<std::string_view, kCatalogueSize> list_constant_names() {
     const auto& ranks = row_ranks();
-    const CatalogueEntry* first_row = catalogue().data();
+    const Constant* first_row = catalogue().data();
     std::array<std::string_view, kCatalogueSize> sorted;
+    // The names come from a registry built for this call, not from the
+    // catalogue directly: the listing answers what a fresh registry holds.
     // Every registry entry is a catalogue row under its own name, each row
     // once: placing every key at its row's rank sorts them.
     FormulasRegistry().for_each(
-        [&](std::string_view name, const CatalogueEntry& row) { sorted[ranks[&row - first_row]] = name; });
+        [&](std::string_view name, const Constant& row) { sorted[ranks[&row - first_row]] = name; });
     return sorted;
 }
 

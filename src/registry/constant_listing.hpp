@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "catalogue.hpp"
+#include "registry/catalogue.hpp"
 
 namespace veldra {
 

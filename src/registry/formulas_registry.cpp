@@ -1,11 +1,12 @@
-#include "formulas_registry.hpp"
+#include "registry/formulas_registry.hpp"
 
 #include <array>
+#include <utility>
 
 namespace veldra {
 namespace {
 
-using Pair = std::pair<std::string_view, const CatalogueEntry*>;
+using Pair = std::pair<std::string_view, const Constant*>;
 
 // What every registry is built from: (name, row) in catalogue order, made once.
 std::span<const Pair> catalogue_pairs() {
@@ -20,21 +21,6 @@ std::span<const Pair> catalogue_pairs() {
 
 }  // namespace
 
-RegistryError FormulasRegistry::not_found(std::string_view name) { return RegistryError{NotFound{std::string(name)}}; }
-
-FormulasRegistry::FormulasRegistry(std::size_t shard_count)
-    : entries_(shard_count, catalogue_pairs()) {}
-
-Expected<Constant, RegistryError> FormulasRegistry::get(std::string_view name) const {
-    if (const CatalogueEntry* entry = find(name)) return entry->to_constant();
-    return unexpected(not_found(name));
-}
-
-std::vector<std::string_view> FormulasRegistry::names() const {
-    std::vector<std::string_view> out;
-    out.reserve(kCatalogueSize);
-    entries_.for_each([&out](std::string_view name, const CatalogueEntry*) { out.push_back(name); });
-    return out;
-}
+FormulasRegistry::FormulasRegistry(std::size_t shard_count) : entries_(shard_count, catalogue_pairs()) {}
 
 }  // namespace veldra

@@ -1,10 +1,10 @@
-#include "name_suggestion.hpp"
+#include "registry/name_suggestion.hpp"
 
 #include <algorithm>
 #include <vector>
 
-#include "constant_listing.hpp"
-#include "name_order.hpp"
+#include "registry/constant_listing.hpp"
+#include "support/name_order.hpp"
 
 namespace veldra {
 namespace {

@@ -1,4 +1,4 @@
-#include "registry_error.hpp"
+#include "registry/registry_error.hpp"
 
 #include <cstring>
 

@@ -3,6 +3,7 @@
 // is ever produced; the other variants keep the type's full shape and texts.
 
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace veldra {
@@ -22,6 +23,9 @@ struct ParseError { std::string subject; std::string detail; };
 
 struct RegistryError {
     std::variant<NotFound, NotImplemented, LoadFailed, InvalidSchema, CyclicDerivation, ParseError> kind;
+
+    // NotFound carrying a copy of `name`.
+    static RegistryError not_found(std::string_view name) { return RegistryError{NotFound{std::string(name)}}; }
 
     // The error's display text, e.g. "constant `b4` not found in registry".
     std::string message() const;

@@ -28,20 +28,18 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
-#include "fault.hpp"
-#include "hash_keys.hpp"
-#include "open_table.hpp"
-#include "rw_lock.hpp"
-#include "shard_amount.hpp"
-#include "siphash.hpp"
+#include "support/fault.hpp"
+#include "support/hash_keys.hpp"
+#include "support/open_table.hpp"
+#include "support/rw_lock.hpp"
+#include "support/shard_amount.hpp"
+#include "support/siphash.hpp"
 
 namespace veldra {
 
@@ -49,6 +47,9 @@ namespace veldra {
 constexpr std::size_t shard_index(std::uint64_t h, unsigned shift) noexcept {
     return static_cast<std::size_t>((h << 7) >> shift);
 }
+
+// Test-only access to a built map (insert, copy-out lookups, per-shard counts).
+struct ShardedMapTesting;
 
 template <class V, class Key = std::string>
 class ShardedMap {
@@ -60,7 +61,8 @@ public:
     explicit ShardedMap(std::size_t shard_count = shard_amount()) : ShardedMap(shard_count, {}) {}
 
     // A map holding `entries`, inserted in order (a later equal key replaces
-    // an earlier one's value, as insert does).
+    // an earlier one's value). Raises std::bad_alloc if memory runs out, with
+    // nothing left allocated.
     ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries);
 
     ShardedMap(const ShardedMap&) = delete;
@@ -72,37 +74,14 @@ public:
           shards_(std::exchange(other.shards_, nullptr)),
           occupied_(std::exchange(other.occupied_, nullptr)) {}
     ShardedMap& operator=(ShardedMap&&) = delete;
-    ~ShardedMap();
+    ~ShardedMap() {
+        if (shards_ != nullptr) destroy_shards(shards_, occupied_, shard_count_);
+        ::operator delete(static_cast<void*>(shards_));
+    }
 
     std::size_t shard_count() const noexcept { return shard_count_; }
     unsigned shift() const noexcept { return shift_; }
     HashKeys hash_keys() const noexcept { return keys_; }
-
-    // Inserts or replaces; returns the value previously stored under `key`.
-    std::optional<V> insert(Key key, V value) {
-        const std::uint64_t h = hash_name(keys_, key);
-        const std::size_t index = shard_index(h, shift_);
-        if (!occupied(index)) {
-            ExclusiveGuard first(first_entry_lock_);
-            if (!occupied(index)) {
-                // Nobody reads a shard before its bit is set, so it is built
-                // and filled without its own lock, then published.
-                Shard& shard = *::new (static_cast<void*>(&shards_[index])) Shard();
-                try {
-                    shard.table.insert(h, std::move(key), std::move(value));
-                } catch (...) {
-                    shard.~Shard();
-                    throw;
-                }
-                occupied_[index / kBitsPerWord].fetch_or(std::uint64_t{1} << (index % kBitsPerWord),
-                                                         std::memory_order_release);
-                return std::nullopt;
-            }
-        }
-        Shard& shard = shards_[index];
-        ExclusiveGuard hold(shard.lock);
-        return shard.table.insert(h, std::move(key), std::move(value));
-    }
 
     // Calls `read(const V&)` on the value stored under `key` while its shard is
     // locked shared; returns whether the key was found. `read` must not call
@@ -111,7 +90,7 @@ public:
     bool read(std::string_view key, F&& read) const {
         const std::uint64_t h = hash_name(keys_, key);
         const std::size_t index = shard_index(h, shift_);
-        if (!occupied(index)) return false;
+        if (!occupied(occupied_, index)) return false;
         const Shard& shard = shards_[index];
         SharedGuard hold(shard.lock);
         const auto* entry = shard.table.find(h, key);
@@ -120,29 +99,15 @@ public:
         return true;
     }
 
-    // A copy of the value stored under `key`.
-    std::optional<V> get(std::string_view key) const {
-        std::optional<V> copy;
-        read(key, [&copy](const V& value) { copy.emplace(value); });
-        return copy;
-    }
-
     // Number of entries, summed shard by shard (not a snapshot under
     // concurrent inserts).
     std::size_t len() const {
         std::size_t total = 0;
-        for_each_occupied([&](std::size_t i) {
+        for_each_occupied(occupied_, shard_count_, [&](std::size_t i) {
             SharedGuard hold(shards_[i].lock);
             total += shards_[i].table.size();
         });
         return total;
-    }
-
-    // Entries in one shard; for tests of the shard-selection rule.
-    std::size_t shard_len(std::size_t index) const {
-        if (!occupied(index)) return 0;
-        SharedGuard hold(shards_[index].lock);
-        return shards_[index].table.size();
     }
 
     // Visits every entry as visit(key, value), shard by shard in index order,
@@ -152,7 +117,7 @@ public:
     template <class F>
     void for_each(F&& visit) const {
         SharedGuard held;
-        for_each_occupied([&](std::size_t i) {
+        for_each_occupied(occupied_, shard_count_, [&](std::size_t i) {
             SharedGuard next(shards_[i].lock);
             held = std::move(next);
             shards_[i].table.for_each([&visit](const auto& entry) {
@@ -161,47 +126,160 @@ public:
         });
     }
 
-    // Copies of every key, in for_each order.
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        out.reserve(4);
-        for_each([&out](std::string_view key, const V&) { out.emplace_back(key); });
-        return out;
-    }
-
 private:
+    friend struct ShardedMapTesting;
+
     struct Shard {
         mutable RwLock lock;  // guards `table`
         Table table;
     };
 
+    using Bitmap = std::atomic<std::uint64_t>;
     static constexpr std::size_t kBitsPerWord = 64;
+    // A shard's slot in the census: its entry count until the layout gives it
+    // a table, then kSized | the table's capacity, then 0 once it is built.
+    static constexpr std::uint32_t kSized = std::uint32_t{1} << 31;
+
+    struct FreeBlock {
+        void operator()(unsigned char* block) const noexcept { ::operator delete(static_cast<void*>(block)); }
+    };
+    using Block = std::unique_ptr<unsigned char, FreeBlock>;
+
+    // Each entry's hash, and the entries each shard receives. Small maps on
+    // ordinary hosts keep both on the stack.
+    class Census {
+    public:
+        Census(HashKeys keys, unsigned shift, std::size_t shard_count, std::span<const std::pair<Key, V>> entries);
+        Census(const Census&) = delete;
+        Census& operator=(const Census&) = delete;
+        std::uint64_t hash(std::size_t entry) const noexcept { return hashes_[entry]; }
+        std::uint32_t& slot(std::size_t shard) noexcept { return counts_[shard]; }
+
+    private:
+        static constexpr std::size_t kInlineEntries = 32;
+        static constexpr std::size_t kInlineShards = 1024;
+        std::uint64_t inline_hashes_[kInlineEntries];
+        std::uint32_t inline_counts_[kInlineShards];
+        std::unique_ptr<std::uint64_t[]> heap_hashes_;
+        std::unique_ptr<std::uint32_t[]> heap_counts_;
+        std::uint64_t* hashes_ = inline_hashes_;
+        std::uint32_t* counts_ = inline_counts_;
+    };
 
     static std::size_t bitmap_words(std::size_t shards) noexcept { return (shards + kBitsPerWord - 1) / kBitsPerWord; }
 
+    // Bytes before the first table: the shards, then the bitmap, aligned for the tables.
+    static std::size_t tables_offset(std::size_t shard_count) noexcept {
+        const std::size_t head = sizeof(Shard) * shard_count + sizeof(Bitmap) * bitmap_words(shard_count);
+        return (head + alignof(typename Table::Entry) - 1) / alignof(typename Table::Entry) *
+               alignof(typename Table::Entry);
+    }
+
+    // Sizes each non-empty shard's table, in the order the shards first
+    // appear among the entries, and returns the bytes of the whole block.
+    static std::size_t lay_out(Census& census, std::size_t shard_count, unsigned shift, std::size_t entries);
+
+    // Builds the shards that receive entries inside `block` and inserts the
+    // entries. On failure the shards built so far are destroyed.
+    void fill(Census& census, std::span<const std::pair<Key, V>> entries, unsigned char* block, std::size_t bytes);
+
     // Whether shard `index` has been constructed (and so holds an entry). The
     // acquire pairs with the release that publishes a new shard.
-    bool occupied(std::size_t index) const noexcept {
-        return (occupied_[index / kBitsPerWord].load(std::memory_order_acquire) >> (index % kBitsPerWord)) & 1;
+    static bool occupied(const Bitmap* bitmap, std::size_t index) noexcept {
+        return (bitmap[index / kBitsPerWord].load(std::memory_order_acquire) >> (index % kBitsPerWord)) & 1;
     }
 
     // Visits the index of every shard that holds entries, ascending.
     template <class F>
-    void for_each_occupied(F&& visit) const {
-        for (std::size_t w = 0; w < bitmap_words(shard_count_); ++w) {
-            for (std::uint64_t bits = occupied_[w].load(std::memory_order_acquire); bits != 0; bits &= bits - 1) {
+    static void for_each_occupied(const Bitmap* bitmap, std::size_t shard_count, F&& visit) {
+        for (std::size_t w = 0; w < bitmap_words(shard_count); ++w) {
+            for (std::uint64_t bits = bitmap[w].load(std::memory_order_acquire); bits != 0; bits &= bits - 1) {
                 visit(w * kBitsPerWord + static_cast<std::size_t>(std::countr_zero(bits)));
             }
         }
     }
 
+    // Unbuilt shards and the bitmap words need no destruction.
+    static void destroy_shards(Shard* shards, const Bitmap* bitmap, std::size_t shard_count) noexcept {
+        for_each_occupied(bitmap, shard_count, [shards](std::size_t i) { shards[i].~Shard(); });
+    }
+
     HashKeys keys_;
     unsigned shift_ = 0;
     std::size_t shard_count_ = 0;
-    Shard* shards_ = nullptr;                        // start of the map's one block
-    std::atomic<std::uint64_t>* occupied_ = nullptr;  // bit i: shard i is constructed and holds an entry
-    RwLock first_entry_lock_;  // serialises the construction of shards
+    Shard* shards_ = nullptr;  // start of the map's one block
+    Bitmap* occupied_ = nullptr;  // bit i: shard i is constructed and holds an entry
+    RwLock first_entry_lock_;  // serialises the construction of shards by inserts after the build
 };
+
+template <class V, class Key>
+ShardedMap<V, Key>::Census::Census(HashKeys keys, unsigned shift, std::size_t shard_count,
+                                    std::span<const std::pair<Key, V>> entries) {
+    if (entries.size() > kInlineEntries) {
+        heap_hashes_ = std::make_unique<std::uint64_t[]>(entries.size());
+        hashes_ = heap_hashes_.get();
+    }
+    if (shard_count > kInlineShards) {
+        heap_counts_ = std::make_unique<std::uint32_t[]>(shard_count);
+        counts_ = heap_counts_.get();
+    }
+    std::fill_n(counts_, shard_count, std::uint32_t{0});
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        hashes_[i] = hash_name(keys, entries[i].first);
+        ++counts_[shard_index(hashes_[i], shift)];
+    }
+}
+
+template <class V, class Key>
+std::size_t ShardedMap<V, Key>::lay_out(Census& census, std::size_t shard_count, unsigned shift,
+                                        std::size_t entries) {
+    static_assert(alignof(typename Table::Entry) <= alignof(std::max_align_t) &&
+                  alignof(Shard) <= alignof(std::max_align_t));
+    std::size_t bytes = tables_offset(shard_count);
+    for (std::size_t i = 0; i < entries; ++i) {
+        std::uint32_t& slot = census.slot(shard_index(census.hash(i), shift));
+        if (slot & kSized) continue;
+        const std::size_t capacity = Table::capacity_for(slot);
+        bytes += Table::storage_bytes(capacity);
+        slot = kSized | static_cast<std::uint32_t>(capacity);
+    }
+    return bytes;
+}
+
+template <class V, class Key>
+void ShardedMap<V, Key>::fill(Census& census, std::span<const std::pair<Key, V>> entries, unsigned char* block,
+                              std::size_t bytes) {
+    auto* shards = reinterpret_cast<Shard*>(block);
+    auto* bitmap = reinterpret_cast<Bitmap*>(block + sizeof(Shard) * shard_count_);
+    for (std::size_t w = 0; w < bitmap_words(shard_count_); ++w) ::new (static_cast<void*>(&bitmap[w])) Bitmap(0);
+    unsigned char* storage = block + tables_offset(shard_count_);
+    std::memset(storage, 0, bytes - tables_offset(shard_count_));  // every table's control bytes at once
+    // Nothing else can see the map yet: no shard locks, and the bitmap is
+    // written with plain stores (a locked read-modify-write per shard would
+    // cost more than the rest of the fill).
+    try {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::size_t index = shard_index(census.hash(i), shift_);
+            std::uint32_t& slot = census.slot(index);
+            if (slot != 0) {
+                const std::size_t capacity = slot & ~kSized;
+                slot = 0;
+                ::new (static_cast<void*>(&shards[index])) Shard();
+                shards[index].table.adopt(storage, capacity, /*zeroed=*/true);
+                storage += Table::storage_bytes(capacity);
+                Bitmap& word = bitmap[index / kBitsPerWord];
+                word.store(word.load(std::memory_order_relaxed) | (std::uint64_t{1} << (index % kBitsPerWord)),
+                           std::memory_order_relaxed);
+            }
+            shards[index].table.insert(census.hash(i), entries[i].first, entries[i].second);
+        }
+    } catch (...) {
+        destroy_shards(shards, bitmap, shard_count_);  // copying a key or value ran out of memory
+        throw;
+    }
+    shards_ = shards;
+    occupied_ = bitmap;
+}
 
 template <class V, class Key>
 ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries)
@@ -210,93 +288,16 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
     // Not std::has_single_bit: without a popcount instruction it becomes a
     // library call on every build.
     if ((shard_count & (shard_count - 1)) != 0) raise_fault("assertion failed: shard_amount.is_power_of_two()");
-    shift_ = 64 - static_cast<unsigned>(std::countr_zero(shard_count));
-
-    // Hash every key once and count the entries each shard will hold. Small
-    // maps on ordinary hosts keep both arrays on the stack.
-    const std::size_t n = entries.size();
     // A shard's count, then its table's capacity, must fit below kSized.
-    if (n >= (std::size_t{1} << 29)) throw std::length_error("too many entries for one sharded map");
-    constexpr std::size_t kInlineEntries = 32;
-    constexpr std::size_t kInlineShards = 1024;
-    std::uint64_t inline_hashes[kInlineEntries];
-    std::uint32_t inline_counts[kInlineShards];
-    std::unique_ptr<std::uint64_t[]> heap_hashes;
-    std::unique_ptr<std::uint32_t[]> heap_counts;
-    std::uint64_t* hashes = inline_hashes;
-    std::uint32_t* counts = inline_counts;
-    if (n > kInlineEntries) {
-        heap_hashes = std::make_unique<std::uint64_t[]>(n);
-        hashes = heap_hashes.get();
-    }
-    if (shard_count > kInlineShards) {
-        heap_counts = std::make_unique<std::uint32_t[]>(shard_count);
-        counts = heap_counts.get();
-    }
-    std::fill_n(counts, shard_count, std::uint32_t{0});
-    for (std::size_t i = 0; i < n; ++i) {
-        hashes[i] = hash_name(keys_, entries[i].first);
-        ++counts[shard_index(hashes[i], shift_)];
-    }
-
-    // One block: shards, bitmap, then each non-empty shard's table storage,
-    // sized exactly, in the order the shards first appear among the entries.
-    using Entry = typename Table::Entry;
-    static_assert(alignof(Entry) <= alignof(std::max_align_t) && alignof(Shard) <= alignof(std::max_align_t));
-    const std::size_t words = bitmap_words(shard_count);
-    const std::size_t head = sizeof(Shard) * shard_count + sizeof(std::atomic<std::uint64_t>) * words;
-    const std::size_t tables_at = (head + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
-    // Once a shard is sized, its slot in `counts` holds kSized | capacity,
-    // and 0 again once its table is in place: the fill reads that local word
-    // instead of the shared bitmap.
-    constexpr std::uint32_t kSized = std::uint32_t{1} << 31;
-    std::size_t bytes = tables_at;
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t& count = counts[shard_index(hashes[i], shift_)];
-        if (count & kSized) continue;
-        const std::size_t capacity = Table::capacity_for(count);
-        bytes += Table::storage_bytes(capacity);
-        count = kSized | static_cast<std::uint32_t>(capacity);
-    }
-    auto* block = static_cast<unsigned char*>(::operator new(bytes));
-    shards_ = reinterpret_cast<Shard*>(block);
-    occupied_ = reinterpret_cast<std::atomic<std::uint64_t>*>(block + sizeof(Shard) * shard_count);
-    for (std::size_t w = 0; w < words; ++w) ::new (static_cast<void*>(&occupied_[w])) std::atomic<std::uint64_t>(0);
+    if (entries.size() >= (std::size_t{1} << 29)) throw std::length_error("too many entries for one sharded map");
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(shard_count));
     shard_count_ = shard_count;
 
-    // Nothing else can see the map yet: no shard locks, and the bitmap is
-    // written with plain stores (a locked read-modify-write per shard would
-    // cost more than the rest of the fill).
-    try {
-        unsigned char* storage = block + tables_at;
-        std::memset(storage, 0, bytes - tables_at);  // every table's control bytes at once
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t index = shard_index(hashes[i], shift_);
-            if (counts[index] != 0) {
-                const std::size_t capacity = counts[index] & ~kSized;
-                counts[index] = 0;
-                ::new (static_cast<void*>(&shards_[index])) Shard();
-                shards_[index].table.adopt(storage, capacity, /*zeroed=*/true);
-                storage += Table::storage_bytes(capacity);
-                std::atomic<std::uint64_t>& word = occupied_[index / kBitsPerWord];
-                word.store(word.load(std::memory_order_relaxed) | (std::uint64_t{1} << (index % kBitsPerWord)),
-                           std::memory_order_relaxed);
-            }
-            shards_[index].table.insert(hashes[i], entries[i].first, entries[i].second);
-        }
-    } catch (...) {
-        // Copying a key or value ran out of memory: undo what was built.
-        this->~ShardedMap();
-        throw;
-    }
-}
-
-template <class V, class Key>
-ShardedMap<V, Key>::~ShardedMap() {
-    if (shards_ == nullptr) return;
-    for_each_occupied([this](std::size_t i) { shards_[i].~Shard(); });
-    // Unbuilt shards and the bitmap words need no destruction.
-    ::operator delete(static_cast<void*>(shards_));
+    Census census(keys_, shift_, shard_count, entries);
+    const std::size_t bytes = lay_out(census, shard_count, shift_, entries.size());
+    Block block(static_cast<unsigned char*>(::operator new(bytes)));
+    fill(census, entries, block.get(), bytes);
+    block.release();  // now owned through shards_
 }
 
 }  // namespace veldra

@@ -11,13 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "formulas_registry.hpp"
-#include "name_order.hpp"
-#include "sharded_map.hpp"
+#include "registry/formulas_registry.hpp"
+#include "registry/sharded_map.hpp"
+#include "testing/sharded_map_access.hpp"
 
 using namespace veldra;
 
 namespace {
+
+using Access = ShardedMapTesting;
 
 constexpr int kThreads = 8;
 
@@ -49,9 +51,7 @@ void run_threads(F body) {
 TEST(Concurrency, ReadersOfOneRegistryAgreeWithASerialMap) {
     const FormulasRegistry registry(16);
     std::map<std::string, double> serial;
-    registry.for_each([&](std::string_view name, const CatalogueEntry& e) { serial.emplace(name, e.value); });
-    std::vector<std::string_view> sorted_names = registry.names();
-    sort_names(sorted_names);
+    registry.for_each([&](std::string_view name, const Constant& e) { serial.emplace(name, e.value); });
 
     std::atomic<int> mismatches{0};
     run_threads([&](int t) {
@@ -63,12 +63,9 @@ TEST(Concurrency, ReadersOfOneRegistryAgreeWithASerialMap) {
             if (registry.find(key("missing", t)) != nullptr) mismatches.fetch_add(1);
             if (registry.len() != serial.size()) mismatches.fetch_add(1);
             if (i % 100 == 0) {
-                auto names = registry.names();
-                sort_names(names);
-                if (names != sorted_names) mismatches.fetch_add(1);
-                std::size_t visited = 0;
-                registry.for_each([&](std::string_view, const CatalogueEntry&) { ++visited; });
-                if (visited != serial.size()) mismatches.fetch_add(1);
+                std::map<std::string, double> visited;
+                registry.for_each([&](std::string_view name, const Constant& e) { visited.emplace(name, e.value); });
+                if (visited != serial) mismatches.fetch_add(1);
             }
         }
     });
@@ -83,9 +80,9 @@ TEST(Concurrency, ConcurrentInsertsEndLikeSerialInserts) {
     std::atomic<int> bad_reads{0};
     run_threads([&](int t) {
         for (int i = 0; i < kPerThread; ++i) {
-            map.insert(key("t", t, i), std::to_string(i));
-            map.insert(key("shared-", i % 50), key("from ", t));
-            if (auto mine = map.get(key("t", t, i / 2)); !mine) bad_reads.fetch_add(1);
+            Access::insert(map, key("t", t, i), std::to_string(i));
+            Access::insert(map, key("shared-", i % 50), key("from ", t));
+            if (auto mine = Access::get(map, key("t", t, i / 2)); !mine) bad_reads.fetch_add(1);
             if (i % 500 == 0) {
                 std::size_t seen = 0;
                 map.for_each([&](std::string_view, const std::string&) { ++seen; });
@@ -102,7 +99,7 @@ TEST(Concurrency, ConcurrentInsertsEndLikeSerialInserts) {
     for (int i = 0; i < 50; ++i) serial[key("shared-", i)] = "";
     EXPECT_EQ(map.len(), serial.size());
     for (const auto& [key, value] : serial) {
-        auto got = map.get(key);
+        auto got = Access::get(map, key);
         ASSERT_TRUE(got.has_value()) << key;
         if (key.starts_with("shared-")) {
             EXPECT_TRUE(got->starts_with("from ")) << key;
@@ -110,11 +107,7 @@ TEST(Concurrency, ConcurrentInsertsEndLikeSerialInserts) {
             EXPECT_EQ(*got, value) << key;
         }
     }
-    std::vector<std::string> names = map.names();
-    std::sort(names.begin(), names.end());
-    std::vector<std::string> keys;
-    for (const auto& kv : serial) keys.push_back(kv.first);
-    EXPECT_EQ(names, keys);
+    EXPECT_TRUE(Access::same_keys(map, serial));
 }
 
 // A shard is built by the first insert that reaches it. With many shards and
@@ -127,16 +120,16 @@ TEST(Concurrency, FirstEntriesOfShardsRaceSafely) {
             std::atomic<int> bad{0};
             run_threads([&](int t) {
                 for (int i = 0; i < 30; ++i) {
-                    map.insert(key("own", t, i), i);
-                    map.insert(key("both", i), t);
-                    if (map.get(key("own", t, i)) != i) bad.fetch_add(1);
-                    if (auto other = map.get(key("own", (t + 1) % kThreads, i)); other && *other != i) bad.fetch_add(1);
+                    Access::insert(map, key("own", t, i), i);
+                    Access::insert(map, key("both", i), t);
+                    if (Access::get(map, key("own", t, i)) != i) bad.fetch_add(1);
+                    if (auto other = Access::get(map, key("own", (t + 1) % kThreads, i)); other && *other != i) bad.fetch_add(1);
                 }
             });
             ASSERT_EQ(bad.load(), 0) << shards << " shards, round " << round;
             ASSERT_EQ(map.len(), static_cast<std::size_t>(kThreads * 30 + 30)) << shards << " shards";
             for (int t = 0; t < kThreads; ++t) {
-                for (int i = 0; i < 30; ++i) ASSERT_EQ(map.get(key("own", t, i)), i);
+                for (int i = 0; i < 30; ++i) ASSERT_EQ(Access::get(map, key("own", t, i)), i);
             }
         }
     }
@@ -144,17 +137,17 @@ TEST(Concurrency, FirstEntriesOfShardsRaceSafely) {
 
 TEST(Concurrency, ReadersAndOneWriterOnTheSameShards) {
     ShardedMap<int> map(2);  // two shards: readers and the writer always meet
-    for (int i = 0; i < 100; ++i) map.insert(key("base", i), i);
+    for (int i = 0; i < 100; ++i) Access::insert(map, key("base", i), i);
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::thread writer([&] {
-        for (int i = 0; i < 20000; ++i) map.insert(key("w", i % 500), i);
+        for (int i = 0; i < 20000; ++i) Access::insert(map, key("w", i % 500), i);
         done = true;
     });
     run_threads([&](int) {
         while (!done.load()) {
             for (int i = 0; i < 100; i += 7) {
-                if (map.get(key("base", i)) != i) bad.fetch_add(1);
+                if (Access::get(map, key("base", i)) != i) bad.fetch_add(1);
             }
             const std::size_t n = map.len();
             if (n < 100 || n > 600) bad.fetch_add(1);

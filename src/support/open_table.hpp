@@ -20,7 +20,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "short_text.hpp"
+#include "support/short_text.hpp"
 
 namespace veldra {
 

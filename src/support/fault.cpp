@@ -1,4 +1,4 @@
-#include "fault.hpp"
+#include "support/fault.hpp"
 
 #include <cstdio>
 

@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "shard_amount.hpp"
+#include "support/cpu_count.hpp"
+#include "support/shard_amount.hpp"
 
 using namespace veldra;
 namespace fs = std::filesystem;

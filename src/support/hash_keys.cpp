@@ -1,4 +1,4 @@
-#include "hash_keys.hpp"
+#include "support/hash_keys.hpp"
 
 #include <sys/random.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "fault.hpp"
+#include "support/fault.hpp"
 
 namespace veldra {
 namespace {

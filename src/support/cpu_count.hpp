@@ -1,21 +1,12 @@
 #pragma once
-// How many shards a registry map gets: four per processor available to the
-// process, raised to a power of two, so that concurrent readers rarely meet
-// on one lock.
+// How many processors the process may use: its affinity mask, capped by
+// control-group CPU quotas. Only the shard count needs this.
 
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 
 namespace veldra {
-
-// The process-wide shard count, computed once on first use (thread-safe) and
-// reused by every map made afterwards. 4 when the processor query fails.
-// Raises std::bad_alloc (and computes again next time) if memory runs out.
-std::size_t shard_amount();
-
-// 4 × parallelism raised to the next power of two (parallelism 0 counts as 1).
-std::size_t shard_amount_for(std::size_t parallelism) noexcept;
 
 // Processors in the calling thread's affinity mask; the mask is sized to the
 // kernel's, however many CPUs it has. nullopt if the query fails.

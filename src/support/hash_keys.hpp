@@ -2,7 +2,7 @@
 // The per-thread source of SipHash keys. Every map made by this library takes
 // its keys from here, so iteration order differs between maps and processes.
 
-#include "siphash.hpp"
+#include "support/siphash.hpp"
 
 namespace veldra {
 

@@ -16,18 +16,7 @@ public:
     RwLock& operator=(const RwLock&) = delete;
 
     void lock_shared() noexcept {
-        std::uint32_t s = word_.load(std::memory_order_relaxed);
-        for (;;) {
-            if ((s & kWriter) == 0) {
-                if (word_.compare_exchange_weak(s, s + kReader, std::memory_order_acquire,
-                                                std::memory_order_relaxed)) {
-                    return;
-                }
-                continue;
-            }
-            park(s);
-            s = word_.load(std::memory_order_relaxed);
-        }
+        acquire([](std::uint32_t s) { return (s & kWriter) == 0; }, kReader);
     }
 
     void unlock_shared() noexcept {
@@ -39,18 +28,8 @@ public:
     }
 
     void lock() noexcept {
-        std::uint32_t s = word_.load(std::memory_order_relaxed);
-        for (;;) {
-            if ((s & ~kParked) == 0) {
-                if (word_.compare_exchange_weak(s, s | kWriter, std::memory_order_acquire,
-                                                std::memory_order_relaxed)) {
-                    return;
-                }
-                continue;
-            }
-            park(s);
-            s = word_.load(std::memory_order_relaxed);
-        }
+        // Free but for parked threads: s is 0 or kParked, so adding sets the bit.
+        acquire([](std::uint32_t s) { return (s & ~kParked) == 0; }, kWriter);
     }
 
     void unlock() noexcept {
@@ -61,6 +40,22 @@ private:
     static constexpr std::uint32_t kWriter = 1;
     static constexpr std::uint32_t kParked = 2;
     static constexpr std::uint32_t kReader = 4;
+
+    // Adds `add` to the word once `can_take(word)` holds, parking meanwhile.
+    template <class CanTake>
+    void acquire(CanTake can_take, std::uint32_t add) noexcept {
+        std::uint32_t s = word_.load(std::memory_order_relaxed);
+        for (;;) {
+            if (can_take(s)) {
+                if (word_.compare_exchange_weak(s, s + add, std::memory_order_acquire, std::memory_order_relaxed)) {
+                    return;
+                }
+                continue;
+            }
+            park(s);
+            s = word_.load(std::memory_order_relaxed);
+        }
+    }
 
     // Records that a thread waits, then sleeps until the word changes.
     void park(std::uint32_t s) noexcept {
