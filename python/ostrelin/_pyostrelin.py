@@ -16,9 +16,13 @@ from ._catalogue import CONSTANTS, QUARKS
 from ._lookup import find
 from ._records import Constant, Quark
 
+def _name(record: Constant | Quark) -> str:
+    return record.name
+
+
 # Code-point order is UTF-8 byte order, the order of the core's listings.
-constants: Final[Mapping[str, Constant]] = MappingProxyType({c.name: c for c in sorted(CONSTANTS, key=lambda c: c.name)})
-quarks: Final[Mapping[str, Quark]] = MappingProxyType({q.name: q for q in sorted(QUARKS, key=lambda q: q.name)})
+constants: Final[Mapping[str, Constant]] = MappingProxyType({c.name: c for c in sorted(CONSTANTS, key=_name)})
+quarks: Final[Mapping[str, Quark]] = MappingProxyType({q.name: q for q in sorted(QUARKS, key=_name)})
 _CONSTANT_NAMES: Final = tuple(constants)
 _QUARK_NAMES: Final = tuple(quarks)
 # Get answers for both tables; their names never overlap.
