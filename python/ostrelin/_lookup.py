@@ -25,7 +25,7 @@ def find(name: object, table: Mapping[str, T]) -> T:
     """
     if not isinstance(name, str):
         raise not_a_str(name)
-    if not str.__len__(name):
+    if not name:
         raise ValueError(EMPTY_NAME)
     # A str subclass is matched by its text, as the core reads it, never by
     # its own __eq__ or __hash__.
