@@ -9,7 +9,6 @@ parser, so a catalogue text can do nothing but arithmetic.
 from __future__ import annotations
 
 from collections.abc import Callable, Mapping
-from dataclasses import dataclass
 
 from ._lookup import find
 from ._records import Constant
@@ -24,29 +23,9 @@ class DerivationError(ValueError):
     """A formula that cannot be derived: bad expression text, a cycle, or division by zero."""
 
 
-@dataclass(frozen=True, slots=True)
-class _Number:
-    value: float
-
-
-@dataclass(frozen=True, slots=True)
-class _Name:
-    name: str
-
-
-@dataclass(frozen=True, slots=True)
-class _Negate:
-    operand: _Node
-
-
-@dataclass(frozen=True, slots=True)
-class _Binary:
-    operator: str
-    left: _Node
-    right: _Node
-
-
-_Node = _Number | _Name | _Negate | _Binary
+# A parsed expression: a number, a dependency's name, ("-", operand) for a
+# negation, or (operator, left, right).
+type _Node = float | str | tuple[str, _Node] | tuple[str, _Node, _Node]
 
 
 def evaluate(name: object, catalogue: Mapping[str, Constant]) -> float:
@@ -74,13 +53,13 @@ def evaluate(name: object, catalogue: Mapping[str, Constant]) -> float:
 
 def _compute(node: _Node, formula: str, resolve: Callable[[str], float]) -> float:
     match node:
-        case _Number(value):
-            return value
-        case _Name(name):
-            return resolve(name)
-        case _Negate(operand):
+        case float():
+            return node
+        case str():
+            return resolve(node)
+        case (_, operand):
             return -_compute(operand, formula, resolve)
-        case _Binary(operator, left, right):
+        case (operator, left, right):
             a = _compute(left, formula, resolve)
             b = _compute(right, formula, resolve)
             if operator == "+":
@@ -117,23 +96,22 @@ class _Parser:
         return node
 
     def _expression(self) -> _Node:
-        node = self._term()
-        while self._peek() in ("+", "-"):
-            operator = self._take()
-            node = _Binary(operator, node, self._term())
-        return node
+        return self._left_to_right(("+", "-"), self._term)
 
     def _term(self) -> _Node:
-        node = self._unary()
-        while self._peek() in ("*", "/"):
+        return self._left_to_right(("*", "/"), self._unary)
+
+    def _left_to_right(self, operators: tuple[str, ...], operand: Callable[[], _Node]) -> _Node:
+        node = operand()
+        while self._peek() in operators:
             operator = self._take()
-            node = _Binary(operator, node, self._unary())
+            node = (operator, node, operand())
         return node
 
     def _unary(self) -> _Node:
         if self._peek() == "-":
             self._take()
-            return _Negate(self._unary())
+            return ("-", self._unary())
         return self._primary()
 
     def _primary(self) -> _Node:
@@ -146,17 +124,17 @@ class _Parser:
             self._take()
             return node
         if char in _DIGITS:
-            return _Number(float(self._scan_number()))
+            return float(self._scan_number())
         if char in _NAME_START:
             return self._reference(self._at, self._scan_name())
         raise self._error(f"expected a number, a name or `(` but found {self._describe()}")
 
-    def _reference(self, start: int, name: str) -> _Name:
+    def _reference(self, start: int, name: str) -> str:
         if name not in self._entry.dependencies:
             raise self._error(f"`{name}` at offset {start} is not a dependency of `{self._entry.name}`")
         if name not in self._catalogue:
             raise self._error(f"`{name}` at offset {start} is not in the catalogue")
-        return _Name(name)
+        return name
 
     def _scan_number(self) -> str:
         start = self._at

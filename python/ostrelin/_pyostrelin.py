@@ -69,23 +69,17 @@ def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the package's historical n
     return datasheet(entry)
 
 
+# Both dicts hold fields of their record under the fields' names, keys in
+# byte order as the core's JSON text writes them.
+_DATASHEET_FIELDS: Final = ("name", "status", "uncertainty", "units", "value")
+_QUARK_FIELDS: Final = ("generation", "mass_mev", "mass_ratio", "name", "phi_exponent")
+
+
 def datasheet(entry: Constant) -> dict[str, Any]:
-    """What the core's py_get_constant returns for `entry`: stored values, keys in byte order."""
-    return {
-        "name": entry.name,
-        "status": entry.status,
-        "uncertainty": entry.uncertainty,
-        "units": entry.units,
-        "value": entry.value,
-    }
+    """What the core's py_get_constant returns for `entry`: its stored values."""
+    return {field: getattr(entry, field) for field in _DATASHEET_FIELDS}
 
 
 def quark_sheet(entry: Quark) -> dict[str, Any]:
-    """A quark's record as a dict, keys in byte order like a datasheet."""
-    return {
-        "generation": entry.generation,
-        "mass_mev": entry.mass_mev,
-        "mass_ratio": entry.mass_ratio,
-        "name": entry.name,
-        "phi_exponent": entry.phi_exponent,
-    }
+    """A quark's record as a dict."""
+    return {field: getattr(entry, field) for field in _QUARK_FIELDS}
