@@ -13,7 +13,7 @@ from ._veldra_core import py_list_quarks as list_quarks
 __all__ = ["Get", "list_constants", "list_quarks"]
 
 
-def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the package's historical name
+def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstrings give it
     """The datasheet of a catalogue entry, or the record of a quark, as a new dict.
 
     Raises KeyError (with a hint over both tables) for an unknown name,

@@ -57,7 +57,7 @@ def derive(name: str) -> float:
     return _derive.evaluate(name, constants)
 
 
-def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the package's historical name
+def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstrings give it
     """The datasheet of a catalogue entry, or the record of a quark, as a new dict.
 
     Raises KeyError (with a hint over both tables) for an unknown name,
