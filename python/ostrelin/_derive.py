@@ -9,6 +9,7 @@ parser, so a catalogue text can do nothing but arithmetic.
 from __future__ import annotations
 
 from collections.abc import Callable, Mapping
+from typing import TypeAlias
 
 from ._lookup import find
 from ._records import Constant
@@ -25,7 +26,7 @@ class DerivationError(ValueError):
 
 # A parsed expression: a number, a dependency's name, ("-", operand) for a
 # negation, or (operator, left, right).
-type _Node = float | str | tuple[str, _Node] | tuple[str, _Node, _Node]
+_Node: TypeAlias = float | str | tuple[str, "_Node"] | tuple[str, "_Node", "_Node"]
 
 
 def evaluate(name: object, catalogue: Mapping[str, Constant]) -> float:
