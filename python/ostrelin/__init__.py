@@ -8,6 +8,8 @@ the catalogue lookups of `Get` instead, with the same results and errors.
 
 from __future__ import annotations
 
+from typing import Literal
+
 from ._derive import DerivationError
 from ._pyostrelin import Get, constant, constants, derive, list_constants, list_quarks, quark, quarks
 from ._records import Constant, Quark
@@ -30,7 +32,7 @@ __all__ = [
     "quarks",
 ]
 
-implementation: str
+implementation: Literal["native", "python"]
 try:
     from ._native import Get, list_constants, list_quarks
 except ImportError:

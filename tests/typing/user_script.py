@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 from collections.abc import Mapping
+from typing import Literal
 
 import ostrelin
 from ostrelin._veldra_core import PyCKMMatrix
@@ -17,7 +18,7 @@ def describe(record: ostrelin.Constant) -> str:
 
 def main() -> None:
     version: str = ostrelin.__version__
-    answering: str = ostrelin.implementation
+    answering: Literal["native", "python"] = ostrelin.implementation
     names: list[str] = ostrelin.list_constants()
     quark_names: list[str] = ostrelin.list_quarks()
     sheet: dict[str, object] = ostrelin.Get("b3")
