@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every test: the C++ unit tests through
 # CTest; on CPython 3.12 and 3.13 a wheel built, installed into that version's
-# venv and checked with pytest and stubtest; the sanitizer runs; and a short
+# venv and checked with pytest (the package both with its native core and in
+# pure Python), stubtest and mypy --strict; the sanitizer runs; and a short
 # run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +29,10 @@ for version in "${versions[@]}"; do
     echo "== Python tests on $version"
     py=".venv-$version/bin/python"
     OSTRELIN_WHEEL=$(ls "dist/$version"/ostrelin-*.whl) "$py" -m pytest -q tests/python
-    "$py" -m mypy.stubtest ostrelin._veldra_core
+    "$py" -m mypy.stubtest ostrelin
+    (cd python && "../$py" -m mypy --strict -p ostrelin)
+    "$py" -m mypy --strict tests/typing/user_script.py
+    "$py" tests/typing/user_script.py >/dev/null
 done
 
 bash tools/sanitizers.sh

@@ -1,6 +1,6 @@
 """Vessik module entry point. Wired as `ostrelin._veldra_core`."""
 
-from typing import Final, Literal, NoReturn, TypedDict, final
+from typing import Final, Literal, Never, TypedDict, final
 
 __all__ = [
     "PyFormulasRegistry",
@@ -46,7 +46,10 @@ class PyQuarkRegistry:
 class PyCKMMatrix:
     """Python wrapper for [`CKMMatrix`]."""
 
-    def __new__(cls, *args: object, **kwargs: object) -> NoReturn: ...
+    # Calling the class always raises TypeError; instances come only from
+    # from_topology(). A parameter no value can fill makes a type checker
+    # reject the call too, where a NoReturn constructor would hide the class.
+    def __new__(cls, _unconstructible: Never, /) -> PyCKMMatrix: ...
     @staticmethod
     def from_topology() -> PyCKMMatrix:
         """Build the CKM matrix from the underlying topology."""

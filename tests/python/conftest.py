@@ -1,9 +1,13 @@
+import functools
+import importlib
 import subprocess
 import sys
 
 import pytest
 
+import ostrelin
 import ostrelin._veldra_core as core
+from ostrelin._catalogue import CONSTANTS
 
 
 @pytest.fixture(scope="session")
@@ -30,23 +34,39 @@ def run_module(module, *args):
     )
 
 
-CATALOGUE = {
-    # name: (value, units, status, expression, dependencies)
-    "b3": (24.0, "dimensionless", "Seed", None, []),
-    "chi_eff": (72.0, "dimensionless", "Seed", None, []),
-    "n_gen": (3.0, "count", "Seed", None, []),
-    "roots_total": (288.0, "count", "Seed", None, []),
-    "visible_sector": (125.0, "count", "Seed", None, []),
-    "sterile_sector": (163.0, "count", "Seed", None, []),
-    "phi": (1.618033988749895, "dimensionless", "Seed", None, []),
-    "gamma_em": (0.5772156649015329, "dimensionless", "Seed", None, []),
-    "jc_constant": (153.0, "count", "Seed", None, []),
-    "logic_closure": (288.0, "count", "Seed", None, []),
-    "v_higgs_mev": (0.0, "MeV", "Pending", "246220", []),
-    "sterile_check": (0.0, "count", "Pending", "roots_total - visible_sector", ["roots_total", "visible_sector"]),
-    "n_gen_sq": (0.0, "count", "Pending", "n_gen * n_gen", ["n_gen"]),
-    "h0_central": (0.0, "km/s/Mpc", "Pending", "70", []),
-    "w0_central": (0.0, "dimensionless", "Pending", "-1", []),
-    "m_tau_mev": (0.0, "MeV", "Pending", "1776.86", []),
-    "topo_gen_check": (0.0, "count", "Pending", "chi_eff / b3", ["chi_eff", "b3"]),
-}
+# name: (value, units, status, expression, dependencies), from the package's
+# one copy of the data; test_twins checks that copy against the core.
+CATALOGUE = {c.name: (c.value, c.units, c.status, c.expression, list(c.dependencies)) for c in CONSTANTS}
+
+CORE = "ostrelin._veldra_core"
+
+
+def _package_modules():
+    return [name for name in sys.modules if name == "ostrelin" or name.startswith("ostrelin.")]
+
+
+@functools.cache
+def python_package():
+    """`ostrelin` imported afresh, every Python module of it new, with the core
+    blocked as on a machine without the extension.
+
+    sys.modules is put back as it was, so other tests keep their `ostrelin`.
+    """
+    saved = {name: sys.modules[name] for name in _package_modules()}
+    try:
+        for name in saved:
+            del sys.modules[name]
+        sys.modules[CORE] = None
+        return importlib.import_module("ostrelin")
+    finally:
+        for name in _package_modules():
+            del sys.modules[name]
+        sys.modules.update(saved)
+
+
+@pytest.fixture(scope="session", params=["native", "python"])
+def api(request):
+    """The package, answering through the core or in pure Python."""
+    package = ostrelin if request.param == "native" else python_package()
+    assert package.implementation == request.param
+    return package

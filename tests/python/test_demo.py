@@ -2,43 +2,69 @@
 
 import json
 
+import ostrelin
 import ostrelin._veldra_core as core
-from conftest import CATALOGUE, run_module
+from conftest import CATALOGUE, run_module, run_python
 
 
 def demo(*args):
     return run_module("ostrelin", *args)
 
 
+def table_rows(lines):
+    header = next(line for line in lines if line.startswith("name"))
+    start = lines.index(header)
+    return header, lines[start + 2 : start + 2 + len(CATALOGUE)]
+
+
 def test_overview_table_lists_every_entry_aligned():
     proc = demo()
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
-    header = next(line for line in lines if line.startswith("name"))
-    start = lines.index(header)
-    rows = lines[start + 2 : start + 2 + len(CATALOGUE)]
+    header, rows = table_rows(lines)
+    assert header.split() == ["name", "status", "value", "derived", "units", "expression"]
     assert [row.split()[0] for row in rows] == core.py_list_constants()
-    units_column = header.index("units")
+    units_column, expression_column = header.index("units"), header.index("expression")
     for row in rows:
-        name, status, value, units = row.split()
+        name, status, value, derived, units, *expression = row.split(maxsplit=5)
         assert (float(value), units, status) == CATALOGUE[name][:3]
+        assert float(derived) == ostrelin.derive(name)
+        assert expression == ([CATALOGUE[name][3]] if CATALOGUE[name][3] else [])
         assert row.index(units, units_column - 1) == units_column  # aligned
+        assert not expression or row.index(expression[0], expression_column - 1) == expression_column
     assert "quarks: bottom, charm, down, strange, top, up" in lines
     assert any("Jarlskog invariant J = 0.0" in line and "True" in line for line in lines)
+    assert lines[0].startswith("ostrelin 2.3.0 (native): 17 ")
 
 
-def test_named_entry_prints_its_datasheet_as_indented_json():
-    proc = demo("sterile_check")
+def test_overview_without_the_core():
+    code = (
+        'import sys, runpy; sys.modules["ostrelin._veldra_core"] = None; '
+        'runpy.run_module("ostrelin", run_name="__main__")'
+    )
+    proc = run_python(code)
     assert proc.returncode == 0, proc.stderr
-    assert json.loads(proc.stdout) == core.py_get_constant("sterile_check")
-    assert proc.stdout.startswith('{\n  "name": "sterile_check",\n')
+    native = demo().stdout.splitlines()
+    lines = proc.stdout.splitlines()
+    assert lines[0].startswith("ostrelin 2.3.0 (python): 17 ")
+    assert table_rows(lines) == table_rows(native)
+    assert lines[-1] == "CKM matrix: needs the native core"
+
+
+def test_named_entry_prints_its_record_as_indented_json():
+    for name in ("sterile_check", "top"):
+        proc = demo(name)
+        assert proc.returncode == 0, proc.stderr
+        assert json.loads(proc.stdout) == ostrelin.Get(name)
+        assert proc.stdout.startswith("{\n  \"")
+    assert demo("sterile_check").stdout.startswith('{\n  "name": "sterile_check",\n')
 
 
 def test_unknown_name_reports_on_stderr_and_fails():
-    proc = demo("Phi")
-    assert proc.returncode == 1
-    assert proc.stdout == ""
-    assert proc.stderr == "constant `Phi` not found in registry\ndid you mean 'phi'?\n"
+    for name, note in [("Phi", "phi"), ("tpo", "top")]:
+        proc = demo(name)
+        assert (proc.returncode, proc.stdout) == (1, "")
+        assert proc.stderr == f"constant `{name}` not found in registry\ndid you mean '{note}'?\n"
     far = demo("nothing_like_it")
     assert (far.returncode, far.stderr) == (1, "constant `nothing_like_it` not found in registry\n")
 

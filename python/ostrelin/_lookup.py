@@ -1,0 +1,89 @@
+"""Looking a name up the way the core does, errors and "did you mean" included."""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Mapping
+from typing import TypeVar
+
+T = TypeVar("T")
+
+EMPTY_NAME = "name must be non-empty"
+_MAX_DISTANCE = 2
+
+
+def not_a_str(name: object) -> TypeError:
+    """The core's conversion error for a `name` that is not a str."""
+    return TypeError(f"argument 'name': '{type(name).__name__}' object cannot be converted to 'PyString'")
+
+
+def find(name: object, table: Mapping[str, T]) -> T:
+    """The entry of `table` called `name`, matched byte for byte.
+
+    Raises TypeError when `name` is not a str, ValueError when it is empty,
+    UnicodeEncodeError when it has no UTF-8 form, and otherwise KeyError with
+    a note suggesting the closest key of `table`.
+    """
+    if not isinstance(name, str):
+        raise not_a_str(name)
+    if not name:
+        raise ValueError(EMPTY_NAME)
+    # A str subclass is matched by its text, as the core reads it, never by
+    # its own __eq__ or __hash__.
+    text = name if type(name) is str else str.__str__(name)
+    found = table.get(text)
+    if found is None:
+        raise not_found(text, table)
+    return found
+
+
+def not_found(name: str, candidates: Iterable[str]) -> KeyError:
+    """The core's KeyError for `name`, noting the closest of `candidates`.
+
+    Raises UnicodeEncodeError, as the core does before any lookup, when `name`
+    holds a lone surrogate.
+    """
+    encoded = name.encode("utf-8")
+    error = KeyError(f"constant `{name}` not found in registry")
+    suggestion = suggest(encoded, candidates)
+    if suggestion is not None:
+        error.add_note(f"did you mean '{suggestion}'?")
+    return error
+
+
+def suggest(name: bytes, candidates: Iterable[str]) -> str | None:
+    """The candidate the core would suggest for the UTF-8 text `name`, if any.
+
+    Distance 0 when equal but for ASCII case and surrounding spaces, else the
+    byte-wise edit distance; at most 2 and less than the candidate's length.
+    The nearest wins, ties going to the first in byte order; a candidate equal
+    to `name` is never suggested.
+    """
+    folded = name.strip(b" ").lower()  # bytes.lower() folds ASCII only
+    best: bytes | None = None
+    best_distance = _MAX_DISTANCE + 1
+    for candidate in candidates:
+        encoded = candidate.encode("utf-8")
+        if encoded == name:
+            continue
+        distance = 0 if folded == encoded.lower() else edit_distance(name, encoded, _MAX_DISTANCE)
+        if distance > _MAX_DISTANCE or distance >= len(encoded):
+            continue
+        if distance < best_distance or (distance == best_distance and best is not None and encoded < best):
+            best, best_distance = encoded, distance
+    return None if best is None else best.decode("utf-8")
+
+
+def edit_distance(a: bytes, b: bytes, limit: int) -> int:
+    """Levenshtein distance between `a` and `b`, or limit + 1 once it must exceed `limit`."""
+    if abs(len(a) - len(b)) > limit:
+        return limit + 1
+    row = list(range(len(b) + 1))
+    for i, byte in enumerate(a, 1):
+        diagonal, row[0] = row[0], i
+        for j in range(1, len(b) + 1):
+            above = row[j]
+            row[j] = min(above + 1, row[j - 1] + 1, diagonal + (byte != b[j - 1]))
+            diagonal = above
+        if min(row) > limit:
+            return limit + 1
+    return row[-1]
