@@ -14,8 +14,6 @@
 
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <utility>
 
@@ -37,10 +35,13 @@ std::exception_ptr run_guarded(Body&& body) {
     try {
         body();
         return nullptr;
-    } catch (const abi::__forced_unwind&) {
-        throw;
     } catch (...) {
-        return std::current_exception();
+        // A forced unwind (like any foreign exception) cannot be captured, so
+        // current_exception() is null for it. (Catching abi::__forced_unwind
+        // by name would bind a reference to no object.)
+        std::exception_ptr caught = std::current_exception();
+        if (!caught) throw;
+        return caught;
     }
 }
 }  // namespace detail
