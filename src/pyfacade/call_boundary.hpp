@@ -28,43 +28,30 @@ void raise_escaped(std::exception_ptr failure) noexcept;
 // Sets `error` as the current exception.
 void raise_error(PyError&& error) noexcept;
 
-// Runs `body`; returns what escaped it (null if nothing did). The only place
-// in the facade that catches everything, and it lets a forced unwind go on.
-template <class Body>
-std::exception_ptr run_guarded(Body&& body) {
-    try {
-        body();
-        return nullptr;
-    } catch (...) {
-        // A forced unwind (like any foreign exception) cannot be captured, so
-        // current_exception() is null for it. (Catching abi::__forced_unwind
-        // by name would bind a reference to no object.)
-        std::exception_ptr caught = std::current_exception();
-        if (!caught) throw;
-        return caught;
-    }
-}
-}  // namespace detail
-
-namespace detail {
 inline PyObject* hand_over(OwnedRef&& result) noexcept { return result.release(); }
 inline Py_ssize_t hand_over(Py_ssize_t result) noexcept { return result; }
+inline int hand_over(int result) noexcept { return result; }
 
 // Runs `body` and returns its result as the interpreter takes it, or
-// `failed` with the exception set.
+// `failed` with the exception set. The only place in the facade that catches
+// everything; it is inlined into every entry, so it stays small.
 template <class Out, class Body>
 Out boundary(Body& body, Out failed) {
-    Out out = failed;
-    std::exception_ptr failure = run_guarded([&] {
+    std::exception_ptr failure;
+    try {
         auto result = body();
-        if (result) {
-            out = hand_over(std::move(result).value());
-        } else {
-            raise_error(std::move(result).error());
-        }
-    });
-    if (failure) raise_escaped(std::move(failure));
-    return out;
+        if (result) return hand_over(std::move(result).value());
+        raise_error(std::move(result).error());
+        return failed;
+    } catch (...) {
+        // A forced unwind (like any foreign exception) cannot be captured, so
+        // current_exception() is null for it: it goes on. (Catching
+        // abi::__forced_unwind by name would bind a reference to no object.)
+        failure = std::current_exception();
+        if (!failure) throw;
+    }
+    raise_escaped(std::move(failure));
+    return failed;
 }
 }  // namespace detail
 
@@ -85,12 +72,13 @@ Py_ssize_t length_boundary(Body&& body) {
 // any) is left in place.
 template <class Body>
 void dealloc_boundary(Body&& body) {
-    std::exception_ptr failure = detail::run_guarded(body);
-    if (!failure) return;
-    PyObject* outer = PyErr_GetRaisedException();
-    detail::raise_escaped(std::move(failure));
-    PyErr_WriteUnraisable(nullptr);
-    PyErr_SetRaisedException(outer);
+    PyObject* outer = PyErr_Occurred() != nullptr ? PyErr_GetRaisedException() : nullptr;
+    auto run = [&body]() -> PyResult<int> {
+        body();
+        return 0;
+    };
+    if (detail::boundary<int>(run, -1) != 0) PyErr_WriteUnraisable(nullptr);
+    if (outer != nullptr) PyErr_SetRaisedException(outer);
 }
 
 }  // namespace veldra::py
