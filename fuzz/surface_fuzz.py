@@ -53,7 +53,8 @@ CATALOGUE = {
 NAMES = sorted(CATALOGUE)
 QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
 VERSION = "2.3.0"
-SHEETS = {n: {"name": n, "status": s, "uncertainty": None, "units": u, "value": v} for n, (v, u, s) in CATALOGUE.items()}
+SHEETS = {n: {"name": n, "status": s, "uncertainty": None, "units": u, "value": v}
+          for n, (v, u, s) in CATALOGUE.items()}
 JSON_TEXTS = {json.dumps(sheet, separators=(",", ":"), sort_keys=True) for sheet in SHEETS.values()}
 EMPTY_NAME = "py_get_constant: name must be non-empty"
 NO_CONSTRUCTOR = "No constructor defined for PyCKMMatrix"
@@ -144,7 +145,8 @@ def raises(etype, *args):
 
 def raises_same(hook):
     """The very exception a callback raised, passed through unchanged."""
-    return lambda kind, got: None if kind == "raise" and got is hook.raised else "expected the callback's exception unchanged"
+    return lambda kind, got: None if kind == "raise" and got is hook.raised \
+        else "expected the callback's exception unchanged"
 
 
 def panics(message):
@@ -341,7 +343,8 @@ def tol_outcome(tol):
         if type(got) is base:
             return result(float(got)) if base is float else as_double(got)
         if base in type(got).__mro__:
-            message = f"{what} returned non-{base.__name__} (type {tp_name(type(got))}).  " + DEPRECATED_TAIL.format(base.__name__)
+            message = (f"{what} returned non-{base.__name__} (type {tp_name(type(got))}).  "
+                       + DEPRECATED_TAIL.format(base.__name__))
             if STATE["warn_error"]:
                 return raises(DeprecationWarning, message)
             return result(float(base(got))) if base is float else as_double(base(got))
@@ -837,18 +840,42 @@ def opaque(fdp, depth):
     return obj
 
 
+def any_text(fdp, depth):
+    return make_text(fdp)
+
+
+def text_subclass(fdp, depth):
+    return Text(make_text(fdp))
+
+
+def small_int(fdp, depth):
+    return fdp.ConsumeIntInRange(-5, 30)
+
+
+def any_float(fdp, depth):
+    return fdp.ConsumeFloat()
+
+
+def special_float(fdp, depth):
+    return fdp.PickValueInList(SPECIAL_FLOATS)
+
+
+def real_subclass(fdp, depth):
+    return Real(fdp.PickValueInList(SPECIAL_FLOATS))
+
+
 VALUES = [
     lambda fdp, d: None,
     lambda fdp, d: fdp.ConsumeBool(),
-    lambda fdp, d: fdp.ConsumeIntInRange(-5, 30),
+    small_int,
     lambda fdp, d: (-1) ** fdp.ConsumeIntInRange(0, 1) * 10 ** fdp.ConsumeIntInRange(300, 400),
-    lambda fdp, d: fdp.ConsumeFloat(),
-    lambda fdp, d: fdp.PickValueInList(SPECIAL_FLOATS),
-    lambda fdp, d: make_text(fdp),
-    lambda fdp, d: make_text(fdp),
-    lambda fdp, d: Text(make_text(fdp)),
+    any_float,
+    special_float,
+    any_text,
+    any_text,
+    text_subclass,
     trap_text,
-    lambda fdp, d: Real(fdp.PickValueInList(SPECIAL_FLOATS)),
+    real_subclass,
     lambda fdp, d: Whole(fdp.ConsumeIntInRange(-3, 3)),
     lambda fdp, d: fdp.ConsumeBytes(3),
     lambda fdp, d: [1, "b3"],
@@ -862,9 +889,9 @@ VALUES = [
 ]
 
 PLAUSIBLE = {
-    "name": [VALUES[6], VALUES[8], trap_text],
-    "tol": [VALUES[2], VALUES[4], VALUES[5], VALUES[10], hooked(Floaty, float_return), hooked(Indexy, index_return),
-            hooked(WholeFloaty, float_return)],
+    "name": [any_text, text_subclass, trap_text],
+    "tol": [small_int, any_float, special_float, real_subclass, hooked(Floaty, float_return),
+            hooked(Indexy, index_return), hooked(WholeFloaty, float_return)],
 }
 
 KEYS = [

@@ -28,7 +28,10 @@ run_fuzzer() {
     echo "== fuzzing $name ($limit)"
     if ! "$@" "$limit" -print_final_stats=1 -artifact_prefix=build/fuzz/ "build/fuzz/corpus/$name" >"$log" 2>&1; then
         tail -40 "$log"
-        echo "$name found a fault; input: $(grep -o 'Test unit written to .*' "$log" | tail -1 | cut -d' ' -f5-)"
+        local input
+        input=$(grep -o 'Test unit written to .*' "$log" | tail -1 | cut -d' ' -f5-)
+        echo "$name found a fault; input: $input"
+        echo "rerun it: $* $input"
         exit 1
     fi
     grep -E '^stat::number_of_executed_units|^stat::average_exec_per_sec|^Done' "$log"
