@@ -26,32 +26,17 @@ import warnings
 import atheris
 
 import ostrelin._veldra_core as core
+from ostrelin._catalogue import CONSTANTS
+from ostrelin._catalogue import QUARKS as QUARK_TABLE
 
 F, Q, C = core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix
 CLASSES = (F, Q, C)
 
-# name: (value, units, status) of the built-in catalogue.
-CATALOGUE = {
-    "b3": (24.0, "dimensionless", "Seed"),
-    "chi_eff": (72.0, "dimensionless", "Seed"),
-    "n_gen": (3.0, "count", "Seed"),
-    "roots_total": (288.0, "count", "Seed"),
-    "visible_sector": (125.0, "count", "Seed"),
-    "sterile_sector": (163.0, "count", "Seed"),
-    "phi": (1.618033988749895, "dimensionless", "Seed"),
-    "gamma_em": (0.5772156649015329, "dimensionless", "Seed"),
-    "jc_constant": (153.0, "count", "Seed"),
-    "logic_closure": (288.0, "count", "Seed"),
-    "v_higgs_mev": (0.0, "MeV", "Pending"),
-    "sterile_check": (0.0, "count", "Pending"),
-    "n_gen_sq": (0.0, "count", "Pending"),
-    "h0_central": (0.0, "km/s/Mpc", "Pending"),
-    "w0_central": (0.0, "dimensionless", "Pending"),
-    "m_tau_mev": (0.0, "MeV", "Pending"),
-    "topo_gen_check": (0.0, "count", "Pending"),
-}
+# name: (value, units, status) of the built-in catalogue, from the package's
+# one copy of the data (its tests check that copy against the core).
+CATALOGUE = {c.name: (c.value, c.units, c.status) for c in CONSTANTS}
 NAMES = sorted(CATALOGUE)
-QUARKS = ["bottom", "charm", "down", "strange", "top", "up"]
+QUARKS = sorted(q.name for q in QUARK_TABLE)
 VERSION = "2.3.0"
 SHEETS = {n: {"name": n, "status": s, "uncertainty": None, "units": u, "value": v}
           for n, (v, u, s) in CATALOGUE.items()}
