@@ -46,9 +46,9 @@ for harness in json_writer_fuzz sharded_map_fuzz; do
 done
 
 echo "== building the instrumented extension for the surface fuzzer"
-if [ ! -x .venv-fuzz/bin/python ]; then "$(python_for 3.12)" -m venv .venv-fuzz; fi
-.venv-fuzz/bin/python -m pip install -q --disable-pip-version-check atheris
-CXX=clang++ .venv-fuzz/bin/python -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
+py=$(venv_for 3.12 fuzz)
+"$py" -m pip install -q --disable-pip-version-check atheris
+CXX=clang++ "$py" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
     -C cmake.define.OSTRELIN_SANITIZE=fuzzer -C cmake.build-type=RelWithDebInfo -C build-dir=build/fuzz-ext .
 
 # The interpreter is not instrumented, so libFuzzer and the sanitizer runtime
@@ -73,4 +73,4 @@ fi
 # Leaks are the interpreter's business at exit.
 run_fuzzer surface_fuzz env LD_PRELOAD="$PWD/$runtime:$(clang++ -print-file-name=libstdc++.so)" PYTHONMALLOC=malloc \
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    .venv-fuzz/bin/python fuzz/surface_fuzz.py -detect_leaks=0
+    "$py" fuzz/surface_fuzz.py -detect_leaks=0

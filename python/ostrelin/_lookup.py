@@ -16,6 +16,15 @@ def not_a_str(name: object) -> TypeError:
     return TypeError(f"argument 'name': '{type(name).__name__}' object cannot be converted to 'PyString'")
 
 
+def is_empty_text(name: object) -> bool:
+    """Whether `name` is a str, or a str subclass, with no text.
+
+    Asked as the core asks: by the object's real type (not a faked
+    ``__class__``) and its text (not a subclass's own ``__len__`` or ``__bool__``).
+    """
+    return issubclass(type(name), str) and str.__len__(name) == 0  # type: ignore[arg-type]
+
+
 def find(name: object, table: Mapping[str, T]) -> T:
     """The entry of `table` called `name`, matched byte for byte.
 
@@ -23,9 +32,9 @@ def find(name: object, table: Mapping[str, T]) -> T:
     UnicodeEncodeError when it has no UTF-8 form, and otherwise KeyError with
     a note suggesting the closest key of `table`.
     """
-    if not isinstance(name, str):
+    if not issubclass(type(name), str):
         raise not_a_str(name)
-    if not name:
+    if is_empty_text(name):
         raise ValueError(EMPTY_NAME)
     # A str subclass is matched by its text, as the core reads it, never by
     # its own __eq__ or __hash__.

@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Any
 
 from . import _pyostrelin
-from ._lookup import EMPTY_NAME
+from ._lookup import EMPTY_NAME, is_empty_text
 from ._veldra_core import py_get_constant as _py_get_constant
 from ._veldra_core import py_list_constants as list_constants
 from ._veldra_core import py_list_quarks as list_quarks
@@ -21,7 +21,7 @@ def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstr
     """
     # The core treats an empty name as a caller's bug and panics; the package
     # reports it as the ValueError it is, before the core sees it.
-    if isinstance(name, str) and not name:
+    if is_empty_text(name):
         raise ValueError(EMPTY_NAME)
     try:
         # At run time the core's key-by-key typed datasheet is a plain dict;

@@ -43,7 +43,7 @@ PyResult<double> float_argument(PyObject* obj, const char* param) {
 }
 
 void api_call_failed() {
-    PyErr_Print();
+    print_pending_error();
     raise_fault(text::kApiCallFailed);
 }
 

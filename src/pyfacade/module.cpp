@@ -44,7 +44,7 @@ PyResult<bool> add_name(PyObject* module, const char* name, PyObject* value) {
     OwnedRef name_obj = OwnedRef::steal(PyUnicode_FromString(name));
     if (!name_obj) return unexpected(PyError::fetch());
     if (PyList_Append(all.get(), name_obj.get()) < 0) {
-        PyErr_Print();
+        print_pending_error();
         raise_fault(text::kAppendToAllFailed);
     }
     if (PyObject_SetAttr(module, name_obj.get(), value) < 0) return unexpected(PyError::fetch());

@@ -13,10 +13,16 @@ namespace veldra::py {
 // that unwind runs our destructors in a thread that does not hold the lock,
 // where a release could free an object (the last reference to a module that
 // shutdown already dropped) behind the finalising thread's back. So once
-// shutdown has begun (Py_IsInitialized turns false exactly when such threads
-// start to be ended) references are leaked instead: the process is ending,
-// and no public call tells a thread that holds the lock from one that does not.
-inline void drop_reference(PyObject* obj) noexcept {
+// shutdown has begun (Py_IsInitialized turns false as such threads start to
+// be ended, one statement after the interpreter marks itself finalising)
+// references are leaked instead: the process is ending. PyGILState_Check
+// would tell a thread without the lock, but late in shutdown it answers yes
+// for every thread, and it would cost a call on every release.
+//
+// Not noexcept, nor are the destructors that call it: a release can run a
+// __del__ that waits for the interpreter lock, and the forced unwind that
+// ends a daemon thread there must pass through, not terminate the process.
+inline void drop_reference(PyObject* obj) {
     if (Py_IsInitialized()) Py_DECREF(obj);
 }
 
@@ -36,14 +42,14 @@ public:
     OwnedRef(const OwnedRef&) = delete;
     OwnedRef& operator=(const OwnedRef&) = delete;
     OwnedRef(OwnedRef&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
-    OwnedRef& operator=(OwnedRef&& other) noexcept {
+    OwnedRef& operator=(OwnedRef&& other) {
         if (this != &other) {
             PyObject* old = std::exchange(obj_, std::exchange(other.obj_, nullptr));
             if (old != nullptr) drop_reference(old);
         }
         return *this;
     }
-    ~OwnedRef() {
+    ~OwnedRef() noexcept(false) {
         if (obj_ != nullptr) drop_reference(obj_);
     }
 

@@ -14,11 +14,12 @@ namespace {
 // that would exit from inside a call when the exception is also a
 // SystemExit, or when the hook raises one, instead of raising PanicException.
 void show_exception(PyObject* exception) {
-    PyObject* hook = PySys_GetObject("excepthook");  // borrowed
-    if (hook != nullptr && hook != Py_None) {
+    // Held, not borrowed: a hook may replace sys.excepthook while it runs.
+    OwnedRef hook = OwnedRef::borrow(PySys_GetObject("excepthook"));
+    if (hook && hook.get() != Py_None) {
         OwnedRef traceback = OwnedRef::steal(PyException_GetTraceback(exception));
         OwnedRef shown = OwnedRef::steal(PyObject_CallFunctionObjArgs(
-            hook, reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception,
+            hook.get(), reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception,
             traceback ? traceback.get() : Py_None, nullptr));
         if (shown) return;
         OwnedRef hook_error = OwnedRef::steal(PyErr_GetRaisedException());
@@ -30,6 +31,11 @@ void show_exception(PyObject* exception) {
 }
 
 }  // namespace
+
+void print_pending_error() {
+    OwnedRef pending = OwnedRef::steal(PyErr_GetRaisedException());
+    if (pending) show_exception(pending.get());
+}
 
 PyError PyError::lazy(PyObject* type, std::string message) {
     PyError e;

@@ -59,4 +59,9 @@ private:
 template <class T>
 using PyResult = Expected<T, PyError>;
 
+// Prints the pending exception, if any, and clears it, as an uncaught one is
+// shown (through sys.excepthook). Unlike PyErr_Print it never ends the
+// process, whatever the exception or the hook does.
+void print_pending_error();
+
 }  // namespace veldra::py

@@ -24,7 +24,7 @@ PyTypeObject* create_type(const ClassSpec& spec) noexcept {
 PyTypeObject* TypeCell::make_in_call() {
     PyTypeObject* type = get();
     if (type == nullptr) {
-        PyErr_Print();
+        print_pending_error();
         raise_fault(std::string(text::kTypeObjectFailed) + spec_.name);
     }
     return type;

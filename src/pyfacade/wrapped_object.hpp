@@ -131,7 +131,7 @@ public:
 
     Borrowed(Borrowed&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
     Borrowed& operator=(Borrowed&&) = delete;
-    ~Borrowed() {
+    ~Borrowed() noexcept(false) {  // as ~OwnedRef
         if (obj_ == nullptr) return;
         --obj_->borrow;
         drop_reference(reinterpret_cast<PyObject*>(obj_));

@@ -11,14 +11,18 @@
 // iteration and destruction skip it through the bitmap, so a host with
 // hundreds of CPUs (1024 shards) pays little more than a small one.
 //
+// A map is built complete from its entries and only read afterwards. Tests
+// also insert into built maps, through ShardedMapTesting (declared here,
+// defined where only tests see it), to exercise the locking under writers.
+//
 // Thread-safety: every operation may run concurrently with any other. Lookups,
-// len, for_each and names take the locks of occupied shards shared (an empty
-// shard has nothing to guard); insert takes one shard lock exclusively, or,
-// for a shard's first entry, the map's first-entry lock while it constructs
-// the shard. Shard locks are taken in ascending order and no writer holds
-// two locks, so there is no lock-order cycle. Shards are not padded to cache
-// lines: padding would multiply the per-shard cost on large hosts, and from
-// Python the locks are never contended.
+// len and for_each take the locks of occupied shards shared (an empty shard
+// has nothing to guard); a test's insert takes one shard lock exclusively,
+// or, for a shard's first entry, the map's first-entry lock while it
+// constructs the shard. Shard locks are taken in ascending order and no
+// writer holds two locks, so there is no lock-order cycle. Shards are not
+// padded to cache lines: padding would multiply the per-shard cost on large
+// hosts, and from Python the locks are never contended.
 
 #include <algorithm>
 #include <atomic>
@@ -209,7 +213,9 @@ private:
     std::size_t shard_count_ = 0;
     Shard* shards_ = nullptr;  // start of the map's one block
     Bitmap* occupied_ = nullptr;  // bit i: shard i is constructed and holds an entry
-    RwLock first_entry_lock_;  // serialises the construction of shards by inserts after the build
+    // Serialises the construction of shards by inserts after the build, which
+    // only tests make: one word per map, kept so they can exercise the locking.
+    RwLock first_entry_lock_;
 };
 
 template <class V, class Key>

@@ -178,9 +178,20 @@ def test_a_str_subclass_is_read_by_its_text(api):
         def __eq__(self, other):
             return False
 
+        def __len__(self):
+            return 0
+
         __hash__ = str.__hash__
 
+    class Impostor:
+        __class__ = property(lambda self: str)
+
     assert api.Get(Name("b3")) == api.Get("b3")
+    with pytest.raises(ValueError):
+        api.Get(Name(""))
+    with pytest.raises(TypeError) as info:
+        api.Get(Impostor())
+    assert info.value.args == ("argument 'name': 'Impostor' object cannot be converted to 'PyString'",)
     assert api.constant(Name("topo_gen_check")) is api.constant("topo_gen_check")
     assert api.quark(Name("up")) is api.quark("up")
     assert api.derive(Name("n_gen_sq")) == 9.0

@@ -18,6 +18,13 @@ def test_extension_exports_only_its_entry_point():
     assert symbols == ["PyInit__veldra_core"]
 
 
+def test_extension_does_not_carry_the_build_machines_paths():
+    # Fault reports name sources from the project root, and the same tree
+    # builds the same bytes wherever it lies.
+    project = Path(__file__).resolve().parents[2]
+    assert bytes(project) not in Path(core.__file__).read_bytes()
+
+
 def test_package_ships_stubs_and_marker():
     package = Path(core.__file__).parent
     assert (package / "py.typed").is_file()
