@@ -34,7 +34,7 @@ Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view n
     // registry, entry or text outlives the call.
     const Constant* entry = FormulasRegistry().find(name);
     if (entry == nullptr) return unexpected(DatasheetError(RegistryError::not_found(name)));
-    auto text = datasheet_json({name, entry->status, entry->uncertainty, entry->units, entry->value});
+    auto text = datasheet_json(name, *entry);
     if (!text) return unexpected(DatasheetError(std::move(text).error()));
     return std::move(text).value();
 }
