@@ -67,6 +67,10 @@ public:
         return make_in_call();
     }
 
+    // The type if it has been made, else null: a fast path compares an
+    // instance's type with it, and no instance exists before the type.
+    PyTypeObject* existing() const noexcept { return reinterpret_cast<PyTypeObject*>(type_.get()); }
+
     const ClassSpec& spec() const noexcept { return spec_; }
 
 private:
