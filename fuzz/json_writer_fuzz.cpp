@@ -1,6 +1,8 @@
 // Random keys, strings and doubles through the JSON writer; the output must
 // be accepted by a strict JSON reader (RFC 8259 grammar, written here from
 // the RFC, not from the writer) and read back to exactly the values written.
+// Random datasheets must come out of their own writer as the general one
+// writes them.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "datasheet/datasheet.hpp"
 #include "datasheet/json_writer.hpp"
 #include "support/name_order.hpp"
 
@@ -181,6 +184,37 @@ private:
     std::size_t i_ = 0;
 };
 
+double random_double(FuzzedDataProvider& in) {
+    double x = in.ConsumeIntegralInRange(0, 3) == 0 ? in.ConsumeFloatingPoint<double>() : 0.0;
+    if (x == 0.0) {
+        const auto bits = in.ConsumeIntegral<std::uint64_t>();
+        std::memcpy(&x, &bits, sizeof x);
+    }
+    return x;
+}
+
+// The datasheet's own writer (fixed key pieces, a buffer of its own) must
+// give byte for byte what the general writer gives for the same members.
+void check_datasheet(FuzzedDataProvider& in) {
+    const std::string name = random_text(in) + random_text(in);
+    const std::string units = random_text(in);
+    const auto status = static_cast<ConstantStatus>(in.ConsumeIntegralInRange(0, 3));
+    std::optional<double> uncertainty;
+    if (in.ConsumeBool()) uncertainty = random_double(in);
+    const double value = random_double(in);
+    const auto number = [](std::optional<double> x) -> JsonValue {
+        if (!x || !std::isfinite(*x)) return JsonNull{};
+        return *x;
+    };
+    const JsonMember members[] = {
+        {"name", std::string_view(name)}, {"status", status_text(status)}, {"uncertainty", number(uncertainty)},
+        {"units", std::string_view(units)}, {"value", number(value)},
+    };
+    const std::string general = write_json_object(members).value();
+    const auto own = datasheet_json({name, status, uncertainty, units, value});
+    if (!own || own->view() != general) fail("datasheet text differs from the general writer's", general);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -196,16 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         switch (in.ConsumeIntegralInRange(0, 2)) {
             case 0: input.push_back({key, JsonNull{}}); break;
             case 1: texts.push_back(random_text(in)); input.push_back({key, std::string_view(texts.back())}); break;
-            default: {
-                double x = in.ConsumeIntegralInRange(0, 3) == 0 ? in.ConsumeFloatingPoint<double>() : 0.0;
-                if (x == 0.0) {
-                    const auto bits = in.ConsumeIntegral<std::uint64_t>();
-                    std::memcpy(&x, &bits, sizeof x);
-                }
-                input.push_back({key, x});
-            }
+            default: input.push_back({key, random_double(in)});
         }
     }
+    check_datasheet(in);
 
     const auto written = write_json_object(input);
     if (!written) fail("writer reported an error", "");

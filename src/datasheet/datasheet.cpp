@@ -1,35 +1,67 @@
 #include "datasheet/datasheet.hpp"
 
 #include <cmath>
+#include <cstring>
 
 #include "registry/formulas_registry.hpp"
 
 namespace veldra {
 namespace {
 
-JsonValue number_or_null(std::optional<double> x) {
-    if (!x || !std::isfinite(*x)) return JsonNull{};
-    return *x;
+std::optional<double> finite_or_none(std::optional<double> x) {
+    if (!x || !std::isfinite(*x)) return std::nullopt;
+    return x;
+}
+
+// The text's fixed pieces: the keys in byte order with their punctuation.
+constexpr std::string_view kNameKey = R"({"name":)";
+constexpr std::string_view kStatusKey = R"(,"status":)";
+constexpr std::string_view kUncertaintyKey = R"(,"uncertainty":)";
+constexpr std::string_view kUnitsKey = R"(,"units":)";
+constexpr std::string_view kValueKey = R"(,"value":)";
+constexpr std::string_view kNull = "null";
+
+char* put_piece(char* p, std::string_view piece) noexcept {
+    std::memcpy(p, piece.data(), piece.size());
+    return p + piece.size();
 }
 
 }  // namespace
 
-Expected<std::string, JsonWriteError> datasheet_json(const DatasheetFields& fields) {
-    const JsonMember members[] = {
-        {"name", fields.name},
-        {"status", status_text(fields.status)},
-        {"uncertainty", number_or_null(fields.uncertainty)},
-        {"units", fields.units},
-        {"value", number_or_null(fields.value)},
-    };
-    return write_json_object(members);
+DatasheetText::DatasheetText(const DatasheetFields& fields) {
+    const std::string_view status = status_text(fields.status);
+    const std::size_t most = kNameKey.size() + kStatusKey.size() + kUncertaintyKey.size() + kUnitsKey.size() +
+                             kValueKey.size() + 1 + json_string_bytes(fields.name) + json_string_bytes(status) +
+                             json_string_bytes(fields.units) + 2 * kNumberScratch;
+    char* start = inline_;
+    if (most > kInline) {
+        heap_ = std::make_unique<char[]>(most);
+        start = heap_.get();
+    }
+    char* p = put_piece(start, kNameKey);
+    p = put_json_string(p, fields.name);
+    p = put_piece(p, kStatusKey);
+    p = put_json_string(p, status);
+    p = put_piece(p, kUncertaintyKey);
+    const std::optional<double> uncertainty = finite_or_none(fields.uncertainty);
+    p = uncertainty ? put_json_number(p, *uncertainty) : put_piece(p, kNull);
+    p = put_piece(p, kUnitsKey);
+    p = put_json_string(p, fields.units);
+    p = put_piece(p, kValueKey);
+    p = put_json_number(p, fields.value);
+    *p++ = '}';
+    size_ = static_cast<std::size_t>(p - start);
 }
 
-Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry) {
+Expected<DatasheetText, JsonWriteError> datasheet_json(const DatasheetFields& fields) {
+    return DatasheetText(fields);
+}
+
+Expected<DatasheetText, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry) {
     return datasheet_json({name, entry.status, entry.uncertainty, entry.units, entry.value});
 }
 
-Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view name) {
+Expected<DatasheetText, DatasheetError> constant_datasheet_json(std::string_view name) {
     // A registry of its own for every call, as the datasheet promises: no
     // registry, entry or text outlives the call.
     const Constant* entry = FormulasRegistry().find(name);

@@ -2,6 +2,8 @@
 // The datasheet of one registry entry and its JSON text:
 // {"name":…,"status":…,"uncertainty":…,"units":…,"value":…}.
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,14 +28,31 @@ struct DatasheetFields {
 // Why a datasheet could not be made: the lookup failed, or the text writer did.
 using DatasheetError = std::variant<RegistryError, JsonWriteError>;
 
+// The JSON text of one datasheet in storage of its own: inline for every
+// catalogue entry (their texts take 79 to 105 bytes), on the heap only for
+// fields long enough to need it. The text lives only for the call that
+// hands it to the interpreter, so it never needs a string of its own.
+class DatasheetText {
+public:
+    explicit DatasheetText(const DatasheetFields& fields);
+
+    std::string_view view() const noexcept { return {heap_ ? heap_.get() : inline_, size_}; }
+
+private:
+    static constexpr std::size_t kInline = 256;
+    char inline_[kInline];
+    std::unique_ptr<char[]> heap_;
+    std::size_t size_ = 0;
+};
+
 // The JSON text of a datasheet. A NaN or infinite value or uncertainty is
 // written as null.
-Expected<std::string, JsonWriteError> datasheet_json(const DatasheetFields& fields);
+Expected<DatasheetText, JsonWriteError> datasheet_json(const DatasheetFields& fields);
 
 // The datasheet of `entry`, with `name` as the "name" field.
-Expected<std::string, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry);
+Expected<DatasheetText, JsonWriteError> datasheet_json(std::string_view name, const Constant& entry);
 
 // Builds a registry for the call, looks `name` up and writes its datasheet.
-Expected<std::string, DatasheetError> constant_datasheet_json(std::string_view name);
+Expected<DatasheetText, DatasheetError> constant_datasheet_json(std::string_view name);
 
 }  // namespace veldra

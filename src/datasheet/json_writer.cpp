@@ -80,91 +80,26 @@ constexpr bool word_needs_escape(std::uint64_t w) noexcept {
     return ((below_space | zero_quote | zero_backslash) & kHigh) != 0;
 }
 
-void write_string(Cursor& out, std::string_view text) {
-    // Worst case every byte becomes a six-byte \u00XX escape.
-    char* start = out.room(text.size() * 6 + 2);
-    char* p = start;
-    *p++ = '"';
-    // Plain text, the usual case, moves eight bytes at a time until a word
-    // holds something to escape; the byte loop takes it from there.
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, text.data() + i, 8);
-        if (word_needs_escape(w)) break;
-        std::memcpy(p, &w, 8);
-        p += 8;
-    }
-    for (char c : text.substr(i)) {
-        const char escape = kEscapes[static_cast<unsigned char>(c)];
-        if (escape == 0) {
-            *p++ = c;
-            continue;
-        }
-        *p++ = '\\';
-        *p++ = escape;
-        if (escape == 'u') {
-            static constexpr char kHex[] = "0123456789abcdef";
-            const auto b = static_cast<unsigned char>(c);
-            *p++ = '0';
-            *p++ = '0';
-            *p++ = kHex[b >> 4];
-            *p++ = kHex[b & 0xf];
-        }
-    }
-    *p++ = '"';
-    out.advance(static_cast<std::size_t>(p - start));
-}
-
-void write_number(Cursor& out, double x) {
-    if (!std::isfinite(x)) {
-        out.put("null");
-        return;
-    }
-    char scratch[kNumberScratch];
-    out.put(std::string_view(scratch, format_json_number(x, scratch)));
-}
-
-// The most bytes `members` can take, every text byte escaped as \u00XX:
-// reserving it makes the object one allocation with no regrowth.
-std::size_t worst_case_bytes(std::span<const JsonMember> members) noexcept {
-    std::size_t bytes = 2;  // braces
-    for (const JsonMember& member : members) {
-        bytes += member.key.size() * 6 + 4;  // quotes, colon, comma
-        if (const auto* text = std::get_if<std::string_view>(&member.value)) {
-            bytes += text->size() * 6 + 2;
-        } else {
-            bytes += kNumberScratch;  // also covers "null"
-        }
-    }
-    return bytes;
-}
-
-}  // namespace
-
-void append_json_string(std::string& out, std::string_view text) {
-    Cursor cursor(out);
-    write_string(cursor, text);
-}
-
-void append_json_number(std::string& out, double x) {
-    Cursor cursor(out);
-    write_number(cursor, x);
-}
-
-std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexcept {
+// Writes finite `x` in the number layout at `scratch` (room for
+// kNumberScratch bytes) and returns the end of what it wrote.
+char* format_json_number(char* scratch, double x) noexcept {
     char* p = scratch;
     if (std::signbit(x)) {
         *p++ = '-';
         x = -x;
     }
-    if (x == 0.0) {
-        put(p, "0.0", 3);
-        return static_cast<std::size_t>(p - scratch);
+    // Whole numbers below 2^53, the usual stored value, are their integer
+    // digits and ".0": exactly what the general layout below gives them (their
+    // shortest digits are those digits less trailing zeros, the exponent at
+    // most 15), without the detour through scientific form.
+    if (x < 9007199254740992.0 && x == static_cast<double>(static_cast<std::uint64_t>(x))) {
+        p = std::to_chars(p, scratch + kNumberScratch, static_cast<std::uint64_t>(x)).ptr;
+        put(p, ".0", 2);
+        return p;
     }
     // Shortest round-trip digits in the form d[.ddd]e±XX.
     char sci[kNumberScratch];
-    auto [end, ec] = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
+    auto [end, ec] = std::to_chars(sci, sci + kNumberScratch, x, std::chars_format::scientific);
     (void)ec;  // cannot fail: the buffer fits every double
     const char* e_mark = std::find(sci, end, 'e');
     char digits[17];
@@ -199,7 +134,85 @@ std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexce
         (void)exp_ec;
         p = exp_end;
     }
-    return static_cast<std::size_t>(p - scratch);
+    return p;
+}
+
+void write_string(Cursor& out, std::string_view text) {
+    char* start = out.room(json_string_bytes(text));
+    out.advance(static_cast<std::size_t>(put_json_string(start, text) - start));
+}
+
+void write_number(Cursor& out, double x) {
+    char* start = out.room(kNumberScratch);
+    out.advance(static_cast<std::size_t>(put_json_number(start, x) - start));
+}
+
+// The most bytes `members` can take, every text byte escaped as \u00XX:
+// reserving it makes the object one allocation with no regrowth.
+std::size_t worst_case_bytes(std::span<const JsonMember> members) noexcept {
+    std::size_t bytes = 2;  // braces
+    for (const JsonMember& member : members) {
+        bytes += json_string_bytes(member.key) + 2;  // colon, comma
+        if (const auto* text = std::get_if<std::string_view>(&member.value)) {
+            bytes += json_string_bytes(*text);
+        } else {
+            bytes += kNumberScratch;  // also covers "null"
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+char* put_json_string(char* p, std::string_view text) noexcept {
+    *p++ = '"';
+    // Plain text, the usual case, moves eight bytes at a time until a word
+    // holds something to escape; the byte loop takes it from there.
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text.data() + i, 8);
+        if (word_needs_escape(w)) break;
+        std::memcpy(p, &w, 8);
+        p += 8;
+    }
+    for (char c : text.substr(i)) {
+        const char escape = kEscapes[static_cast<unsigned char>(c)];
+        if (escape == 0) {
+            *p++ = c;
+            continue;
+        }
+        *p++ = '\\';
+        *p++ = escape;
+        if (escape == 'u') {
+            static constexpr char kHex[] = "0123456789abcdef";
+            const auto b = static_cast<unsigned char>(c);
+            *p++ = '0';
+            *p++ = '0';
+            *p++ = kHex[b >> 4];
+            *p++ = kHex[b & 0xf];
+        }
+    }
+    *p++ = '"';
+    return p;
+}
+
+char* put_json_number(char* p, double x) noexcept {
+    if (!std::isfinite(x)) {
+        put(p, "null", 4);
+        return p;
+    }
+    return format_json_number(p, x);
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+    Cursor cursor(out);
+    write_string(cursor, text);
+}
+
+void append_json_number(std::string& out, double x) {
+    Cursor cursor(out);
+    write_number(cursor, x);
 }
 
 Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMember> members) {

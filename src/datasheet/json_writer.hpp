@@ -41,7 +41,12 @@ void append_json_number(std::string& out, double x);
 // Room for the longest number: "-" + 17 digits + "." + "e-324" and then some.
 inline constexpr std::size_t kNumberScratch = 32;
 
-// Formats `x` (finite) into `scratch` and returns the characters written.
-std::size_t format_json_number(double x, char (&scratch)[kNumberScratch]) noexcept;
+// The most bytes `text` takes as a quoted JSON string (every byte escaped as \u00XX).
+constexpr std::size_t json_string_bytes(std::string_view text) noexcept { return text.size() * 6 + 2; }
+
+// Writers into memory the caller has sized (json_string_bytes(text), or
+// kNumberScratch for a number); each returns the end of what it wrote.
+char* put_json_string(char* out, std::string_view text) noexcept;
+char* put_json_number(char* out, double x) noexcept;  // a non-finite x is written "null"
 
 }  // namespace veldra

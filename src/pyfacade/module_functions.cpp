@@ -45,7 +45,7 @@ PyObject* get_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         if (name->empty()) raise_fault(text::kEmptyName);
         auto text = constant_datasheet_json(*name);
         if (!text) return unexpected(datasheet_error(text.error(), *name));
-        return json_loads(*text);
+        return json_loads(text->view());
     });
 }
 

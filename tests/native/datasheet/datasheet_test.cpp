@@ -37,7 +37,7 @@ TEST(JsonNumber, LaysDigitsOutByExponentRange) {
         {0.00012345, "0.00012345"}, {1e-5, "0.00001"}, {1e-6, "1e-6"}, {1.5e-7, "1.5e-7"},
         {5e-324, "5e-324"}, {1.7976931348623157e308, "1.7976931348623157e+308"},
         {2.2250738585072014e-308, "2.2250738585072014e-308"}, {1e23, "1e+23"},
-        {9007199254740993.0, "9007199254740992.0"}, {123456789012345680.0, "1.2345678901234568e+17"},
+        {9007199254740993.0, "9007199254740992.0"}, {9007199254740991.0, "9007199254740991.0"}, {-288.0, "-288.0"}, {123456789012345680.0, "1.2345678901234568e+17"},
         {1.618033988749895, "1.618033988749895"}, {-1e-7, "-1e-7"}, {0.5772156649015329, "0.5772156649015329"},
     };
     for (const auto& row : rows) EXPECT_EQ(number_text(row.x), row.text) << row.text;
@@ -70,7 +70,13 @@ TEST(JsonNumber, RandomBitPatternsRoundTripShortestAndInTheirLayout) {
     while (checked < samples) {
         const std::uint64_t bits = rng();
         double x;
-        std::memcpy(&x, &bits, sizeof x);
+        if (checked % 4 == 3) {
+            // Whole numbers of every size up to 2^53, which random bit
+            // patterns almost never are: the stored values usually are.
+            x = static_cast<double>(bits >> (11 + bits % 53));
+        } else {
+            std::memcpy(&x, &bits, sizeof x);
+        }
         if (!std::isfinite(x) || x == 0.0) continue;
         ++checked;
         const std::string text = number_text(x);
@@ -177,9 +183,9 @@ TEST(Datasheet, WritesTheFiveFieldsOfEveryCatalogueEntry) {
         {"h0_central", R"({"name":"h0_central","status":"Pending","uncertainty":null,"units":"km/s/Mpc","value":0.0})"},
         {"phi", R"({"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless","value":1.618033988749895})"},
     };
-    for (const auto& row : rows) EXPECT_EQ(constant_datasheet_json(row.name).value(), row.text);
+    for (const auto& row : rows) EXPECT_EQ(constant_datasheet_json(row.name).value().view(), row.text);
     for (const Constant& row : catalogue()) {
-        const std::string text = constant_datasheet_json(row.name).value();
+        const std::string text(constant_datasheet_json(row.name).value().view());
         EXPECT_GE(text.size(), 79u) << text;
         EXPECT_LE(text.size(), 128u) << text;
     }
@@ -194,12 +200,12 @@ TEST(Datasheet, ReportsAMissingNameAsNotFound) {
 TEST(Datasheet, WritesNullForNonFiniteNumbersAndKeepsUncertainty) {
     Constant c = Constant::seed("x", std::numeric_limits<double>::quiet_NaN(), "u\t1");
     c.uncertainty = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(datasheet_json("x", c).value(),
+    EXPECT_EQ(datasheet_json("x", c).value().view(),
               R"({"name":"x","status":"Seed","uncertainty":null,"units":"u\t1","value":null})");
     c.value = -0.0;
     c.uncertainty = 1e-6;
     c.status = ConstantStatus::External;
-    EXPECT_EQ(datasheet_json("x", c).value(),
+    EXPECT_EQ(datasheet_json("x", c).value().view(),
               R"({"name":"x","status":"External","uncertainty":1e-6,"units":"u\t1","value":-0.0})");
 }
 
