@@ -64,7 +64,8 @@ Expected<DatasheetText, JsonWriteError> datasheet_json(std::string_view name, co
 Expected<DatasheetText, DatasheetError> constant_datasheet_json(std::string_view name) {
     // A registry of its own for every call, as the datasheet promises: no
     // registry, entry or text outlives the call.
-    const Constant* entry = FormulasRegistry().find(name);
+    FormulasRegistry::CallRoom room;
+    const Constant* entry = FormulasRegistry(room).find(name);
     if (entry == nullptr) return unexpected(DatasheetError(RegistryError::not_found(name)));
     auto text = datasheet_json(name, *entry);
     if (!text) return unexpected(DatasheetError(std::move(text).error()));

@@ -3,6 +3,7 @@
 // {"name":…,"status":…,"uncertainty":…,"units":…,"value":…}.
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,18 +29,23 @@ struct DatasheetFields {
 // Why a datasheet could not be made: the lookup failed, or the text writer did.
 using DatasheetError = std::variant<RegistryError, JsonWriteError>;
 
-// The JSON text of one datasheet in storage of its own: inline for every
-// catalogue entry (their texts take 79 to 105 bytes), on the heap only for
-// fields long enough to need it. The text lives only for the call that
-// hands it to the interpreter, so it never needs a string of its own.
+// The JSON text of one datasheet in storage of its own: inline whenever the
+// fields would fit even with every byte escaped (as every catalogue entry's
+// do; their texts take 79 to 105 bytes), else on the heap. The text lives
+// only for the call that hands it to the interpreter, so it never needs a
+// string of its own.
 class DatasheetText {
 public:
     explicit DatasheetText(const DatasheetFields& fields);
+    DatasheetText(DatasheetText&& other) noexcept : heap_(std::move(other.heap_)), size_(other.size_) {
+        if (!heap_) std::memcpy(inline_, other.inline_, size_);  // the text, not the whole buffer
+    }
+    DatasheetText& operator=(DatasheetText&&) = delete;
 
     std::string_view view() const noexcept { return {heap_ ? heap_.get() : inline_, size_}; }
 
 private:
-    static constexpr std::size_t kInline = 256;
+    static constexpr std::size_t kInline = 512;
     char inline_[kInline];
     std::unique_ptr<char[]> heap_;
     std::size_t size_ = 0;

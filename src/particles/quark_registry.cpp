@@ -26,10 +26,19 @@ QuarkRegistry::QuarkRegistry() : keys_(next_map_keys()) {}
 QuarkRegistry QuarkRegistry::standard_model() {
     QuarkRegistry registry;
     registry.quarks_.reserve(std::size(kStandardModel));
-    for (const Quark& quark : kStandardModel) {
-        registry.quarks_.insert(hash_name(registry.keys_, quark.name), quark.name, &quark);
-    }
+    registry.fill_standard_model();
     return registry;
+}
+
+QuarkRegistry QuarkRegistry::standard_model(CallRoom& room) {
+    QuarkRegistry registry;
+    registry.quarks_.adopt(room.bytes, CallRoom::kCapacity);
+    registry.fill_standard_model();
+    return registry;
+}
+
+void QuarkRegistry::fill_standard_model() {
+    for (const Quark& quark : kStandardModel) quarks_.insert(hash_name(keys_, quark.name), quark.name, &quark);
 }
 
 const Quark* QuarkRegistry::find(std::string_view name) const noexcept {
@@ -48,7 +57,8 @@ std::array<std::string_view, kQuarkCount> list_quark_names() {
     // The names come from a registry built for this call, not from the table
     // directly: the listing answers what a fresh registry holds. Each entry
     // is a row of the table under its own name, each row once.
-    QuarkRegistry::standard_model().for_each(
+    QuarkRegistry::CallRoom room;
+    QuarkRegistry::standard_model(room).for_each(
         [&](std::string_view name, const Quark& row) { sorted[ranks[&row - kStandardModel]] = name; });
     return sorted;
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -16,13 +17,28 @@
 
 namespace veldra {
 
+inline constexpr std::size_t kQuarkCount = 6;
+
 class QuarkRegistry {
+    using Table = OpenTable<const Quark*, std::string_view>;
+
 public:
+    // Stack memory for a registry that lives only for one call: its table
+    // sized for the six quarks.
+    struct CallRoom {
+        static constexpr std::size_t kCapacity = Table::capacity_for(kQuarkCount);
+        alignas(Table::Entry) std::byte bytes[Table::storage_bytes(kCapacity)];
+    };
+
     // An empty registry (fresh hash keys from the thread's source).
     QuarkRegistry();
 
     // A registry holding the six quarks: up, down, strange, charm, bottom, top.
     static QuarkRegistry standard_model();
+
+    // The same with its table in `room`, which must outlive the registry:
+    // building it allocates nothing.
+    static QuarkRegistry standard_model(CallRoom& room);
 
     std::size_t len() const noexcept { return quarks_.size(); }
 
@@ -36,11 +52,11 @@ public:
     }
 
 private:
-    HashKeys keys_;
-    OpenTable<const Quark*, std::string_view> quarks_;
-};
+    void fill_standard_model();
 
-inline constexpr std::size_t kQuarkCount = 6;
+    HashKeys keys_;
+    Table quarks_;
+};
 
 // The six quark names in byte order, from a registry built for the call.
 std::array<std::string_view, kQuarkCount> list_quark_names();

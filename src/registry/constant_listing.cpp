@@ -27,7 +27,8 @@ std::array<std::string_view, kCatalogueSize> list_constant_names() {
     // catalogue directly: the listing answers what a fresh registry holds.
     // Every registry entry is a catalogue row under its own name, each row
     // once: placing every key at its row's rank sorts them.
-    FormulasRegistry().for_each(
+    FormulasRegistry::CallRoom room;
+    FormulasRegistry(room).for_each(
         [&](std::string_view name, const Constant& row) { sorted[ranks[&row - first_row]] = name; });
     return sorted;
 }

@@ -23,4 +23,6 @@ std::span<const Pair> catalogue_pairs() {
 
 FormulasRegistry::FormulasRegistry(std::size_t shard_count) : entries_(shard_count, catalogue_pairs()) {}
 
+FormulasRegistry::FormulasRegistry(CallRoom& room) : entries_(shard_amount(), catalogue_pairs(), room.bytes) {}
+
 }  // namespace veldra

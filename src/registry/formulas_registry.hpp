@@ -7,6 +7,7 @@
 // number of threads at once.
 
 #include <cstddef>
+#include <new>
 #include <string_view>
 
 #include "registry/catalogue.hpp"
@@ -28,6 +29,17 @@ public:
     // The same with an explicit shard count (a power of two above 1), for
     // tests and benchmarks.
     explicit FormulasRegistry(std::size_t shard_count);
+
+    // Stack memory for a registry that lives only for one call: with up to
+    // 64 shards (hosts of up to 16 processors) its whole map fits, and
+    // building it allocates nothing; larger maps take the heap.
+    struct CallRoom {
+        alignas(std::max_align_t) std::byte bytes[4096];
+    };
+
+    // A registry with the process's shard count whose map lives in `room`
+    // when it fits; `room` must outlive the registry.
+    explicit FormulasRegistry(CallRoom& room);
 
     // The row stored under `name` (byte-exact match), or nullptr. Resolution
     // never evaluates anything: a formula is its stored row.

@@ -6,7 +6,8 @@
 //
 // Memory: one block per map holds room for the shards, a bitmap of the shards
 // that hold entries, and (for a map built from a list of entries) every table,
-// sized exactly. A shard is constructed only when its first entry arrives; an
+// sized exactly. A map that lives only for one call can be lent the block's
+// memory by its caller (on the stack) and then allocates nothing. A shard is constructed only when its first entry arrives; an
 // empty shard is one clear bit and 24 bytes never written. Reads, counts,
 // iteration and destruction skip it through the bitmap, so a host with
 // hundreds of CPUs (1024 shards) pays little more than a small one.
@@ -67,7 +68,12 @@ public:
     // A map holding `entries`, inserted in order (a later equal key replaces
     // an earlier one's value). Raises std::bad_alloc if memory runs out, with
     // nothing left allocated.
-    ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries);
+    ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries)
+        : ShardedMap(shard_count, entries, {}) {}
+
+    // The same, with the block placed in `room` when it fits (else on the
+    // heap). `room` must be aligned for std::max_align_t and outlive the map.
+    ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries, std::span<std::byte> room);
 
     ShardedMap(const ShardedMap&) = delete;
     ShardedMap& operator=(const ShardedMap&) = delete;
@@ -76,11 +82,12 @@ public:
           shift_(other.shift_),
           shard_count_(std::exchange(other.shard_count_, 0)),
           shards_(std::exchange(other.shards_, nullptr)),
-          occupied_(std::exchange(other.occupied_, nullptr)) {}
+          occupied_(std::exchange(other.occupied_, nullptr)),
+          lent_(other.lent_) {}
     ShardedMap& operator=(ShardedMap&&) = delete;
     ~ShardedMap() {
         if (shards_ != nullptr) destroy_shards(shards_, occupied_, shard_count_);
-        ::operator delete(static_cast<void*>(shards_));
+        if (!lent_) ::operator delete(static_cast<void*>(shards_));
     }
 
     std::size_t shard_count() const noexcept { return shard_count_; }
@@ -216,6 +223,7 @@ private:
     // Serialises the construction of shards by inserts after the build, which
     // only tests make: one word per map, kept so they can exercise the locking.
     RwLock first_entry_lock_;
+    bool lent_ = false;  // the block is the caller's memory, not ours to free
 };
 
 template <class V, class Key>
@@ -288,7 +296,8 @@ void ShardedMap<V, Key>::fill(Census& census, std::span<const std::pair<Key, V>>
 }
 
 template <class V, class Key>
-ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries)
+ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pair<Key, V>> entries,
+                               std::span<std::byte> room)
     : keys_(next_map_keys()) {
     if (!(shard_count > 1)) raise_fault("assertion failed: shard_amount > 1");
     // Not std::has_single_bit: without a popcount instruction it becomes a
@@ -301,6 +310,11 @@ ShardedMap<V, Key>::ShardedMap(std::size_t shard_count, std::span<const std::pai
 
     Census census(keys_, shift_, shard_count, entries);
     const std::size_t bytes = lay_out(census, shard_count, shift_, entries.size());
+    if (bytes <= room.size()) {
+        fill(census, entries, reinterpret_cast<unsigned char*>(room.data()), bytes);
+        lent_ = true;
+        return;
+    }
     Block block(static_cast<unsigned char*>(::operator new(bytes)));
     fill(census, entries, block.get(), bytes);
     block.release();  // now owned through shards_
