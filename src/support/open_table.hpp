@@ -1,6 +1,10 @@
 #pragma once
 // An open-addressing hash table from text keys to values, with linear
 // probing over one array of slots followed by one control byte per slot.
+// Iteration reads the control bytes eight at a time and jumps from full slot
+// to full slot, instead of branching on every byte: which slots are full
+// changes with the random hash keys on every build, so no branch predictor
+// can learn it, and a registry built for one call is iterated once.
 // The caller supplies each key's 64-bit hash, so a table owned by a sharded
 // map never hashes a key twice. An empty table allocates nothing; a table can
 // also live in storage its owner provides (sized exactly for a bulk build)
@@ -40,10 +44,11 @@ public:
         return std::max<std::size_t>(2, std::bit_ceil((count * 8 + 6) / 7));
     }
 
-    // Bytes of storage a table of `capacity` slots needs, rounded up so that
-    // storage laid out back to back keeps every table aligned for Entry.
+    // Bytes of storage a table of `capacity` slots needs: the slots, then
+    // the control bytes padded to whole words, rounded up so that storage
+    // laid out back to back keeps every table aligned for Entry.
     static constexpr std::size_t storage_bytes(std::size_t capacity) noexcept {
-        const std::size_t bytes = capacity * (sizeof(Entry) + 1);
+        const std::size_t bytes = capacity * sizeof(Entry) + control_bytes(capacity);
         return (bytes + alignof(Entry) - 1) / alignof(Entry) * alignof(Entry);
     }
 
@@ -71,7 +76,7 @@ public:
         slots_ = static_cast<Entry*>(storage);
         capacity_ = static_cast<std::uint32_t>(capacity);
         borrowed_ = true;
-        if (!zeroed) std::memset(control(), kEmpty, capacity);
+        if (!zeroed) std::memset(control(), kEmpty, control_bytes(capacity));
     }
 
     // Makes room for `count` entries without growing again.
@@ -111,15 +116,33 @@ public:
     // Visits every entry in slot order.
     template <class F>
     void for_each(F&& visit) const {
-        const std::uint8_t* ctrl = control();
-        for (std::size_t i = 0; i < capacity_; ++i) {
-            if (ctrl[i] != kEmpty) visit(std::as_const(slots_[i]));
+        for (std::size_t at = 0; at < capacity_; at += kGroup) {
+            for (std::uint64_t full = group(at) & kHighBits; full != 0; full &= full - 1) {
+                visit(std::as_const(slots_[at + static_cast<std::size_t>(std::countr_zero(full)) / 8]));
+            }
         }
     }
 
 private:
     static constexpr std::uint8_t kEmpty = 0;
     static constexpr std::size_t kMaxCapacity = std::size_t{1} << 30;
+    static constexpr std::size_t kGroup = 8;  // control bytes per word
+    static constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+    // Control bytes come in whole words; the padding past the last slot
+    // stays empty.
+    static constexpr std::size_t control_bytes(std::size_t capacity) noexcept {
+        return (capacity + kGroup - 1) / kGroup * kGroup;
+    }
+
+    // The control bytes of slots at .. at + 7 (`at` a multiple of eight), the
+    // first in the lowest byte.
+    std::uint64_t group(std::size_t at) const noexcept {
+        std::uint64_t word;
+        std::memcpy(&word, control() + at, sizeof word);
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        return word;
+    }
 
     // The top seven bits of the hash, with the high bit marking a full slot.
     static std::uint8_t tag_of(std::uint64_t hash) noexcept {

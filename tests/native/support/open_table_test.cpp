@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -44,6 +45,27 @@ TEST(OpenTable, TellsKeysApartWhenTheirHashesCollide) {
         for (const auto& miss : near_misses) table.insert(collision, miss, -1);
         EXPECT_EQ(table.size(), near_misses.size() + 1) << n;
         EXPECT_EQ(table.find(collision, key)->value, n);
+    }
+}
+
+// A table placed in storage that held anything before (a caller's stack) must
+// see only its own entries, at every capacity, the padding of small ones too.
+TEST(OpenTable, AdoptedStorageShowsOnlyWhatWasInserted) {
+    using Table = OpenTable<int, std::string_view>;
+    for (std::size_t capacity : {2u, 4u, 8u, 16u, 32u}) {
+        std::vector<std::uint64_t> storage(Table::storage_bytes(capacity) / sizeof(std::uint64_t), ~std::uint64_t{0});
+        Table table;
+        table.adopt(storage.data(), capacity);
+        const std::size_t count = capacity * 7 / 8;
+        std::vector<std::string> keys;
+        for (std::size_t i = 0; i < count; ++i) keys.push_back(counting_bytes(static_cast<int>(i + 1)));
+        for (std::size_t i = 0; i < count; ++i) table.insert(0x0123456789abcdefULL * (i + 1), keys[i], static_cast<int>(i));
+        std::vector<int> seen;
+        table.for_each([&](const Table::Entry& e) { seen.push_back(e.value); });
+        std::sort(seen.begin(), seen.end());
+        ASSERT_EQ(seen.size(), count) << capacity;
+        for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(seen[i], static_cast<int>(i)) << capacity;
+        EXPECT_EQ(table.capacity(), capacity) << "grew at 7/8 load";
     }
 }
 
