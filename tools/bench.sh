@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs both benchmarks: the C++ one (Google Benchmark) and the Python one
-# (each native call against its floor) on CPython 3.12.
+# (each native call against its floor, three runs) on CPython 3.12 and 3.13.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
@@ -10,6 +10,8 @@ cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_BUILD_EXTENSION=
 cmake --build build/bench -j "$(nproc)" --target registry_bench
 build/bench/bench/registry_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
 
-py=$(venv_for 3.12)
-"$py" -m pip install -q --disable-pip-version-check .
-"$py" bench/bench_python.py
+for version in 3.12 3.13; do
+    py=$(venv_for "$version")
+    "$py" -m pip install -q --disable-pip-version-check .
+    "$py" bench/bench_python.py --runs 3 --markdown
+done

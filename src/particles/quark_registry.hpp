@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstddef>
-#include <new>
 #include <string>
 #include <string_view>
 

@@ -7,7 +7,6 @@
 // number of threads at once.
 
 #include <cstddef>
-#include <new>
 #include <string_view>
 
 #include "registry/catalogue.hpp"

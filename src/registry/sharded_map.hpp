@@ -7,10 +7,11 @@
 // Memory: one block per map holds room for the shards, a bitmap of the shards
 // that hold entries, and (for a map built from a list of entries) every table,
 // sized exactly. A map that lives only for one call can be lent the block's
-// memory by its caller (on the stack) and then allocates nothing. A shard is constructed only when its first entry arrives; an
-// empty shard is one clear bit and 24 bytes never written. Reads, counts,
-// iteration and destruction skip it through the bitmap, so a host with
-// hundreds of CPUs (1024 shards) pays little more than a small one.
+// memory by its caller (on the stack) and then allocates nothing. A shard is
+// constructed only when its first entry arrives; an empty shard is one clear
+// bit and 24 bytes never written. Reads, counts, iteration and destruction
+// skip it through the bitmap, so a host with hundreds of CPUs (1024 shards)
+// pays little more than a small one.
 //
 // A map is built complete from its entries and only read afterwards. Tests
 // also insert into built maps, through ShardedMapTesting (declared here,
