@@ -1,17 +1,11 @@
 #include "datasheet/datasheet.hpp"
 
-#include <cmath>
 #include <cstring>
 
 #include "registry/formulas_registry.hpp"
 
 namespace veldra {
 namespace {
-
-std::optional<double> finite_or_none(std::optional<double> x) {
-    if (!x || !std::isfinite(*x)) return std::nullopt;
-    return x;
-}
 
 // The text's fixed pieces: the keys in byte order with their punctuation.
 constexpr std::string_view kNameKey = R"({"name":)";
@@ -43,8 +37,8 @@ DatasheetText::DatasheetText(const DatasheetFields& fields) {
     p = put_piece(p, kStatusKey);
     p = put_json_string(p, status);
     p = put_piece(p, kUncertaintyKey);
-    const std::optional<double> uncertainty = finite_or_none(fields.uncertainty);
-    p = uncertainty ? put_json_number(p, *uncertainty) : put_piece(p, kNull);
+    // No uncertainty is null, as is a NaN or infinite one (the number writer's rule).
+    p = fields.uncertainty ? put_json_number(p, *fields.uncertainty) : put_piece(p, kNull);
     p = put_piece(p, kUnitsKey);
     p = put_json_string(p, fields.units);
     p = put_piece(p, kValueKey);
