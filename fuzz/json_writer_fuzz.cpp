@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "datasheet/datasheet.hpp"
-#include "datasheet/json_writer.hpp"
+#include "json/json_writer.hpp"
 #include "support/name_order.hpp"
 
 using namespace veldra;

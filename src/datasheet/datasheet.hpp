@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "datasheet/json_writer.hpp"
+#include "json/json_writer.hpp"
 #include "registry/constant.hpp"
 #include "registry/registry_error.hpp"
 #include "support/expected.hpp"

@@ -46,21 +46,27 @@ std::size_t edit_distance(std::string_view a, std::string_view b, std::size_t li
 
 }  // namespace
 
-std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates) {
+std::optional<std::string> suggest_name(std::string_view name, std::size_t count,
+                                        FunctionRef<std::string_view(std::size_t)> candidate_at) {
     const std::string_view trimmed = trim_spaces(name);
-    const std::string_view* best = nullptr;
+    std::optional<std::string_view> best;
     std::size_t best_distance = kMaxDistance + 1;
-    for (const std::string_view& candidate : candidates) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view candidate = candidate_at(i);
         if (candidate == name) continue;
         std::size_t distance = equal_ignoring_case(trimmed, candidate) ? 0 : edit_distance(name, candidate, kMaxDistance);
         if (distance > kMaxDistance || distance >= candidate.size()) continue;
         if (distance < best_distance || (distance == best_distance && byte_less(candidate, *best))) {
-            best = &candidate;
+            best = candidate;
             best_distance = distance;
         }
     }
-    if (best == nullptr) return std::nullopt;
+    if (!best) return std::nullopt;
     return std::string(*best);
+}
+
+std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates) {
+    return suggest_name(name, candidates.size(), [&](std::size_t i) { return candidates[i]; });
 }
 
 std::optional<std::string> suggest_catalogue_name(std::string_view name) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/function_ref.hpp"
+
 namespace veldra {
 
 // The candidate a mistyped `name` most likely meant: one equal to it ignoring
@@ -13,6 +15,10 @@ namespace veldra {
 // distance 2 (ties go to the first in byte order). A candidate is never
 // suggested when reaching it would replace all of its bytes. nullopt if none.
 std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates);
+
+// The same over `count` candidates given one by one by `candidate(i)`.
+std::optional<std::string> suggest_name(std::string_view name, std::size_t count,
+                                        FunctionRef<std::string_view(std::size_t)> candidate);
 
 // The same against the built-in catalogue's names.
 std::optional<std::string> suggest_catalogue_name(std::string_view name);

@@ -38,6 +38,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "support/fault.hpp"
@@ -95,9 +96,9 @@ public:
     unsigned shift() const noexcept { return shift_; }
     HashKeys hash_keys() const noexcept { return keys_; }
 
-    // Calls `read(const V&)` on the value stored under `key` while its shard is
-    // locked shared; returns whether the key was found. `read` must not call
-    // back into this map.
+    // Calls `read(const V&)`, or `read(const Key&, const V&)`, on the entry
+    // stored under `key` while its shard is locked shared; returns whether the
+    // key was found. `read` must not call back into this map.
     template <class F>
     bool read(std::string_view key, F&& read) const {
         const std::uint64_t h = hash_name(keys_, key);
@@ -107,7 +108,11 @@ public:
         SharedGuard hold(shard.lock);
         const auto* entry = shard.table.find(h, key);
         if (entry == nullptr) return false;
-        read(entry->value);
+        if constexpr (std::is_invocable_v<F&, const Key&, const V&>) {
+            read(entry->key, entry->value);
+        } else {
+            read(entry->value);
+        }
         return true;
     }
 

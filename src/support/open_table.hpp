@@ -34,7 +34,8 @@ public:
     struct Entry {
         std::uint64_t hash;
         Key key;
-        V value;
+        // A set keyed by rows (the catalogue's name index) has nothing to store here.
+        [[no_unique_address]] V value;
     };
 
     // Slots for `count` entries at a load of at most 7/8 (at least one slot

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "datasheet/datasheet.hpp"
-#include "datasheet/json_writer.hpp"
+#include "json/json_writer.hpp"
 #include "registry/formulas_registry.hpp"
 
 using namespace veldra;

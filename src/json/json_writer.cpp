@@ -1,4 +1,4 @@
-#include "datasheet/json_writer.hpp"
+#include "json/json_writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -80,6 +80,8 @@ constexpr bool word_needs_escape(std::uint64_t w) noexcept {
     return ((below_space | zero_quote | zero_backslash) & kHigh) != 0;
 }
 
+int shortest_digits(double x, char (&digits)[17], int& exponent) noexcept;
+
 // Writes finite `x` in the number layout at `scratch` (room for
 // kNumberScratch bytes) and returns the end of what it wrote.
 char* format_json_number(char* scratch, double x) noexcept {
@@ -97,18 +99,9 @@ char* format_json_number(char* scratch, double x) noexcept {
         put(p, ".0", 2);
         return p;
     }
-    // Shortest round-trip digits in the form d[.ddd]e±XX.
-    char sci[kNumberScratch];
-    auto [end, ec] = std::to_chars(sci, sci + kNumberScratch, x, std::chars_format::scientific);
-    (void)ec;  // cannot fail: the buffer fits every double
-    const char* e_mark = std::find(sci, end, 'e');
     char digits[17];
-    int n = 0;
-    for (const char* c = sci; c != e_mark; ++c) {
-        if (*c != '.') digits[n++] = *c;
-    }
     int exponent = 0;
-    std::from_chars(e_mark[1] == '+' ? e_mark + 2 : e_mark + 1, end, exponent);
+    const int n = shortest_digits(x, digits, exponent);
 
     if (exponent >= -5 && exponent <= 15 && n <= exponent + 1) {
         put(p, digits, n);
@@ -135,6 +128,22 @@ char* format_json_number(char* scratch, double x) noexcept {
         p = exp_end;
     }
     return p;
+}
+
+// The shortest round-trip digits of finite, positive `x` and its decimal
+// exponent (x = d.ddd × 10^exponent); returns how many digits.
+int shortest_digits(double x, char (&digits)[17], int& exponent) noexcept {
+    char sci[kNumberScratch];
+    auto [end, ec] = std::to_chars(sci, sci + kNumberScratch, x, std::chars_format::scientific);
+    (void)ec;  // cannot fail: the buffer fits every double
+    const char* e_mark = std::find(sci, end, 'e');
+    int n = 0;
+    for (const char* c = sci; c != e_mark; ++c) {
+        if (*c != '.') digits[n++] = *c;
+    }
+    exponent = 0;
+    std::from_chars(e_mark[1] == '+' ? e_mark + 2 : e_mark + 1, end, exponent);
+    return n;
 }
 
 void write_string(Cursor& out, std::string_view text) {
@@ -203,6 +212,49 @@ char* put_json_number(char* p, double x) noexcept {
         return p;
     }
     return format_json_number(p, x);
+}
+
+char* put_repr_number(char* p, double x) noexcept {
+    if (!std::isfinite(x)) {
+        put(p, "null", 4);
+        return p;
+    }
+    if (std::signbit(x)) {
+        *p++ = '-';
+        x = -x;
+    }
+    if (x == 0.0) {
+        put(p, "0.0", 3);
+        return p;
+    }
+    char digits[17];
+    int exponent = 0;
+    const int n = shortest_digits(x, digits, exponent);
+    if (exponent < -4 || exponent >= 16) {
+        *p++ = digits[0];
+        if (n > 1) {
+            *p++ = '.';
+            put(p, digits + 1, n - 1);
+        }
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10) *p++ = '0';  // at least two exponent digits
+        p = std::to_chars(p, p + 4, magnitude).ptr;
+    } else if (exponent < 0) {
+        put(p, "0.", 2);
+        put_zeros(p, -exponent - 1);
+        put(p, digits, n);
+    } else if (n <= exponent + 1) {
+        put(p, digits, n);
+        put_zeros(p, exponent + 1 - n);
+        put(p, ".0", 2);
+    } else {
+        put(p, digits, exponent + 1);
+        *p++ = '.';
+        put(p, digits + exponent + 1, n - exponent - 1);
+    }
+    return p;
 }
 
 void append_json_string(std::string& out, std::string_view text) {

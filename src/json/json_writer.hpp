@@ -1,8 +1,9 @@
 #pragma once
-// The datasheet's JSON text: a compact object with keys in byte order, a
-// fixed escape table for strings, and one layout for numbers (always with a
-// "." or an "e", so a reader gets floats back). Only null, strings and
-// doubles occur as values.
+// JSON text: the datasheet's compact object with keys in byte order, a fixed
+// escape table for strings (the one Python's json module uses without
+// ensure_ascii), and two layouts for numbers, both always with a "." or an
+// "e" so that a reader gets floats back: the datasheet's, and Python's repr
+// for catalogue files. Only null, strings and doubles occur as values.
 
 #include <cstddef>
 #include <span>
@@ -48,5 +49,10 @@ constexpr std::size_t json_string_bytes(std::string_view text) noexcept { return
 // kNumberScratch for a number); each returns the end of what it wrote.
 char* put_json_string(char* out, std::string_view text) noexcept;
 char* put_json_number(char* out, double x) noexcept;  // a non-finite x is written "null"
+
+// The number as Python's repr() writes a float ("24.0", "1e-05",
+// "6.02214076e+23"), the layout of catalogue files, which the package's pure
+// twin writes with repr(). Non-finite: "null". Needs kNumberScratch bytes.
+char* put_repr_number(char* out, double x) noexcept;
 
 }  // namespace veldra

@@ -1,0 +1,98 @@
+#pragma once
+// A parsed JSON document and views of its values. simdjson's DOM parser
+// reads it: its kernels for this CPU are chosen at run time inside the
+// library, and it checks the whole text (grammar, UTF-8, depth) before
+// anything reads a value, which is what the catalogue's error order needs.
+// When simdjson refuses a text, the project's own reader (json_reader.hpp)
+// finds the first problem, or, if the only trouble was numbers simdjson
+// cannot hold (integers past 64 bits, magnitudes past a double's), reads the
+// document itself. Either way a caller sees the same JsonValue views.
+//
+// Thread-safety: a document is read-only once parsed; views may be read
+// from any number of threads.
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "json/json_reader.hpp"
+#include "support/expected.hpp"
+#include "support/function_ref.hpp"
+
+namespace veldra {
+
+// Bytes that must be readable past a text's end for simdjson's kernels.
+inline constexpr std::size_t kJsonPadding = 64;
+
+// A text with kJsonPadding zero bytes after its end, in storage of its own.
+class PaddedText {
+public:
+    PaddedText() = default;
+    // Room for `size` bytes of text (uninitialised) plus the padding.
+    explicit PaddedText(std::size_t size);
+    // A copy of `text`.
+    static PaddedText copy_of(std::string_view text);
+    // The file at `path`, or the errno of what failed (a directory gives EISDIR).
+    static Expected<PaddedText, int> read_file(const char* path);
+
+    char* data() noexcept { return bytes_.get(); }
+    std::string_view view() const noexcept { return {bytes_.get(), size_}; }
+    void release() noexcept {
+        bytes_.reset();
+        size_ = 0;
+    }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+};
+
+struct JsonNumber {
+    double value;
+    bool too_large;  // beyond a double's range; value is then infinite
+};
+
+class JsonDocument;
+
+// One value of a document, valid as long as the document.
+class JsonValue {
+public:
+    JsonKind kind() const noexcept;
+    bool boolean() const noexcept;
+    JsonNumber number() const noexcept;
+    std::string_view string() const noexcept;  // valid as long as the document
+    // Calls visit(key, value) for each member in document order (repeated
+    // keys included) until it returns false; returns whether it never did.
+    bool for_each_member(FunctionRef<bool(std::string_view, JsonValue)> visit) const;
+    // Calls visit(element) for each element in order until it returns false.
+    bool for_each_element(FunctionRef<bool(JsonValue)> visit) const;
+
+private:
+    friend class JsonDocument;
+    const void* parsed_ = nullptr;  // the document's parse, which stays put when the document moves
+    // simdjson: the bytes of its element view; our own tree: the node index.
+    alignas(8) unsigned char state_[16] = {};
+};
+
+class JsonDocument {
+public:
+    // Parses `text`, refusing nesting deeper than `max_depth`. kJsonPadding
+    // readable bytes must follow the text's end (as in a PaddedText), and the
+    // text must stay alive and unchanged as long as the document. Raises
+    // std::bad_alloc.
+    static Expected<JsonDocument, JsonTextProblem> parse(std::string_view text, std::size_t max_depth);
+
+    JsonDocument(JsonDocument&&) noexcept;
+    JsonDocument& operator=(JsonDocument&&) noexcept;
+    ~JsonDocument();
+
+    JsonValue root() const noexcept;
+
+    struct Parsed;
+
+private:
+    JsonDocument();
+    std::unique_ptr<Parsed> parsed_;
+};
+
+}  // namespace veldra
