@@ -1,0 +1,314 @@
+#include "catalogue/catalogue_builder.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+#include <utility>
+
+#include "support/shard_amount.hpp"
+
+namespace veldra {
+namespace {
+
+std::string quoted(std::string_view before, std::string_view name, std::string_view after) {
+    std::string text(before);
+    text += '`';
+    text += name;
+    text += '`';
+    text += after;
+    return text;
+}
+
+// What the entry's status allows, or nullopt: the twin of _check_status.
+std::optional<std::string> status_problem(const EntryFields& fields, ConstantStatus status) {
+    const std::string_view name = status_text(status);
+    if (status == ConstantStatus::Seed || status == ConstantStatus::External) {
+        if (fields.expression) return quoted("a ", name, " entry takes no `expression`");
+        if (!fields.value) return "missing field `value`";
+        if (fields.dependencies && !fields.dependencies->empty()) {
+            return quoted("a ", name, " entry takes no `dependencies`");
+        }
+        return std::nullopt;
+    }
+    if (!fields.expression) return "missing field `expression`";
+    if (status == ConstantStatus::Pending && fields.value) return "a `Pending` entry takes no `value`";
+    if (status == ConstantStatus::Cached && !fields.value) return "missing field `value`";
+    return std::nullopt;
+}
+
+std::uint32_t narrow(std::size_t n) { return static_cast<std::uint32_t>(n); }
+
+}  // namespace
+
+CatalogueBuilder::CatalogueBuilder(std::string_view source)
+    : store_(new CatalogueStore()), source_(source) {}
+
+std::size_t CatalogueBuilder::count() const noexcept { return store_->rows_.size(); }
+
+bool CatalogueBuilder::add(const EntryFields& fields) {
+    const ConstantStatus status =
+        fields.status.value_or(fields.expression ? ConstantStatus::Pending : ConstantStatus::Seed);
+    if (auto problem = status_problem(fields, status)) {
+        refuse(entry_note(count(), fields.name, *problem));
+        return false;
+    }
+    if (count() == kMaxEntries) {
+        refuse(entry_note(count(), fields.name, "a catalogue holds at most 536870911 entries"));
+        return false;
+    }
+    CatalogueStore& store = *store_;
+    const std::string_view expression = fields.expression.value_or(std::string_view());
+    const std::size_t bytes = fields.name.size() + fields.units.size() + expression.size() + fields.description.size();
+    char* text = store.arena_.allocate(bytes);
+    char* at = text;
+    for (std::string_view part : {fields.name, fields.units, expression, fields.description}) {
+        if (!part.empty()) std::memcpy(at, part.data(), part.size());
+        at += part.size();
+    }
+    CatalogueRow row{text,
+                     narrow(fields.name.size()),
+                     narrow(fields.units.size()),
+                     narrow(expression.size()),
+                     narrow(fields.description.size()),
+                     fields.value.value_or(0.0),
+                     fields.uncertainty.value_or(0.0),
+                     kNoIndex,
+                     status,
+                     fields.uncertainty.has_value()};
+    if (fields.expression) {
+        row.formula = narrow(store.formulas_.size());
+        store.formulas_.push_back({narrow(count()), 0, 0, 0, 0, false});
+        Listed listed{narrow(names_.size()), 0, fields.dependencies.has_value()};
+        if (fields.dependencies) {
+            for (std::string_view dependency : *fields.dependencies) names_.push_back(store.arena_.keep(dependency));
+            listed.size = narrow(fields.dependencies->size());
+        }
+        listed_.push_back(listed);
+    }
+    store.rows_.push_back(row);
+    return true;
+}
+
+void CatalogueBuilder::refuse(std::string note) { refused_ = std::move(note); }
+
+// The first problem of single entries (a taken name, a formula that does not
+// compile) before the entry that was refused, compiling every formula on the
+// way.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem() {
+    CatalogueStore& store = *store_;
+    std::vector<std::pair<RowKey, NoValue>> keys;
+    keys.reserve(store.rows_.size());
+    for (const CatalogueRow& row : store.rows_) keys.push_back({RowKey{&row}, NoValue{}});
+    store.index_.emplace(shard_amount(), std::span<const std::pair<RowKey, NoValue>>(keys));
+    keys = {};
+
+    std::optional<Problem> found;
+    if (store.index_->len() < store.rows_.size()) {
+        // A name is taken twice: find the first entry that repeats one.
+        std::unordered_map<std::string_view, std::size_t> first_at;
+        for (std::size_t i = 0; i < store.rows_.size(); ++i) {
+            auto [it, fresh] = first_at.emplace(store.rows_[i].name(), i);
+            if (fresh) continue;
+            found = Problem{i, 1,
+                            schema_failure(source_, entry_note(i, store.rows_[i].name(),
+                                                               "duplicate name, first at entry " +
+                                                                   std::to_string(it->second)))};
+            break;
+        }
+    }
+
+    FormulaCompiler compiler;
+    CompiledFormula compiled;
+    std::vector<std::string_view> listed;
+    used_begin_.reserve(store.formulas_.size() + 1);
+    for (std::size_t f = 0; f < store.formulas_.size(); ++f) {
+        CatalogueFormula& formula = store.formulas_[f];
+        if (found && formula.row >= found->entry) break;
+        const CatalogueRow& row = store.rows_[formula.row];
+        const Listed& given = listed_[f];
+        listed.assign(names_.begin() + given.begin, names_.begin() + given.begin + given.size);
+        compiled.code.clear();
+        compiled.dependencies.clear();
+        compiled.offsets.clear();
+        if (auto detail = compiler.compile(row.name(), row.expression(), given.given ? &listed : nullptr,
+                                           store.constants_, compiled)) {
+            return Problem{formula.row, 2, parse_failure(row.name(), std::move(*detail))};
+        }
+        formula.code_begin = narrow(store.code_.size());
+        formula.code_size = narrow(compiled.code.size());
+        store.code_.insert(store.code_.end(), compiled.code.begin(), compiled.code.end());
+        formula.default_dependencies = FormulaCompiler::uses_default_dependencies(compiled);
+        used_begin_.push_back(narrow(offsets_.size()));
+        // The names are views into the arena (the text or the listed copy).
+        names_.insert(names_.end(), compiled.dependencies.begin(), compiled.dependencies.end());
+        offsets_.insert(offsets_.end(), compiled.offsets.begin(), compiled.offsets.end());
+    }
+    used_begin_.push_back(narrow(offsets_.size()));
+    return found;
+}
+
+std::optional<CatalogueFailure> CatalogueBuilder::resolve_dependencies() {
+    CatalogueStore& store = *store_;
+    // names_ starts with every listed dependency; what the formulas use follows.
+    const std::size_t used = names_.size() - offsets_.size();
+    store.dependencies_.resize(offsets_.size());
+    for (std::size_t f = 0; f < store.formulas_.size(); ++f) {
+        CatalogueFormula& formula = store.formulas_[f];
+        formula.dependencies_begin = used_begin_[f];
+        formula.dependencies_size = used_begin_[f + 1] - used_begin_[f];
+        std::size_t missing = kNoIndex;
+        for (std::uint32_t slot = used_begin_[f]; slot < used_begin_[f + 1]; ++slot) {
+            const std::uint32_t row = store.find(names_[used + slot]);
+            store.dependencies_[slot] = row;
+            if (row == kNoIndex && (missing == kNoIndex || offsets_[slot] < offsets_[missing])) missing = slot;
+        }
+        if (missing != kNoIndex) {
+            return parse_failure(store.rows_[formula.row].name(),
+                                 quoted("", names_[used + missing], " at offset " + std::to_string(offsets_[missing]) +
+                                                                        " is not in the catalogue"));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<CatalogueFailure> CatalogueBuilder::order_formulas() {
+    CatalogueStore& store = *store_;
+    const std::size_t formulas = store.formulas_.size();
+    // waiting[f]: dependencies of f that are formulas not yet ordered;
+    // dependents of each formula, as one array cut by `starts`.
+    std::vector<std::uint32_t> waiting(formulas, 0);
+    std::vector<std::uint32_t> starts(formulas + 1, 0);
+    for (std::size_t f = 0; f < formulas; ++f) {
+        for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
+            const std::uint32_t g = store.rows_[row].formula;
+            if (g == kNoIndex) continue;
+            ++waiting[f];
+            ++starts[g + 1];
+        }
+    }
+    for (std::size_t f = 0; f < formulas; ++f) starts[f + 1] += starts[f];
+    std::vector<std::uint32_t> dependents(starts[formulas]);
+    std::vector<std::uint32_t> filled(starts.begin(), starts.end() - 1);
+    for (std::size_t f = 0; f < formulas; ++f) {
+        for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
+            const std::uint32_t g = store.rows_[row].formula;
+            if (g != kNoIndex) dependents[filled[g]++] = narrow(f);
+        }
+    }
+    filled = {};
+    std::vector<std::uint32_t>& order = store.evaluation_order_;
+    order.reserve(formulas);
+    for (std::size_t f = 0; f < formulas; ++f) {
+        if (waiting[f] == 0) order.push_back(narrow(f));
+    }
+    for (std::size_t next = 0; next < order.size(); ++next) {
+        const std::uint32_t f = order[next];
+        for (std::uint32_t i = starts[f]; i < starts[f + 1]; ++i) {
+            if (--waiting[dependents[i]] == 0) order.push_back(dependents[i]);
+        }
+    }
+    if (order.size() < formulas) return cycle_through(waiting);
+    return std::nullopt;
+}
+
+CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t>& waiting) {
+    const CatalogueStore& store = *store_;
+    const std::size_t formulas = store.formulas_.size();
+    // The formulas left wait on a cycle or lie on one; edges run to the
+    // dependencies also left, in dependency order.
+    auto for_each_edge = [&](std::uint32_t f, auto&& visit) {
+        for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
+            const std::uint32_t g = store.rows_[row].formula;
+            if (g != kNoIndex && waiting[g] > 0) visit(g);
+        }
+    };
+    // Tarjan's strongly connected components with explicit stacks; a
+    // component lies on a cycle if it has two members or an edge to itself.
+    std::vector<std::uint32_t> index(formulas, kNoIndex), low(formulas), component(formulas, kNoIndex);
+    std::vector<std::uint8_t> on_stack(formulas, 0);
+    std::vector<std::uint32_t> stack;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> work;  // (formula, next dependency position)
+    std::uint32_t counter = 0;
+    for (std::uint32_t root = 0; root < formulas; ++root) {
+        if (waiting[root] == 0 || index[root] != kNoIndex) continue;
+        index[root] = low[root] = counter++;
+        stack.push_back(root);
+        on_stack[root] = 1;
+        work.push_back({root, 0});
+        while (!work.empty()) {
+            auto& [node, position] = work.back();
+            const auto deps = store.dependencies(store.formulas_[node].row);
+            bool descended = false;
+            while (position < deps.size()) {
+                const std::uint32_t target = store.rows_[deps[position++]].formula;
+                if (target == kNoIndex || waiting[target] == 0) continue;
+                if (index[target] == kNoIndex) {
+                    index[target] = low[target] = counter++;
+                    stack.push_back(target);
+                    on_stack[target] = 1;
+                    work.push_back({target, 0});
+                    descended = true;
+                    break;
+                }
+                if (on_stack[target]) low[node] = std::min(low[node], index[target]);
+            }
+            if (descended) continue;
+            const std::uint32_t done = node;
+            work.pop_back();
+            if (!work.empty()) low[work.back().first] = std::min(low[work.back().first], low[done]);
+            if (low[done] != index[done]) continue;
+            std::size_t first = stack.size();
+            while (stack[--first] != done) {
+            }
+            bool self_edge = false;
+            for_each_edge(done, [&](std::uint32_t g) { self_edge |= g == done; });
+            if (stack.size() - first > 1 || self_edge) {
+                for (std::size_t i = first; i < stack.size(); ++i) component[stack[i]] = index[done];
+            }
+            for (std::size_t i = first; i < stack.size(); ++i) on_stack[stack[i]] = 0;
+            stack.resize(first);
+        }
+    }
+    std::uint32_t start = 0;
+    while (component[start] == kNoIndex) ++start;
+    // The shortest way back, breadth first.
+    std::vector<std::uint32_t> parent(formulas, kNoIndex);
+    std::deque<std::uint32_t> queue{start};
+    parent[start] = start;
+    std::vector<std::uint32_t> path;
+    while (path.empty()) {
+        const std::uint32_t node = queue.front();
+        queue.pop_front();
+        for_each_edge(node, [&](std::uint32_t g) {
+            if (!path.empty()) return;
+            if (g == start) {
+                for (std::uint32_t at = node; at != start; at = parent[at]) path.push_back(at);
+                path.push_back(start);
+                return;
+            }
+            if (component[g] == component[start] && parent[g] == kNoIndex) {
+                parent[g] = node;
+                queue.push_back(g);
+            }
+        });
+    }
+    std::string note;
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        note += store.rows_[store.formulas_[*it].row].name();
+        note += " -> ";
+    }
+    const std::string_view name = store.rows_[store.formulas_[start].row].name();
+    note += name;
+    return {RegistryError{CyclicDerivation{std::string(name)}}, std::move(note)};
+}
+
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::finish(std::string description) && {
+    if (auto problem = first_local_problem()) return unexpected(std::move(problem->failure));
+    if (refused_) return unexpected(schema_failure(source_, std::move(*refused_)));
+    if (auto failure = resolve_dependencies()) return unexpected(std::move(*failure));
+    if (auto failure = order_formulas()) return unexpected(std::move(*failure));
+    store_->description_ = std::move(description);
+    return std::move(store_);
+}
+
+}  // namespace veldra

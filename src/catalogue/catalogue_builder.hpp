@@ -1,0 +1,108 @@
+#pragma once
+// Building a CatalogueStore, all or nothing. Entries arrive in file order,
+// each with its fields checked by whoever read them (the JSON reader below,
+// or the Python facade for records); the builder checks what each entry's
+// status allows, and at the end, in this order of precedence:
+//
+// 1. per entry in file order: its shape, then whether its name was taken
+//    before, then its formula's text and dependency list;
+// 2. per formula in file order: the first name (in the text) the catalogue
+//    lacks;
+// 3. cycles: the first entry in file order that lies on one, with the
+//    shortest way back to it (breadth first, dependencies in order).
+//
+// The first problem found is the one reported. The pure-Python twin
+// (ostrelin/_pycatalogue.py) checks the same things in the same order.
+//
+// Not synchronised: one thread builds; no Python is involved, so the facade
+// runs the work without the interpreter lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/catalogue_error.hpp"
+#include "catalogue/catalogue_store.hpp"
+#include "json/json_document.hpp"
+#include "support/expected.hpp"
+
+namespace veldra {
+
+// Deeper nesting is refused before any reader recurses; a catalogue needs four levels.
+inline constexpr std::size_t kMaxJsonDepth = 64;
+// Rows are numbered with 32 bits and the name index holds fewer than 2^29.
+inline constexpr std::size_t kMaxEntries = (std::size_t{1} << 29) - 1;
+
+// One entry's fields as read; views need only last for the call to add().
+struct EntryFields {
+    std::string_view name;  // not empty
+    std::string_view units;
+    std::optional<double> value;        // finite
+    std::optional<double> uncertainty;  // finite, not negative
+    std::optional<ConstantStatus> status;
+    std::optional<std::string_view> expression;
+    std::optional<std::vector<std::string_view>> dependencies;  // nullopt: the names the formula uses
+    std::string_view description;
+};
+
+class CatalogueBuilder {
+public:
+    explicit CatalogueBuilder(std::string_view source);
+
+    // How many entries have been added.
+    std::size_t count() const noexcept;
+
+    // Adds the next entry, whose fields have been checked, after checking
+    // what its status allows. On a problem refuses the entry (as refuse()
+    // does) and returns false.
+    bool add(const EntryFields& fields);
+
+    // Marks the next entry as having a problem of its shape; `note` is the
+    // whole note ("entry 3 (`mu`): …"). Nothing may be added afterwards.
+    void refuse(std::string note);
+
+    // The catalogue, or the first problem of all (see above). Raises
+    // std::bad_alloc.
+    Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> finish(std::string description) &&;
+
+private:
+    struct Listed {
+        std::uint32_t begin;
+        std::uint32_t size;
+        bool given;
+    };
+    struct Problem {
+        std::size_t entry;
+        int rank;  // at one entry: its shape, then a taken name, then its formula
+        CatalogueFailure failure;
+    };
+
+    std::optional<Problem> first_local_problem();
+    std::optional<CatalogueFailure> resolve_dependencies();
+    std::optional<CatalogueFailure> order_formulas();
+    CatalogueFailure cycle_through(const std::vector<std::uint32_t>& waiting);
+
+    std::unique_ptr<CatalogueStore> store_;
+    std::string source_;
+    std::optional<std::string> refused_;
+    std::vector<Listed> listed_;            // per formula
+    std::vector<std::string_view> names_;   // listed dependencies, then the names each formula uses
+    std::vector<std::uint32_t> offsets_;    // per used name: where the text first uses it
+    std::vector<std::uint32_t> used_begin_; // per formula: its first entry in names_ and offsets_
+};
+
+// Reads the catalogue in `document`: the top level, then each entry's
+// fields, in file order, into a builder.
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
+                                                                            std::string_view source);
+
+// Parses `text` and reads the catalogue in it; a problem of the text itself
+// comes first. A leading UTF-8 byte-order mark is skipped.
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& text,
+                                                                            std::string_view source);
+
+}  // namespace veldra

@@ -1,0 +1,230 @@
+// Reading the file format into a CatalogueBuilder: the top level, then each
+// entry's fields in file order, with the pure twin's words for every problem
+// (_top_level, _draft_from_json and _json_field in ostrelin/_pycatalogue.py).
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <string>
+
+#include "catalogue/catalogue_builder.hpp"
+
+namespace veldra {
+namespace {
+
+constexpr std::string_view kFormat = "ostrelin-catalogue";
+constexpr std::array<std::string_view, 8> kFields = {"name",   "units",      "value",        "uncertainty",
+                                                     "status", "expression", "dependencies", "description"};
+enum Field { kName, kUnits, kValue, kUncertainty, kStatus, kExpression, kDependencies, kDescription };
+constexpr std::array<std::string_view, 4> kTopFields = {"format", "version", "description", "constants"};
+enum TopField { kFormatField, kVersionField, kDescriptionField, kConstantsField };
+
+std::string ticked(std::string_view text) {
+    std::string out = "`";
+    out += text;
+    out += '`';
+    return out;
+}
+
+std::string not_a(std::string_view field, std::string_view expected, JsonValue value) {
+    return ticked(field) + " must be " + std::string(expected) + ", not " + std::string(kind_name(value.kind()));
+}
+
+int field_of(std::string_view key) {
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        if (kFields[i] == key) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::optional<ConstantStatus> status_of(std::string_view text) {
+    for (ConstantStatus status : {ConstantStatus::Seed, ConstantStatus::Cached, ConstantStatus::Pending,
+                                  ConstantStatus::External}) {
+        if (status_text(status) == text) return status;
+    }
+    return std::nullopt;
+}
+
+// One member of an entry into `fields`, or what is wrong with it.
+std::optional<std::string> read_field(int field, JsonValue value, EntryFields& fields) {
+    const JsonKind kind = value.kind();
+    switch (field) {
+        case kValue:
+        case kUncertainty: {
+            const std::string_view name = kFields[field];
+            if (field == kUncertainty && kind == JsonKind::Null) {
+                fields.uncertainty.reset();
+                return std::nullopt;
+            }
+            if (kind != JsonKind::Number) {
+                return not_a(name, field == kValue ? "a number" : "a number or null", value);
+            }
+            const JsonNumber number = value.number();
+            if (number.too_large) return ticked(name) + " is too large for a double";
+            if (field == kValue) {
+                fields.value = number.value;
+                return std::nullopt;
+            }
+            if (number.value < 0) return "`uncertainty` must not be negative";
+            fields.uncertainty = number.value;
+            return std::nullopt;
+        }
+        case kDependencies: {
+            if (kind != JsonKind::Array) return not_a("dependencies", "an array of strings", value);
+            auto& listed = fields.dependencies.emplace();
+            std::optional<std::string> problem;
+            value.for_each_element([&](JsonValue item) {
+                if (item.kind() != JsonKind::String) {
+                    problem = "item " + std::to_string(listed.size()) + " of `dependencies` must be a string, not " +
+                              std::string(kind_name(item.kind()));
+                    return false;
+                }
+                listed.push_back(item.string());
+                return true;
+            });
+            return problem;
+        }
+        default:
+            break;
+    }
+    const std::string_view name = kFields[field];
+    if (kind != JsonKind::String) return not_a(name, "a string", value);
+    const std::string_view text = value.string();
+    switch (field) {
+        case kName:
+            if (text.empty()) return "`name` must not be empty";
+            fields.name = text;
+            break;
+        case kUnits: fields.units = text; break;
+        case kStatus:
+            fields.status = status_of(text);
+            if (!fields.status) return "`status` must be Seed, Cached, Pending or External, not " + ticked(text);
+            break;
+        case kExpression: fields.expression = text; break;
+        default: fields.description = text; break;
+    }
+    return std::nullopt;
+}
+
+// The name a note about this entry shows: its first "name" member, when that
+// is a non-empty string.
+std::string_view label_of(JsonValue entry) {
+    std::string_view label;
+    entry.for_each_member([&](std::string_view key, JsonValue value) {
+        if (key != "name") return true;
+        if (value.kind() == JsonKind::String) label = value.string();
+        return false;
+    });
+    return label;
+}
+
+// Reads entry `index` into the builder; false once an entry is refused.
+bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonValue entry) {
+    if (entry.kind() != JsonKind::Object) {
+        builder.refuse(entry_note(index, {}, "must be an object, not " + std::string(kind_name(entry.kind()))));
+        return false;
+    }
+    EntryFields fields;
+    std::uint32_t seen = 0;
+    std::optional<std::string> problem;
+    entry.for_each_member([&](std::string_view key, JsonValue value) {
+        const int field = field_of(key);
+        if (field < 0) {
+            problem = "unknown field " + ticked(key);
+        } else if (seen & (1u << field)) {
+            problem = "field " + ticked(key) + " is repeated";
+        } else {
+            seen |= 1u << field;
+            problem = read_field(field, value, fields);
+        }
+        return !problem;
+    });
+    if (!problem) {
+        for (Field required : {kName, kUnits}) {
+            if (!(seen & (1u << required))) {
+                problem = "missing field " + ticked(kFields[required]);
+                break;
+            }
+        }
+    }
+    if (problem) {
+        builder.refuse(entry_note(index, label_of(entry), *problem));
+        return false;
+    }
+    return builder.add(fields);
+}
+
+}  // namespace
+
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
+                                                                            std::string_view source) {
+    const JsonValue root = document.root();
+    if (root.kind() != JsonKind::Object) {
+        return unexpected(schema_failure(
+            source, "the top level must be an object, not " + std::string(kind_name(root.kind()))));
+    }
+    std::uint32_t seen = 0;
+    std::optional<std::string> problem;
+    std::string_view description;
+    std::optional<JsonValue> constants;
+    root.for_each_member([&](std::string_view key, JsonValue value) {
+        int field = -1;
+        for (std::size_t i = 0; i < kTopFields.size(); ++i) {
+            if (kTopFields[i] == key) field = static_cast<int>(i);
+        }
+        if (field < 0) {
+            problem = "unknown top-level field " + ticked(key);
+        } else if (seen & (1u << field)) {
+            problem = "top-level field " + ticked(key) + " is repeated";
+        } else {
+            seen |= 1u << field;
+            const JsonKind kind = value.kind();
+            if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormat)) {
+                problem = "`format` must be \"" + std::string(kFormat) + "\"";
+            } else if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == 1.0)) {
+                problem = "`version` must be 1";
+            } else if (field == kDescriptionField) {
+                if (kind == JsonKind::String) {
+                    description = value.string();
+                } else {
+                    problem = not_a("description", "a string", value);
+                }
+            } else if (field == kConstantsField) {
+                if (kind == JsonKind::Array) {
+                    constants = value;
+                } else {
+                    problem = not_a("constants", "an array", value);
+                }
+            }
+        }
+        return !problem;
+    });
+    if (!problem) {
+        for (TopField required : {kFormatField, kVersionField, kConstantsField}) {
+            if (!(seen & (1u << required))) {
+                problem = "missing top-level field " + ticked(kTopFields[required]);
+                break;
+            }
+        }
+    }
+    if (problem) return unexpected(schema_failure(source, std::move(*problem)));
+
+    CatalogueBuilder builder(source);
+    std::size_t index = 0;
+    constants->for_each_element([&](JsonValue entry) { return read_entry(builder, index++, entry); });
+    return std::move(builder).finish(std::string(description));
+}
+
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& padded,
+                                                                            std::string_view source) {
+    std::string_view text = padded.view();
+    if (text.starts_with("\xef\xbb\xbf")) text.remove_prefix(3);
+    auto document = JsonDocument::parse(text, kMaxJsonDepth);
+    if (!document) {
+        const JsonTextProblem& problem = document.error();
+        return unexpected(schema_failure(source, position_note(text, problem.offset, problem.what)));
+    }
+    return read_catalogue(*document, source);
+}
+
+}  // namespace veldra

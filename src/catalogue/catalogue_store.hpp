@@ -1,0 +1,154 @@
+#pragma once
+// CatalogueStore: a catalogue of user constants and formulas, built complete
+// and validated by CatalogueBuilder (catalogue_builder.hpp), then only read.
+//
+// Memory: every text lives in one arena; a row is 48 bytes pointing into it;
+// the name index is the registry's ShardedMap keyed with SipHash-1-3, whose
+// slots hold only the hash and the row (16 bytes). Formulas are compiled at
+// build time into one shared array of instructions; their dependencies are
+// row numbers.
+//
+// What is worked out on first need, once, and kept: the names in byte order,
+// and every formula's value (in dependency order) with what it takes to
+// propagate uncertainties.
+//
+// Thread-safety: every operation may run from any number of threads at once;
+// the lazily computed parts are made under a once-flag.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/text_arena.hpp"
+#include "expression/expression.hpp"
+#include "registry/constant.hpp"
+#include "registry/sharded_map.hpp"
+#include "support/expected.hpp"
+
+namespace veldra {
+
+inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFF;
+
+// One entry. Its texts sit back to back in the arena: name, units,
+// expression, description.
+struct CatalogueRow {
+    const char* text;
+    std::uint32_t name_size;
+    std::uint32_t units_size;
+    std::uint32_t expression_size;
+    std::uint32_t description_size;
+    double value;        // a pending formula's placeholder 0.0
+    double uncertainty;  // meaningful when has_uncertainty
+    std::uint32_t formula;  // index into the formulas, kNoIndex for a seed
+    ConstantStatus status;
+    bool has_uncertainty;
+
+    std::string_view name() const noexcept { return {text, name_size}; }
+    std::string_view units() const noexcept { return {text + name_size, units_size}; }
+    std::string_view expression() const noexcept { return {text + name_size + units_size, expression_size}; }
+    std::string_view description() const noexcept {
+        return {text + name_size + units_size + expression_size, description_size};
+    }
+    bool is_formula() const noexcept { return formula != kNoIndex; }
+};
+
+struct CatalogueFormula {
+    std::uint32_t row;
+    std::uint32_t code_begin;
+    std::uint32_t code_size;
+    std::uint32_t dependencies_begin;
+    std::uint32_t dependencies_size;
+    bool default_dependencies;  // the names used, in first-use order: a file need not list them
+};
+
+// The name index's key: the row, read as its name.
+struct RowKey {
+    const CatalogueRow* row;
+    operator std::string_view() const noexcept { return row->name(); }  // NOLINT: the table compares texts
+};
+struct NoValue {};
+
+class CatalogueStore {
+public:
+    CatalogueStore(const CatalogueStore&) = delete;
+    CatalogueStore& operator=(const CatalogueStore&) = delete;
+
+    std::size_t size() const noexcept { return rows_.size(); }
+    const CatalogueRow& row(std::uint32_t index) const noexcept { return rows_[index]; }
+    std::string_view description() const noexcept { return description_; }
+
+    // The row named `name` (byte-exact), or kNoIndex.
+    std::uint32_t find(std::string_view name) const;
+
+    // The rows a formula depends on, in its dependency order; empty for a seed.
+    std::span<const std::uint32_t> dependencies(std::uint32_t row) const noexcept;
+
+    // The rows in byte order of their names, sorted on first call.
+    std::span<const std::uint32_t> sorted() const;
+
+    // Whether derive() and uncertainty() can answer without computing every
+    // formula's value first (which a caller may want to do without its locks).
+    bool values_ready() const noexcept { return values_ready_.load(std::memory_order_acquire); }
+
+    // Computes every formula's value now, if that has not been done.
+    void prepare_values() const { (void)values(); }
+
+    // A seed's value, or a formula's value computed from its expression; the
+    // text of the DerivationError for a formula whose value, or a value it
+    // depends on, cannot be computed.
+    Expected<double, std::string> derive(std::uint32_t row) const;
+
+    // The standard uncertainty of a formula propagated to first order from
+    // the seeds it reaches (independent, each with its own uncertainty):
+    // nullopt when none of them has one. A seed gives its own. Fails as
+    // derive() does, or when a partial derivative on the way is not finite
+    // or the result is too large for a double. Costs the size of the
+    // formula's ancestry.
+    Expected<std::optional<double>, std::string> uncertainty(std::uint32_t row) const;
+
+    // The catalogue in the file format, as the pure twin's dumps() writes it.
+    std::string dumps() const;
+
+private:
+    friend class CatalogueBuilder;
+
+    struct Values {
+        std::vector<double> value;          // per formula
+        std::vector<std::uint32_t> root;    // per formula: kNoIndex, or the formula whose fault stops it
+        std::vector<ValueFault> fault;      // per formula: the root's fault
+        std::vector<std::uint8_t> flags;    // per row: kUncertain, kInformed
+    };
+    static constexpr std::uint8_t kUncertain = 1;  // reaches a seed with a non-zero uncertainty
+    static constexpr std::uint8_t kInformed = 2;   // reaches a seed with any uncertainty
+
+    CatalogueStore() = default;
+    const Values& values() const;
+    void compute_values(Values& values) const;
+    double value_of(const Values& values, std::uint32_t row) const noexcept;
+    std::string failure_text(const Values& values, std::uint32_t formula) const;
+
+    TextArena arena_;
+    std::vector<CatalogueRow> rows_;  // in file order
+    std::vector<CatalogueFormula> formulas_;
+    std::vector<Instruction> code_;
+    std::vector<double> constants_;
+    std::vector<std::uint32_t> dependencies_;
+    std::vector<std::uint32_t> evaluation_order_;  // formulas, each after those it depends on
+    std::optional<ShardedMap<NoValue, RowKey>> index_;
+    std::string description_;
+
+    mutable std::once_flag sorted_once_;
+    mutable std::vector<std::uint32_t> sorted_;
+    mutable std::once_flag values_once_;
+    mutable std::atomic<bool> values_ready_{false};
+    mutable Values values_;
+};
+
+}  // namespace veldra
