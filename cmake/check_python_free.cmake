@@ -3,7 +3,10 @@ file(GLOB_RECURSE core_sources
   ${SOURCE_DIR}/src/support/*
   ${SOURCE_DIR}/src/registry/*
   ${SOURCE_DIR}/src/particles/*
-  ${SOURCE_DIR}/src/datasheet/*)
+  ${SOURCE_DIR}/src/datasheet/*
+  ${SOURCE_DIR}/src/json/*
+  ${SOURCE_DIR}/src/expression/*
+  ${SOURCE_DIR}/src/catalogue/*)
 set(offenders "")
 foreach(source IN LISTS core_sources)
   file(STRINGS ${source} hits REGEX "Python\\.h|PyObject|Py_ssize_t")

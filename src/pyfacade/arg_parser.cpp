@@ -3,14 +3,24 @@
 #include <algorithm>
 #include <string>
 
-#include "pyfacade/interface_text.hpp"
+#include "pyfacade/facade_text.hpp"
 
 namespace veldra::py {
 namespace {
 
 PyError too_many_positional(const Signature& sig, Py_ssize_t given) {
-    return PyError::format(PyExc_TypeError, text::kTakesPositional, sig.full_name,
-                           static_cast<Py_ssize_t>(sig.params.size()), given, given == 1 ? "was" : "were");
+    if (!sig.method_wording) {
+        return PyError::format(PyExc_TypeError, text::kTakesPositional, sig.full_name,
+                               static_cast<Py_ssize_t>(sig.params.size()), given, given == 1 ? "was" : "were");
+    }
+    // A Python method counts its self among the positional arguments.
+    const auto least = static_cast<Py_ssize_t>(sig.required_count()) + 1;
+    const auto most = static_cast<Py_ssize_t>(sig.positional_count()) + 1;
+    const Py_ssize_t shown = given + 1;
+    const char* verb = shown == 1 ? "was" : "were";
+    if (least != most) return PyError::format(PyExc_TypeError, text::kTakesPositionalRange, sig.full_name, least, most, shown, verb);
+    return PyError::format(PyExc_TypeError, most == 1 ? text::kTakesPositionalSingular : text::kTakesPositional,
+                           sig.full_name, most, shown, verb);
 }
 
 // Matches one keyword to a parameter and stores its value.
@@ -25,10 +35,11 @@ std::optional<PyError> take_keyword(const Signature& sig, PyObject* keyword, PyO
 }
 
 std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
-    if (std::all_of(out, out + sig.params.size(), [](PyObject* arg) { return arg != nullptr; })) return std::nullopt;
+    const std::size_t required = sig.required_count();
+    if (std::all_of(out, out + required, [](PyObject* arg) { return arg != nullptr; })) return std::nullopt;
     std::string names;
     std::size_t missing = 0;
-    for (std::size_t i = 0; i < sig.params.size(); ++i) {
+    for (std::size_t i = 0; i < required; ++i) {
         if (out[i] != nullptr) continue;
         if (missing++ != 0) names += ", ";
         names += '\'';
@@ -44,7 +55,7 @@ std::optional<PyError> check_missing(const Signature& sig, PyObject** out) {
 std::optional<PyError> parse_vector_args_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                               PyObject* kwnames, PyObject** out) {
     const auto count = static_cast<Py_ssize_t>(sig.params.size());
-    if (nargs > count) return too_many_positional(sig, nargs);
+    if (nargs > static_cast<Py_ssize_t>(sig.positional_count())) return too_many_positional(sig, nargs);
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -58,7 +69,7 @@ std::optional<PyError> parse_vector_args_slow(const Signature& sig, PyObject* co
 std::optional<PyError> parse_tuple_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     const auto count = static_cast<Py_ssize_t>(sig.params.size());
-    if (nargs > count) return too_many_positional(sig, nargs);
+    if (nargs > static_cast<Py_ssize_t>(sig.positional_count())) return too_many_positional(sig, nargs);
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;

@@ -4,19 +4,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "pyfacade/interface_text.hpp"
-#include "pyfacade/panic_exception.hpp"
+#include "pyfacade/module_hooks.hpp"
 #include "support/fault.hpp"
 
 namespace veldra::py::detail {
-namespace {
-
-[[noreturn]] void stop_at_boundary() noexcept {
-    std::fputs(text::kUncaughtPanic, stderr);
-    std::abort();
-}
-
-}  // namespace
 
 void raise_error(PyError&& error) noexcept {
     try {
@@ -33,11 +24,11 @@ void raise_escaped(std::exception_ptr failure) noexcept {
         } catch (const std::bad_alloc&) {
             PyErr_NoMemory();
         } catch (const Fault& fault) {
-            raise_panic(fault.message());
+            raise_internal_fault(fault.message());
         } catch (const std::exception& other) {
-            raise_panic(other.what());
+            raise_internal_fault(other.what());
         } catch (...) {
-            raise_panic(text::kPanicFromNative);
+            raise_internal_fault(std::nullopt);
         }
     } catch (...) {
         stop_at_boundary();

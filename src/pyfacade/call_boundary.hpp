@@ -2,9 +2,9 @@
 // The fault barrier around every entry point the interpreter calls. A body
 // ends in a result, a PyError, or a C++ exception; the barrier turns each
 // into "return value", "exception set, return the error value". Nothing
-// unwinds into the interpreter: an internal fault becomes PanicException,
-// std::bad_alloc becomes MemoryError, and a fault while raising any of these
-// stops the process with "uncaught panic at ffi boundary".
+// unwinds into the interpreter: an internal fault becomes the module's fault
+// exception (module_hooks.hpp), std::bad_alloc becomes MemoryError, and a
+// fault while raising any of these stops the process.
 //
 // One unwind is let through: the forced unwind with which the interpreter
 // ends a daemon thread that wants the interpreter lock back during shutdown

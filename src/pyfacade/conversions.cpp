@@ -1,6 +1,6 @@
 #include "pyfacade/conversions.hpp"
 
-#include "pyfacade/interface_text.hpp"
+#include "pyfacade/facade_text.hpp"
 #include "support/fault.hpp"
 #include "support/short_text.hpp"
 

@@ -2,17 +2,11 @@
 
 #include <cstdarg>
 
-#include "pyfacade/interface_text.hpp"
-#include "pyfacade/panic_exception.hpp"
-#include "support/fault.hpp"
+#include "pyfacade/facade_text.hpp"
+#include "pyfacade/module_hooks.hpp"
 
 namespace veldra::py {
-namespace {
 
-// Shows `exception` and its traceback as an uncaught exception is shown,
-// through sys.excepthook. Unlike PyErr_PrintEx this never ends the process:
-// that would exit from inside a call when the exception is also a
-// SystemExit, or when the hook raises one, instead of raising PanicException.
 void show_exception(PyObject* exception) {
     // Held, not borrowed: a hook may replace sys.excepthook while it runs.
     OwnedRef hook = OwnedRef::borrow(PySys_GetObject("excepthook"));
@@ -29,8 +23,6 @@ void show_exception(PyObject* exception) {
     }
     PyErr_DisplayException(exception);
 }
-
-}  // namespace
 
 void print_pending_error() {
     OwnedRef pending = OwnedRef::steal(PyErr_GetRaisedException());
@@ -71,20 +63,7 @@ PyError PyError::format(PyObject* type, const char* format, ...) {
 PyError PyError::fetch() {
     OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
     if (!raised) return lazy(PyExc_SystemError, text::kNoExceptionSet);
-    if (is_panic_exception(raised.get())) {
-        std::string message = text::kUnwrappedPanic;
-        OwnedRef text = OwnedRef::steal(PyObject_Str(raised.get()));
-        Py_ssize_t size = 0;
-        const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
-        if (utf8 != nullptr) {
-            message.assign(utf8, static_cast<std::size_t>(size));
-        } else {
-            PyErr_Clear();
-        }
-        PySys_WriteStderr("%s", text::kResumingPanic);
-        show_exception(raised.get());
-        raise_fault(std::move(message));
-    }
+    inspect_fetched(raised.get());
     return from_exception(std::move(raised));
 }
 

@@ -26,8 +26,8 @@ public:
 
     // Takes the interpreter's current exception after a failed API call. With
     // none set: SystemError "attempted to fetch exception but none was set".
-    // A PanicException that went through Python code and came back is printed
-    // and resumed: this raises it again as an internal fault.
+    // The module may resume an exception as an internal fault instead
+    // (inspect_fetched in module_hooks.hpp).
     static PyError fetch();
 
     // The exception class (borrowed).
@@ -63,5 +63,11 @@ using PyResult = Expected<T, PyError>;
 // shown (through sys.excepthook). Unlike PyErr_Print it never ends the
 // process, whatever the exception or the hook does.
 void print_pending_error();
+
+// Shows `exception` and its traceback as an uncaught exception is shown,
+// through sys.excepthook. Unlike PyErr_PrintEx this never ends the process:
+// that would exit from inside a call when the exception is also a
+// SystemExit, or when the hook raises one.
+void show_exception(PyObject* exception);
 
 }  // namespace veldra::py

@@ -3,21 +3,25 @@
 #include <string>
 
 #include "pyfacade/conversions.hpp"
-#include "pyfacade/interface_text.hpp"
+#include "pyfacade/facade_text.hpp"
 #include "support/fault.hpp"
 
 namespace veldra::py {
 
 PyTypeObject* create_type(const ClassSpec& spec) noexcept {
-    PyType_Slot slots[6];
+    constexpr int kMostSlots = 24;
+    PyType_Slot slots[kMostSlots];
     int n = 0;
     slots[n++] = {Py_tp_doc, const_cast<char*>(spec.doc)};
     slots[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)};
     slots[n++] = {Py_tp_new, reinterpret_cast<void*>(spec.construct)};
     if (spec.length != nullptr) slots[n++] = {Py_mp_length, reinterpret_cast<void*>(spec.length)};
     if (spec.methods != nullptr) slots[n++] = {Py_tp_methods, spec.methods};
+    for (const PyType_Slot* more = spec.more_slots; more != nullptr && more->slot != 0 && n < kMostSlots - 1; ++more) {
+        slots[n++] = *more;
+    }
     slots[n] = {0, nullptr};
-    PyType_Spec type_spec = {spec.dotted_name, spec.basicsize, 0, 0, slots};
+    PyType_Spec type_spec = {spec.dotted_name, spec.basicsize, 0, static_cast<unsigned int>(spec.flags), slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 

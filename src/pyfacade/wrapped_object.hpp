@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "pyfacade/call_boundary.hpp"
-#include "pyfacade/interface_text.hpp"
+#include "pyfacade/facade_text.hpp"
 #include "pyfacade/owned_ref.hpp"
 #include "pyfacade/py_error.hpp"
 
@@ -42,10 +42,13 @@ struct ClassSpec {
     newfunc construct;
     lenfunc length;       // null: no length slot
     PyMethodDef* methods; // null: no methods
+    int flags = 0;        // e.g. Py_TPFLAGS_BASETYPE for a class the package subclasses
+    const PyType_Slot* more_slots = nullptr;  // further slots, ended by {0, nullptr}
 };
 
-// A new heap type from `spec` via PyType_FromSpec (flags 0: no subclassing, no GC, mutable class
-// attributes), or null with the interpreter's error set.
+// A new heap type from `spec` via PyType_FromSpec (no GC, mutable class
+// attributes; subclassing only with Py_TPFLAGS_BASETYPE in its flags), or
+// null with the interpreter's error set.
 PyTypeObject* create_type(const ClassSpec& spec) noexcept;
 
 // The type made once per process for a class. Read and filled only with the

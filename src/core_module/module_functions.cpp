@@ -1,4 +1,4 @@
-#include "pyfacade/module_functions.hpp"
+#include "core_module/module_functions.hpp"
 
 #include <array>
 #include <variant>
@@ -8,10 +8,11 @@
 #include "pyfacade/arg_parser.hpp"
 #include "pyfacade/call_boundary.hpp"
 #include "pyfacade/conversions.hpp"
-#include "pyfacade/interface_text.hpp"
-#include "pyfacade/json_module.hpp"
+#include "core_module/interface_text.hpp"
+#include "core_module/json_module.hpp"
 #include "pyfacade/lookup_error.hpp"
 #include "pyfacade/method_table.hpp"
+#include "registry/name_suggestion.hpp"
 #include "registry/constant_listing.hpp"
 #include "support/fault.hpp"
 
@@ -30,7 +31,7 @@ PyObject* list_quarks(PyObject*, PyObject*) {
 }
 
 PyError datasheet_error(const DatasheetError& error, std::string_view name) {
-    if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, name);
+    if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, suggest_catalogue_name(name));
     return PyError::lazy(PyExc_ValueError, std::get<JsonWriteError>(error).message);
 }
 

@@ -1,10 +1,11 @@
-// Fixed interface text: callers match every message and docstring here byte for byte; none may be reworded.
+// Fixed interface text of _veldra_core: callers match every message and docstring here byte for byte; none may be reworded.
 #pragma once
-// Some of these read like slips and are not: the conversion target is called
-// "PyString" (and "PyList"), "takes 1 positional arguments" stays plural, a
-// failed object creation says "called `Result::unwrap()` on an `Err` value",
-// and py_get_constant's docstring names "PyKeyError". Texts with %-fields are
-// PyUnicode_FromFormat formats; the others are used as they stand.
+// Some of these read like slips and are not: a list target is called
+// "PyList", a failed object creation says "called `Result::unwrap()` on an
+// `Err` value", and py_get_constant's docstring names "PyKeyError". Texts
+// with %-fields are PyUnicode_FromFormat formats; the others are used as
+// they stand. The texts it shares with the catalogue module are in
+// pyfacade/facade_text.hpp.
 
 namespace veldra::py::text {
 
@@ -32,8 +33,6 @@ inline constexpr char kGetConstantDoc[] =
     "datasheet schema so callers don't need to branch.\n\n"
     "Raises `PyKeyError` when `name` is not in the registry.";
 inline constexpr char kEmptyName[] = "py_get_constant: name must be non-empty";
-// Ours, not the registry's: the note on a KeyError for a near miss.
-inline constexpr char kDidYouMean[] = "did you mean '%s'?";
 
 // The classes.
 inline constexpr char kRegistryDoc[] = "PyFormulasRegistry()\n--\n\nPython wrapper for [`FormulasRegistry`].";
@@ -45,25 +44,12 @@ inline constexpr char kFromTopologyDoc[] = "from_topology()\n--\n\nBuild the CKM
 inline constexpr char kIsUnitaryDoc[] = "is_unitary($self, tol)\n--\n\n`True` when the matrix is unitary within `tol`.";
 inline constexpr char kJarlskogDoc[] = "jarlskog($self)\n--\n\nCP-violation Jarlskog invariant J.";
 inline constexpr char kNoConstructor[] = "No constructor defined for %U";
-inline constexpr char kAlreadyBorrowed[] = "Already mutably borrowed";
-inline constexpr char kNotMadeBy[] = "%s object was not made by %s";
 inline constexpr char kUnwrapOnErr[] = "called `Result::unwrap()` on an `Err` value";
-inline constexpr char kTypeObjectFailed[] = "failed to create type object for ";
 
 // Arguments and conversions.
-inline constexpr char kTakesPositional[] = "%s takes %zd positional arguments but %zd %s given";
-inline constexpr char kKeywordsMustBeStrings[] = "keywords must be strings";
-inline constexpr char kUnexpectedKeyword[] = "%s got an unexpected keyword argument '%U'";
-inline constexpr char kMultipleValues[] = "%s got multiple values for argument '%U'";
-inline constexpr char kMissingArguments[] = "%s missing %zd required positional %s: %s";
-inline constexpr char kCannotConvert[] = "'%U' object cannot be converted to '%s'";
-inline constexpr char kStringTarget[] = "PyString";
 inline constexpr char kListTarget[] = "PyList";
-inline constexpr char kNamedArgument[] = "argument '%s': %U";
 
 // Errors and faults at the boundary.
-inline constexpr char kApiCallFailed[] = "Python API call failed";
-inline constexpr char kNoExceptionSet[] = "attempted to fetch exception but none was set";
 inline constexpr char kUnwrappedPanic[] = "Unwrapped panic from Python code";
 inline constexpr char kResumingPanic[] =
     "--- Vessik is resuming a panic after fetching a PanicException from Python. ---\n"

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "pyfacade/call_boundary.hpp"
-#include "pyfacade/classes.hpp"
+#include "core_module/classes.hpp"
 #include "pyfacade/conversions.hpp"
-#include "pyfacade/interface_text.hpp"
-#include "pyfacade/module_functions.hpp"
+#include "core_module/interface_text.hpp"
+#include "core_module/module_functions.hpp"
 #include "support/fault.hpp"
 
 namespace veldra::py {

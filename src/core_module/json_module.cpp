@@ -1,4 +1,4 @@
-#include "pyfacade/json_module.hpp"
+#include "core_module/json_module.hpp"
 
 #include "pyfacade/conversions.hpp"
 

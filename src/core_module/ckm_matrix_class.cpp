@@ -6,9 +6,9 @@
 
 #include "particles/ckm_matrix.hpp"
 #include "pyfacade/arg_parser.hpp"
-#include "pyfacade/classes.hpp"
+#include "core_module/classes.hpp"
 #include "pyfacade/conversions.hpp"
-#include "pyfacade/interface_text.hpp"
+#include "core_module/interface_text.hpp"
 #include "pyfacade/method_table.hpp"
 #include "support/fault.hpp"
 

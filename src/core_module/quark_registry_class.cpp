@@ -4,9 +4,9 @@
 
 #include "particles/quark_registry.hpp"
 #include "pyfacade/arg_parser.hpp"
-#include "pyfacade/classes.hpp"
+#include "core_module/classes.hpp"
 #include "pyfacade/conversions.hpp"
-#include "pyfacade/interface_text.hpp"
+#include "core_module/interface_text.hpp"
 
 namespace veldra::py {
 namespace {

@@ -1,6 +1,6 @@
-#include "pyfacade/panic_exception.hpp"
+#include "core_module/panic_exception.hpp"
 
-#include "pyfacade/interface_text.hpp"
+#include "core_module/interface_text.hpp"
 #include "pyfacade/owned_ref.hpp"
 
 namespace veldra::py {

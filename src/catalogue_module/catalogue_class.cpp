@@ -1,0 +1,534 @@
+// Catalogue: a CatalogueStore inside a Python object, with the mapping
+// protocol and the methods of the pure twin's Catalogue. The package
+// subclasses it (with collections.abc.Mapping for keys(), items(), ==).
+//
+// Lookups are the hot path: an exact str finds its row through the store's
+// name index and returns the record made for that row the first time it was
+// asked for, so a warm lookup allocates nothing. Work that grows with the
+// catalogue (reading, building, the first derive, sorting, writing) runs
+// without the interpreter lock.
+
+#include "catalogue_module/catalogue_class.hpp"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "catalogue_module/catalogue_text.hpp"
+#include "catalogue_module/package_objects.hpp"
+#include "catalogue_module/records.hpp"
+#include "pyfacade/arg_parser.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/facade_text.hpp"
+#include "pyfacade/interpreter_lock.hpp"
+#include "pyfacade/lookup_error.hpp"
+#include "pyfacade/method_table.hpp"
+#include "registry/name_suggestion.hpp"
+#include "support/short_text.hpp"
+
+namespace veldra::py {
+
+CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source) noexcept
+    : store_(std::move(store)), source_(source.release()) {}
+
+CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
+    : store_(std::move(other.store_)),
+      records_(std::exchange(other.records_, nullptr)),
+      source_(std::exchange(other.source_, nullptr)),
+      names_(std::exchange(other.names_, nullptr)) {}
+
+CatalogueObject::~CatalogueObject() {
+    if (records_ != nullptr) {
+        for (std::size_t i = 0; i < store_->size(); ++i) {
+            if (records_[i] != nullptr) drop_reference(records_[i]);
+        }
+        std::free(records_);
+    }
+    if (source_ != nullptr) drop_reference(source_);
+    if (names_ != nullptr) drop_reference(names_);
+}
+
+PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
+    if (records_ == nullptr) {
+        // Zeroed pages cost nothing until a lookup touches them.
+        records_ = static_cast<PyObject**>(std::calloc(store_->size() == 0 ? 1 : store_->size(), sizeof(PyObject*)));
+        if (records_ == nullptr) throw std::bad_alloc();
+    }
+    if (records_[row] == nullptr) {
+        auto made = make_record(*store_, row);
+        if (!made) return unexpected(std::move(made).error());
+        // Making it ran Python code (the record's __init__), which may have
+        // asked for the same row.
+        if (records_[row] == nullptr) records_[row] = made->release();
+    }
+    return records_[row];
+}
+
+PyResult<PyObject*> CatalogueObject::names() {
+    if (names_ == nullptr) {
+        std::span<const std::uint32_t> sorted;
+        {
+            WithoutInterpreterLock unlocked;
+            sorted = store_->sorted();
+        }
+        OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
+        if (!tuple) return unexpected(PyError::fetch());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
+        }
+        if (names_ == nullptr) names_ = tuple.release();
+    }
+    return names_;
+}
+
+namespace {
+
+using Self = Wrapped<CatalogueObject>;
+
+// The object behind `self`, which the interpreter guarantees is one of ours
+// (or of a subclass) for slots and methods; null when it was made without
+// its constructor (a replaced __new__).
+CatalogueObject* object_of(PyObject* self) {
+    auto* wrapped = reinterpret_cast<Self*>(self);
+    return wrapped->made ? &wrapped->value : nullptr;
+}
+
+PyResult<CatalogueObject*> checked(PyObject* self) {
+    if (CatalogueObject* object = object_of(self)) return object;
+    return unexpected(unmade_error(catalogue_class().spec()));
+}
+
+PyError catalogue_error(const CatalogueFailure& failure) {
+    PyError error = PyError::format(package().catalogue_error, "%U", text_object(failure.error.message()).get());
+    if (!failure.note.empty() && error.exception() != nullptr && !add_note(error.exception(), failure.note)) {
+        return PyError::fetch();
+    }
+    return error;
+}
+
+PyError derivation_error(const std::string& message) {
+    return PyError::format(package().derivation_error, "%U", text_object(message).get());
+}
+
+// The row a name argument names, with the errors of the pure twin's
+// lookups: TypeError for a non-str, ValueError for "", the interpreter's
+// UnicodeEncodeError for a lone surrogate, KeyError (with a hint) for a miss.
+PyResult<std::uint32_t> row_named(const CatalogueObject& object, PyObject* name_arg) {
+    auto name = text_argument(name_arg, "name");
+    if (!name) return unexpected(std::move(name).error());
+    if (name->empty()) return unexpected(PyError::lazy(PyExc_ValueError, text::kEmptyLookupName));
+    const CatalogueStore& store = object.store();
+    const std::uint32_t row = store.find(*name);
+    if (row != kNoIndex) return row;
+    auto suggestion = suggest_name(*name, store.size(), [&](std::size_t i) {
+        return store.row(static_cast<std::uint32_t>(i)).name();
+    });
+    return unexpected(lookup_error(RegistryError::not_found(*name), suggestion));
+}
+
+// The usual lookup: one exact ASCII str. Null sends the call down the path
+// that also reports every error.
+std::uint32_t fast_row(const CatalogueObject& object, PyObject* name) noexcept {
+    if (!PyUnicode_CheckExact(name) || !PyUnicode_IS_COMPACT_ASCII(name)) return kNoIndex;
+    const auto size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(name));
+    if (size == 0) return kNoIndex;
+    return object.store().find(std::string_view(static_cast<const char*>(PyUnicode_DATA(name)), size));
+}
+
+PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static constexpr std::array<const char*, 2> kParams{"entries", "source"};
+    static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        PyObject* given[2] = {nullptr, nullptr};
+        if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
+        OwnedRef source = given[1] ? OwnedRef::borrow(given[1]) : new_str("<records>");
+        if (!PyUnicode_Check(source.get())) {
+            return unexpected(PyError::format(PyExc_TypeError, text::kSourceNotStr, Py_TYPE(source.get())->tp_name));
+        }
+        auto source_text = text_argument(source.get(), "source");
+        if (!source_text) return unexpected(std::move(source_text).error());
+        CatalogueBuilder builder(*source_text);
+        if (auto read = read_records(given[0], builder); !read) return unexpected(std::move(read).error());
+        Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
+        {
+            WithoutInterpreterLock unlocked;
+            built = std::move(builder).finish({});
+        }
+        if (!built) return unexpected(catalogue_error(built.error()));
+        return wrap_value(type, CatalogueObject(std::move(built).value(), std::move(source)));
+    });
+}
+
+// Catalogue._read(data, source): the pure twin's loads after the text is bytes.
+PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        if (nargs != 2 || !PyBytes_Check(args[0]) || !PyUnicode_Check(args[1])) {
+            return unexpected(PyError::lazy(PyExc_TypeError, "_read(data: bytes, source: str)"));
+        }
+        auto source = text_argument(args[1], "source");
+        if (!source) return unexpected(std::move(source).error());
+        const std::string_view data(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+        Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
+        {
+            // The bytes object cannot change and the caller holds it.
+            WithoutInterpreterLock unlocked;
+            built = load_catalogue(PaddedText::copy_of(data), *source);
+        }
+        if (!built) return unexpected(catalogue_error(built.error()));
+        return wrap_value(reinterpret_cast<PyTypeObject*>(type),
+                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[1])));
+    });
+}
+
+// Catalogue._load(path): the pure twin's load; the path is the source.
+PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        if (nargs != 1 || !PyUnicode_Check(args[0])) {
+            return unexpected(PyError::lazy(PyExc_TypeError, "_load(path: str)"));
+        }
+        auto source = text_argument(args[0], "path");
+        if (!source) return unexpected(std::move(source).error());
+        OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(args[0]));
+        if (!encoded) return unexpected(PyError::fetch());
+        const char* path = PyBytes_AS_STRING(encoded.get());
+        if (std::strlen(path) != static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
+            return unexpected(PyError::lazy(PyExc_ValueError, "embedded null byte"));
+        }
+        int failed_errno = 0;
+        Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
+        {
+            WithoutInterpreterLock unlocked;
+            auto text = PaddedText::read_file(path);
+            if (text) {
+                built = load_catalogue(*text, *source);
+            } else {
+                failed_errno = text.error();
+            }
+        }
+        if (failed_errno != 0) {
+            errno = failed_errno;
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, args[0]);
+            PyError error = PyError::fetch();
+            const RegistryError load_failed{LoadFailed{std::string(*source), IoError{failed_errno}}};
+            if (error.exception() != nullptr && !add_note(error.exception(), load_failed.message())) {
+                return unexpected(PyError::fetch());
+            }
+            return unexpected(std::move(error));
+        }
+        if (!built) return unexpected(catalogue_error(built.error()));
+        return wrap_value(reinterpret_cast<PyTypeObject*>(type),
+                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[0])));
+    });
+}
+
+Py_ssize_t catalogue_len(PyObject* self) {
+    return length_boundary([&]() -> PyResult<Py_ssize_t> {
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        return checked_length((*object)->store().size());
+    });
+}
+
+PyObject* catalogue_subscript(PyObject* self, PyObject* key) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        std::uint32_t row = fast_row(**object, key);
+        if (row == kNoIndex) {
+            auto named = row_named(**object, key);
+            if (!named) return unexpected(std::move(named).error());
+            row = *named;
+        }
+        auto record = (*object)->record(row);
+        if (!record) return unexpected(std::move(record).error());
+        return OwnedRef::borrow(*record);
+    });
+}
+
+int catalogue_contains(PyObject* self, PyObject* key) {
+    // Nothing here can fail but the text of the key, and a key without a
+    // UTF-8 form (a lone surrogate) names nothing: `in` never raises.
+    const CatalogueObject* object = object_of(self);
+    if (object == nullptr || !PyUnicode_Check(key)) return 0;
+    std::uint32_t row = fast_row(*object, key);
+    if (row != kNoIndex) return 1;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return 0;
+    }
+    return size != 0 && object->store().find(std::string_view(utf8, static_cast<std::size_t>(size))) != kNoIndex;
+}
+
+PyObject* catalogue_iter(PyObject* self) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        auto names = (*object)->names();
+        if (!names) return unexpected(std::move(names).error());
+        OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(*names));
+        if (!iterator) return unexpected(PyError::fetch());
+        return iterator;
+    });
+}
+
+// The methods take their arguments as a Python def would, so that a wrong
+// call fails with the pure twin's words.
+constexpr std::array<const char*, 0> kNoParams{};
+constexpr std::array<const char*, 1> kNameParam{"name"};
+constexpr std::array<const char*, 1> kTextParam{"text"};
+constexpr std::array<const char*, 2> kGetParams{"name", "default"};
+const Signature kGetSignature{"Catalogue.get()", kGetParams, 1, 2, true};
+const Signature kNamesSignature{"Catalogue.names()", kNoParams, 0, 0, true};
+const Signature kDumpsSignature{"Catalogue.dumps()", kNoParams, 0, 0, true};
+const Signature kFindSignature{"Catalogue.find()", kTextParam, 1, 1, true};
+const Signature kDatasheetSignature{"Catalogue.datasheet()", kNameParam, 1, 1, true};
+const Signature kDeriveSignature{"Catalogue.derive()", kNameParam, 1, 1, true};
+const Signature kDerivedSignature{"Catalogue.derived()", kNameParam, 1, 1, true};
+
+// Runs `body(object, arguments)` for a method of `signature`.
+template <std::size_t N, class Body>
+PyObject* method(const Signature& signature, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames, Body&& body) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        std::array<PyObject*, N == 0 ? 1 : N> given{};
+        if (auto error = parse_vector_args(signature, args, nargs, kwnames, given.data())) {
+            return unexpected(std::move(*error));
+        }
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        return body(**object, given);
+    });
+}
+
+PyObject* catalogue_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<2>(kGetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        std::uint32_t row = fast_row(object, given[0]);
+        if (row == kNoIndex) {
+            auto name = text_argument(given[0], "name");
+            if (!name) return unexpected(std::move(name).error());
+            if (name->empty()) return unexpected(PyError::lazy(PyExc_ValueError, text::kEmptyLookupName));
+            row = object.store().find(*name);
+            if (row == kNoIndex) return OwnedRef::borrow(given[1] != nullptr ? given[1] : Py_None);
+        }
+        auto record = object.record(row);
+        if (!record) return unexpected(std::move(record).error());
+        return OwnedRef::borrow(*record);
+    });
+}
+
+PyObject* catalogue_names(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<0>(kNamesSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
+        auto names = object.names();
+        if (!names) return unexpected(std::move(names).error());
+        OwnedRef list = OwnedRef::steal(PySequence_List(*names));
+        if (!list) return unexpected(PyError::fetch());
+        return list;
+    });
+}
+
+// Whether `text` contains `folded` after ASCII case folding, which is what
+// str.casefold() does to an ASCII text.
+bool ascii_folded_contains(std::string_view text, std::string_view folded) noexcept {
+    if (folded.size() > text.size()) return false;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+    for (std::size_t at = 0; at + folded.size() <= text.size(); ++at) {
+        std::size_t i = 0;
+        while (i < folded.size() && lower(text[at + i]) == folded[i]) ++i;
+        if (i == folded.size()) return true;
+    }
+    return false;
+}
+
+PyResult<bool> folded_contains(std::string_view text, std::string_view folded, bool folded_is_ascii) {
+    if (is_ascii(text)) return folded_is_ascii && ascii_folded_contains(text, folded);
+    // Unicode case folding is the interpreter's: ask it.
+    OwnedRef casefolded = OwnedRef::steal(PyObject_CallMethod(text_object(text).get(), "casefold", nullptr));
+    if (!casefolded) return unexpected(PyError::fetch());
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(casefolded.get(), &size);
+    if (utf8 == nullptr) return unexpected(PyError::fetch());
+    return std::string_view(utf8, static_cast<std::size_t>(size)).find(folded) != std::string_view::npos;
+}
+
+PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kFindSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        auto text = text_argument(given[0], "text");
+        if (!text) return unexpected(std::move(text).error());
+        OwnedRef casefolded = OwnedRef::steal(PyObject_CallMethod(text_object(*text).get(), "casefold", nullptr));
+        if (!casefolded) return unexpected(PyError::fetch());
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(casefolded.get(), &size);
+        if (utf8 == nullptr) return unexpected(PyError::fetch());
+        const std::string_view folded(utf8, static_cast<std::size_t>(size));
+        const bool folded_is_ascii = is_ascii(folded);
+        std::span<const std::uint32_t> sorted;
+        {
+            WithoutInterpreterLock unlocked;
+            sorted = object.store().sorted();
+        }
+        OwnedRef found = OwnedRef::steal(PyList_New(0));
+        if (!found) return unexpected(PyError::fetch());
+        for (std::uint32_t row : sorted) {
+            const CatalogueRow& entry = object.store().row(row);
+            auto matched = folded_contains(entry.name(), folded, folded_is_ascii);
+            if (!matched) return unexpected(std::move(matched).error());
+            if (!*matched) {
+                matched = folded_contains(entry.description(), folded, folded_is_ascii);
+                if (!matched) return unexpected(std::move(matched).error());
+            }
+            if (*matched && PyList_Append(found.get(), text_object(entry.name()).get()) < 0) {
+                return unexpected(PyError::fetch());
+            }
+        }
+        return found;
+    });
+}
+
+PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDatasheetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        auto row = row_named(object, given[0]);
+        if (!row) return unexpected(std::move(row).error());
+        const CatalogueRow& entry = object.store().row(*row);
+        OwnedRef sheet = OwnedRef::steal(PyDict_New());
+        if (!sheet) return unexpected(PyError::fetch());
+        const std::pair<const char*, OwnedRef> fields[] = {
+            {"name", text_object(entry.name())},
+            {"status", text_object(status_text(entry.status))},
+            {"uncertainty", entry.has_uncertainty ? new_float(entry.uncertainty) : OwnedRef::borrow(Py_None)},
+            {"units", text_object(entry.units())},
+            {"value", new_float(entry.value)},
+        };
+        for (const auto& [key, value] : fields) {
+            if (PyDict_SetItemString(sheet.get(), key, value.get()) < 0) return unexpected(PyError::fetch());
+        }
+        return sheet;
+    });
+}
+
+// Computes every formula's value, without the interpreter lock, the first time one is asked for.
+void prepare_values(const CatalogueStore& store) {
+    if (store.values_ready()) return;
+    WithoutInterpreterLock unlocked;
+    store.prepare_values();
+}
+
+PyObject* catalogue_derive(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDeriveSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        std::uint32_t row = fast_row(object, given[0]);
+        if (row == kNoIndex) {
+            auto named = row_named(object, given[0]);
+            if (!named) return unexpected(std::move(named).error());
+            row = *named;
+        }
+        const CatalogueStore& store = object.store();
+        if (store.row(row).is_formula()) prepare_values(store);
+        auto value = store.derive(row);
+        if (!value) return unexpected(derivation_error(value.error()));
+        return new_float(*value);
+    });
+}
+
+PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDerivedSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        auto row = row_named(object, given[0]);
+        if (!row) return unexpected(std::move(row).error());
+        const CatalogueStore& store = object.store();
+        if (!store.row(*row).is_formula()) {
+            auto record = object.record(*row);
+            if (!record) return unexpected(std::move(record).error());
+            return OwnedRef::borrow(*record);
+        }
+        prepare_values(store);
+        auto value = store.derive(*row);
+        if (!value) return unexpected(derivation_error(value.error()));
+        Expected<std::optional<double>, std::string> uncertainty = std::optional<double>();
+        {
+            // An ancestry may be long; the values it reads are all made.
+            WithoutInterpreterLock unlocked;
+            uncertainty = store.uncertainty(*row);
+        }
+        if (!uncertainty) return unexpected(derivation_error(uncertainty.error()));
+        const DerivedFields derived{*value, *uncertainty};
+        return make_record(store, *row, &derived);
+    });
+}
+
+PyObject* catalogue_dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<0>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
+        std::string text;
+        {
+            WithoutInterpreterLock unlocked;
+            text = object.store().dumps();
+        }
+        return text_object(text);
+    });
+}
+
+PyObject* catalogue_source(PyObject* self, void*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        return OwnedRef::borrow((*object)->source());
+    });
+}
+
+PyObject* catalogue_description(PyObject* self, void*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        auto object = checked(self);
+        if (!object) return unexpected(std::move(object).error());
+        return text_object((*object)->store().description());
+    });
+}
+
+PyMethodDef kMethods[] = {
+    {"get", method_entry(catalogue_get), METH_FASTCALL | METH_KEYWORDS, text::kGetDoc},
+    {"names", method_entry(catalogue_names), METH_FASTCALL | METH_KEYWORDS, text::kNamesDoc},
+    {"find", method_entry(catalogue_find), METH_FASTCALL | METH_KEYWORDS, text::kFindDoc},
+    {"datasheet", method_entry(catalogue_datasheet), METH_FASTCALL | METH_KEYWORDS, text::kDatasheetDoc},
+    {"derive", method_entry(catalogue_derive), METH_FASTCALL | METH_KEYWORDS, text::kDeriveDoc},
+    {"derived", method_entry(catalogue_derived), METH_FASTCALL | METH_KEYWORDS, text::kDerivedDoc},
+    {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
+    {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
+    {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kProperties[] = {
+    {"source", catalogue_source, nullptr, text::kSourceDoc, nullptr},
+    {"description", catalogue_description, nullptr, text::kDescriptionDoc, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const PyType_Slot kMoreSlots[] = {
+    {Py_mp_subscript, reinterpret_cast<void*>(catalogue_subscript)},
+    {Py_sq_contains, reinterpret_cast<void*>(catalogue_contains)},
+    {Py_tp_iter, reinterpret_cast<void*>(catalogue_iter)},
+    {Py_tp_getset, kProperties},
+    {0, nullptr},
+};
+
+const ClassSpec kSpec{
+    "ostrelin._veldra_catalogue.Catalogue",
+    "Catalogue",
+    text::kCatalogueDoc,
+    "Catalogue()",
+    static_cast<int>(sizeof(Self)),
+    dealloc_wrapped<CatalogueObject>,
+    catalogue_new,
+    catalogue_len,
+    kMethods,
+    Py_TPFLAGS_BASETYPE,
+    kMoreSlots,
+};
+
+}  // namespace
+
+TypeCell& catalogue_class() noexcept {
+    static TypeCell cell(kSpec);
+    return cell;
+}
+
+}  // namespace veldra::py

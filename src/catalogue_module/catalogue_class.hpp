@@ -1,0 +1,47 @@
+#pragma once
+// The Catalogue type: a CatalogueStore held inline in a Python object, with
+// the records it has handed out and its names as Python objects, each made
+// on first need and kept.
+
+#include <Python.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "catalogue/catalogue_store.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
+#include "pyfacade/wrapped_object.hpp"
+
+namespace veldra::py {
+
+class CatalogueObject {
+public:
+    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source) noexcept;
+    CatalogueObject(CatalogueObject&& other) noexcept;
+    CatalogueObject& operator=(CatalogueObject&&) = delete;
+    // noexcept, unlike ~OwnedRef: what it releases (records of plain fields,
+    // a str, a tuple of str) runs no Python code that could wait for the lock.
+    ~CatalogueObject();
+
+    const CatalogueStore& store() const noexcept { return *store_; }
+    PyObject* source() const noexcept { return source_; }
+
+    // The record of `row` (borrowed: the catalogue keeps it), made on first need.
+    PyResult<PyObject*> record(std::uint32_t row);
+
+    // The names in byte order as a tuple (borrowed), made on first need.
+    PyResult<PyObject*> names();
+
+private:
+    std::unique_ptr<CatalogueStore> store_;
+    PyObject** records_ = nullptr;  // one owned reference or null per row; null until a lookup
+    PyObject* source_ = nullptr;    // owned
+    PyObject* names_ = nullptr;     // owned, or null
+};
+
+// The type, made once per process. Subclassable: the package adds the
+// Mapping mixins and dump().
+TypeCell& catalogue_class() noexcept;
+
+}  // namespace veldra::py

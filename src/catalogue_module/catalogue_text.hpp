@@ -1,0 +1,42 @@
+// Fixed texts of _veldra_catalogue: messages a caller can meet, word for word the pure twin's.
+#pragma once
+// Docstrings begin with the text-signature header the interpreter turns into
+// __text_signature__; they match the pure twin's signatures, which the
+// package's typed reference (ostrelin/_pycatalogue.py) declares.
+
+namespace veldra::py::text {
+
+inline constexpr char kCatalogueModuleName[] = "_veldra_catalogue";
+inline constexpr char kCatalogueModuleDoc[] =
+    "Native twin of `ostrelin._pycatalogue`: catalogues loaded, validated, looked up and derived natively.";
+inline constexpr char kCatalogueSubinterpreters[] = "ostrelin._veldra_catalogue does not support subinterpreters";
+inline constexpr char kNotCxxException[] = "something that is no C++ exception was thrown";
+inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault while raising an error\n";
+inline constexpr char kPackageModuleMissing[] = "ostrelin._veldra_catalogue needs the ostrelin package";
+
+inline constexpr char kCatalogueDoc[] =
+    "Catalogue(entries, *, source='<records>')\n--\n\n"
+    "An immutable mapping from name to `Constant`, iterated in byte order of the names.";
+inline constexpr char kReadDoc[] =
+    "_read($type, data, source, /)\n--\n\nThe catalogue in `data` (bytes in the file format).";
+inline constexpr char kLoadDoc[] = "_load($type, path, /)\n--\n\nThe catalogue in the file at `path` (a str).";
+inline constexpr char kGetDoc[] =
+    "get($self, name, default=None)\n--\n\nThe entry `name`, or `default` when there is none.";
+inline constexpr char kNamesDoc[] = "names($self)\n--\n\nThe names in byte order, as a new list.";
+inline constexpr char kFindDoc[] =
+    "find($self, text)\n--\n\nThe names, in byte order, of the entries whose name or description contains "
+    "`text`, compared after str.casefold() of both.";
+inline constexpr char kDatasheetDoc[] =
+    "datasheet($self, name)\n--\n\nThe five stored fields of `Get` for entry `name`, as a new dict.";
+inline constexpr char kDeriveDoc[] =
+    "derive($self, name)\n--\n\nA seed's value, or a formula's value computed from its expression.";
+inline constexpr char kDerivedDoc[] =
+    "derived($self, name)\n--\n\nThe entry with its derived value, status and propagated uncertainty.";
+inline constexpr char kDumpsDoc[] = "dumps($self)\n--\n\nThe catalogue in the file format.";
+inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as given, or the label it was made with.";
+inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
+
+inline constexpr char kEmptyLookupName[] = "name must be non-empty";
+inline constexpr char kSourceNotStr[] = "source must be a str, not %s";
+
+}  // namespace veldra::py::text

@@ -1,0 +1,249 @@
+#include "catalogue_module/records.hpp"
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "catalogue_module/package_objects.hpp"
+#include "pyfacade/conversions.hpp"
+
+namespace veldra::py {
+namespace {
+
+// The fields in the order a record holds them and the checks read them.
+constexpr std::array<const char*, 8> kFieldNames = {"name",   "value",      "units",        "uncertainty",
+                                                   "status", "expression", "dependencies", "description"};
+
+// A problem of one record's shape, or a Python error on the way.
+struct Refusal {
+    std::string what;
+};
+using Failure = std::variant<Refusal, PyError>;
+template <class T>
+using Checked = Expected<T, Failure>;
+
+Unexpected<Failure> refusal(std::string what) { return {Failure(Refusal{std::move(what)})}; }
+Unexpected<Failure> python_error() { return {Failure(PyError::fetch())}; }
+
+std::string ticked(std::string_view field) { return "`" + std::string(field) + "`"; }
+
+// What a record field holds, in the words a JSON value would get: the twin
+// of _record_kind.
+std::string kind_of(PyObject* value) {
+    if (PyList_Check(value) || PyTuple_Check(value)) return "an array";
+    if (PyDict_Check(value)) return "an object";
+    if (PyUnicode_Check(value)) return "a string";
+    if (PyBool_Check(value)) return "a boolean";
+    if (value == Py_None) return "null";
+    if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) return "a number";
+    OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
+    Py_ssize_t size = 0;
+    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "a value";
+    }
+    return "a " + std::string(utf8, static_cast<std::size_t>(size)) + " object";
+}
+
+// The UTF-8 text of a str field (its text, whatever a subclass says), or
+// nullopt for None where that is allowed.
+Checked<std::optional<std::string_view>> text_field(std::string_view field, PyObject* value, bool optional) {
+    if (optional && value == Py_None) return std::optional<std::string_view>();
+    if (!PyUnicode_Check(value)) return refusal(ticked(field) + " must be a string, not " + kind_of(value));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return python_error();
+        PyErr_Clear();
+        return refusal(ticked(field) + " holds a lone surrogate");
+    }
+    return std::optional<std::string_view>(std::string_view(utf8, static_cast<std::size_t>(size)));
+}
+
+// A number field: an int or float (not a bool) that fits a finite double.
+Checked<double> number_field(std::string_view field, PyObject* value) {
+    if (PyBool_Check(value) || !(PyLong_Check(value) || PyFloat_Check(value))) {
+        const char* what = field == "uncertainty" ? " must be a number or null, not " : " must be a number, not ";
+        return refusal(ticked(field) + what + kind_of(value));
+    }
+    if (PyLong_Check(value)) {
+        const double number = PyLong_AsDouble(value);
+        if (number == -1.0 && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return python_error();
+            PyErr_Clear();
+            return refusal(ticked(field) + " is too large for a double");
+        }
+        return number;
+    }
+    const double number = PyFloat_AS_DOUBLE(value);
+    if (!std::isfinite(number)) {
+        const char* shown = std::isnan(number) ? "nan" : number > 0 ? "inf" : "-inf";
+        return refusal(ticked(field) + " must be finite, not " + shown);
+    }
+    return number;
+}
+
+std::optional<ConstantStatus> status_of(std::string_view text) {
+    for (ConstantStatus status : {ConstantStatus::Seed, ConstantStatus::Cached, ConstantStatus::Pending,
+                                  ConstantStatus::External}) {
+        if (status_text(status) == text) return status;
+    }
+    return std::nullopt;
+}
+
+// One record's fields into `fields`; `held` keeps the attribute values (and
+// so their UTF-8 texts) alive until the builder has copied them.
+Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held) {
+    if (PyObject_IsInstance(record, package().constant) != 1) {
+        if (PyErr_Occurred()) return python_error();
+        return refusal("must be a Constant, not " + kind_of(record));
+    }
+    PyObject* values[kFieldNames.size()];
+    for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
+        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[i])));
+        if (!held.back()) return python_error();
+        values[i] = held.back().get();
+    }
+    auto name = text_field("name", values[0], false);
+    if (!name) return unexpected(std::move(name).error());
+    if ((*name)->empty()) return refusal("`name` must not be empty");
+    fields.name = **name;
+    auto value = number_field("value", values[1]);
+    if (!value) return unexpected(std::move(value).error());
+    fields.value = *value;
+    auto units = text_field("units", values[2], false);
+    if (!units) return unexpected(std::move(units).error());
+    fields.units = **units;
+    if (values[3] != Py_None) {
+        auto uncertainty = number_field("uncertainty", values[3]);
+        if (!uncertainty) return unexpected(std::move(uncertainty).error());
+        if (*uncertainty < 0) return refusal("`uncertainty` must not be negative");
+        fields.uncertainty = *uncertainty;
+    }
+    auto status = text_field("status", values[4], false);
+    if (!status) return unexpected(std::move(status).error());
+    fields.status = status_of(**status);
+    if (!fields.status) {
+        return refusal("`status` must be Seed, Cached, Pending or External, not " + ticked(**status));
+    }
+    auto expression = text_field("expression", values[5], true);
+    if (!expression) return unexpected(std::move(expression).error());
+    fields.expression = *expression;
+
+    PyObject* dependencies = values[6];
+    if (!(PyList_Check(dependencies) || PyTuple_Check(dependencies))) {
+        return refusal("`dependencies` must be an array of strings, not " + kind_of(dependencies));
+    }
+    OwnedRef items = OwnedRef::steal(PyObject_GetIter(dependencies));
+    if (!items) return python_error();
+    std::vector<std::string_view> listed;
+    for (std::size_t i = 0;; ++i) {
+        OwnedRef item = OwnedRef::steal(PyIter_Next(items.get()));
+        if (!item) {
+            if (PyErr_Occurred()) return python_error();
+            break;
+        }
+        const std::string label = "item " + std::to_string(i) + " of `dependencies`";
+        if (!PyUnicode_Check(item.get())) {
+            return refusal(label + " must be a string, not " + kind_of(item.get()));
+        }
+        auto text = text_field(label, item.get(), false);
+        if (!text) {
+            // The label is no field name: the twin says "item 0 of `dependencies` holds …".
+            auto& error = text.error();
+            if (auto* refused = std::get_if<Refusal>(&error)) refused->what = label + " holds a lone surrogate";
+            return unexpected(std::move(error));
+        }
+        listed.push_back(**text);
+        held.push_back(std::move(item));
+    }
+    // An empty tuple leaves the dependencies to the expression.
+    if (!listed.empty()) fields.dependencies = std::move(listed);
+
+    auto description = text_field("description", values[7], false);
+    if (!description) return unexpected(std::move(description).error());
+    fields.description = **description;
+    // A record always has a value; a pending formula's is its placeholder 0.0.
+    if (fields.status == ConstantStatus::Pending && fields.value == 0.0) fields.value.reset();
+    return true;
+}
+
+// The name a note about a record shows: its name, when that is a non-empty
+// str with a UTF-8 form.
+std::string label_of(PyObject* record) {
+    if (PyObject_IsInstance(record, package().constant) != 1) {
+        PyErr_Clear();
+        return {};
+    }
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttrString(record, "name"));
+    Py_ssize_t size = 0;
+    const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return {};
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder) {
+    OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(entries));
+    if (!iterator) return unexpected(PyError::fetch());
+    std::vector<OwnedRef> held;
+    for (std::size_t index = 0;; ++index) {
+        OwnedRef record = OwnedRef::steal(PyIter_Next(iterator.get()));
+        if (!record) {
+            if (PyErr_Occurred()) return unexpected(PyError::fetch());
+            return true;
+        }
+        EntryFields fields;
+        held.clear();
+        auto read = read_record(record.get(), fields, held);
+        if (!read) {
+            auto& error = read.error();
+            if (auto* python = std::get_if<PyError>(&error)) return unexpected(std::move(*python));
+            builder.refuse(entry_note(index, label_of(record.get()), std::get<Refusal>(error).what));
+            return true;
+        }
+        if (!builder.add(fields)) return true;
+    }
+}
+
+OwnedRef text_object(std::string_view text) { return new_str(text); }
+
+PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row, const DerivedFields* derived) {
+    const CatalogueRow& entry = store.row(row);
+    const auto deps = store.dependencies(row);
+    OwnedRef dependencies = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(deps.size())));
+    if (!dependencies) return unexpected(PyError::fetch());
+    for (std::size_t i = 0; i < deps.size(); ++i) {
+        PyTuple_SET_ITEM(dependencies.get(), static_cast<Py_ssize_t>(i), new_str(store.row(deps[i]).name()).release());
+    }
+    const double value = derived ? derived->value : entry.value;
+    std::optional<double> uncertainty;
+    if (derived != nullptr) {
+        uncertainty = derived->uncertainty;
+    } else if (entry.has_uncertainty) {
+        uncertainty = entry.uncertainty;
+    }
+    OwnedRef fields[8] = {
+        new_str(entry.name()),
+        new_float(value),
+        new_str(entry.units()),
+        uncertainty ? new_float(*uncertainty) : OwnedRef::borrow(Py_None),
+        new_str(status_text(derived ? ConstantStatus::Cached : entry.status)),
+        entry.is_formula() ? new_str(entry.expression()) : OwnedRef::borrow(Py_None),
+        std::move(dependencies),
+        new_str(entry.description()),
+    };
+    PyObject* args[8];
+    for (std::size_t i = 0; i < 8; ++i) args[i] = fields[i].get();
+    OwnedRef record = OwnedRef::steal(PyObject_Vectorcall(package().constant, args, 8, nullptr));
+    if (!record) return unexpected(PyError::fetch());
+    return record;
+}
+
+}  // namespace veldra::py

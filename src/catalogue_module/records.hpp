@@ -1,0 +1,37 @@
+#pragma once
+// Between Constant records and catalogue rows: reading the records a caller
+// builds a catalogue from, checked field by field as the pure twin checks
+// them (_draft_from_record in ostrelin/_pycatalogue.py), and making the
+// records a catalogue hands out.
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "catalogue/catalogue_builder.hpp"
+#include "catalogue/catalogue_store.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
+
+namespace veldra::py {
+
+// Adds the records `entries` yields to `builder`, in order, until one is
+// refused. Errors raised by Python code on the way (iterating, reading an
+// attribute) come back as they are.
+PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder);
+
+// A derived formula's fields in place of the stored ones.
+struct DerivedFields {
+    double value;
+    std::optional<double> uncertainty;
+};
+
+// The Constant for row `row`, with `derived` fields if given (status "Cached").
+PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row,
+                               const DerivedFields* derived = nullptr);
+
+// A new str of UTF-8 text the catalogue holds (valid by construction).
+OwnedRef text_object(std::string_view text);
+
+}  // namespace veldra::py
