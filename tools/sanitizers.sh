@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
 
-apt_ensure cmake:/usr/bin/cmake g++:/usr/bin/g++ libgtest-dev:/usr/include/gtest/gtest.h
+apt_ensure "${BUILD_PACKAGES[@]}" libgtest-dev:/usr/include/gtest/gtest.h
 
 # The random-double property test is slower under the sanitizers; a tenth of
 # its samples still covers every layout many times over.

@@ -1,22 +1,25 @@
 """Constants of physics and quantities derived from them.
 
-Everything public is written in pure Python (``ostrelin._pyostrelin``); when
-the native core ``ostrelin._veldra_core`` imports, it answers the listings and
-the catalogue lookups of `Get` instead, with the same results and errors.
-`implementation` tells which one answers.
+Everything public is written in pure Python (``ostrelin._pyostrelin`` and
+``ostrelin._pycatalogue``); when the native modules import, catalogues are
+loaded, looked up and derived by ``ostrelin._veldra_catalogue`` instead, with
+the same results and errors. `implementation` tells which one answers.
 """
 
 from __future__ import annotations
 
-from typing import Literal
+from typing import TYPE_CHECKING, Final, Literal
 
-from ._derive import DerivationError
-from ._pyostrelin import Get, constant, constants, derive, list_constants, list_quarks, quark, quarks
+from ._catalogue import CONSTANTS
+from ._errors import CatalogueError, DerivationError
+from ._pyostrelin import Get, list_constants, list_quarks, quark, quarks
 from ._records import Constant, Quark
 
 __version__ = "2.3.0"
 
 __all__ = [
+    "Catalogue",
+    "CatalogueError",
     "Constant",
     "DerivationError",
     "Get",
@@ -28,14 +31,34 @@ __all__ = [
     "implementation",
     "list_constants",
     "list_quarks",
+    "load",
+    "loads",
     "quark",
     "quarks",
 ]
 
 implementation: Literal["native", "python"]
-try:
-    from ._native import Get, list_constants, list_quarks
-except ImportError:
-    implementation = "python"
+if TYPE_CHECKING:
+    # The pure twin is the typed reference; the native one answers alike.
+    from ._pycatalogue import Catalogue, load, loads
 else:
-    implementation = "native"
+    try:
+        from ._native import Catalogue, load, loads
+    except ImportError:
+        from ._pycatalogue import Catalogue, load, loads
+
+        implementation = "python"
+    else:
+        implementation = "native"
+
+constants: Final[Catalogue] = Catalogue(CONSTANTS, source="<built-in>")
+
+
+def constant(name: str) -> Constant:
+    """The built-in entry `name`; KeyError (with a hint) for an unknown name."""
+    return constants[name]
+
+
+def derive(name: str) -> float:
+    """A built-in seed's value, or a built-in formula evaluated over its dependencies."""
+    return constants.derive(name)

@@ -1,33 +1,48 @@
-"""The twins that the native core answers; importing this fails without it."""
+"""The catalogue's native twin; importing this fails without the extensions.
+
+``_veldra_catalogue.Catalogue`` holds a catalogue natively and answers the
+mapping protocol and every method; this subclass adds what
+``collections.abc.Mapping`` gives any mapping (keys, items, values, ==) and
+what needs no native code. `load` and `loads` check their arguments and turn
+a str into bytes as the reference does, then hand over.
+"""
 
 from __future__ import annotations
 
-from typing import Any
+from collections.abc import Mapping
 
-from . import _pyostrelin
-from ._lookup import EMPTY_NAME, is_empty_text
-from ._veldra_core import py_get_constant as _py_get_constant
-from ._veldra_core import py_list_constants as list_constants
-from ._veldra_core import py_list_quarks as list_quarks
+from . import _veldra_core  # noqa: F401 - the package answers natively only when both modules import
+from ._input import check_source, source_of, utf8_of
+from ._records import Constant
+from ._veldra_catalogue import Catalogue as _NativeCatalogue
 
-__all__ = ["Get", "list_constants", "list_quarks"]
+__all__ = ["Catalogue", "load", "loads"]
 
 
-def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstrings give it
-    """The datasheet of a catalogue entry, or the record of a quark, as a new dict.
+class Catalogue(_NativeCatalogue, Mapping[str, Constant]):
+    """An immutable mapping from name to `Constant`, iterated in byte order of the names.
 
-    Raises KeyError (with a hint over both tables) for an unknown name,
-    ValueError for the empty name, TypeError for a non-str.
+    Made from records (``Catalogue(entries, source=...)``) or read from the
+    file format by `load` and `loads`; all three validate alike and build
+    all or nothing, raising CatalogueError. Thread-safe.
     """
-    # The core treats an empty name as a caller's bug and panics; the package
-    # reports it as the ValueError it is, before the core sees it.
-    if is_empty_text(name):
-        raise ValueError(EMPTY_NAME)
-    try:
-        # At run time the core's key-by-key typed datasheet is a plain dict;
-        # a cast() here would cost half the package's share of the call.
-        return _py_get_constant(name)  # type: ignore[return-value]
-    except KeyError:
-        pass
-    # Quarks, and the KeyError whose hint covers quark names as well.
-    return _pyostrelin.Get(name)
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return f"<Catalogue of {len(self)} entries from {self.source!r}>"
+
+    def dump(self, path: str) -> None:
+        """Writes `dumps()` to `path` as UTF-8."""
+        with open(source_of(path), "w", encoding="utf-8") as out:
+            out.write(self.dumps())
+
+
+def loads(data: str | bytes, *, source: str = "<string>") -> Catalogue:
+    """The catalogue in `data`, a text in the file format. Raises CatalogueError."""
+    return Catalogue._read(utf8_of(data, check_source(source)), source)
+
+
+def load(path: str) -> Catalogue:
+    """The catalogue in the file at `path`. Raises CatalogueError, or OSError when the file cannot be read."""
+    return Catalogue._load(source_of(path))

@@ -1,8 +1,9 @@
-"""The package in pure Python: the reference that the native core twins.
+"""The built-in tables in pure Python: the reference that the native core twins.
 
-Everything public is defined here. When the extension imports, the package
-takes `list_constants`, `list_quarks` and the constants branch of `Get` from
-it instead (see ``_native``); both answer alike, errors included.
+The core's `py_list_constants`, `py_list_quarks` and `py_get_constant` answer
+the same as these functions (a test holds them to it), but each builds a
+registry per call and so takes longer than reading prebuilt tables: the
+package answers from here whether the core is there or not.
 """
 
 from __future__ import annotations
@@ -11,7 +12,6 @@ from collections.abc import Mapping
 from types import MappingProxyType
 from typing import Any, Final
 
-from . import _derive
 from ._catalogue import CONSTANTS, QUARKS
 from ._lookup import find
 from ._records import Constant, Quark
@@ -21,12 +21,12 @@ def _name(record: Constant | Quark) -> str:
 
 
 # Code-point order is UTF-8 byte order, the order of the core's listings.
-constants: Final[Mapping[str, Constant]] = MappingProxyType({c.name: c for c in sorted(CONSTANTS, key=_name)})
+_constants: Final[Mapping[str, Constant]] = MappingProxyType({c.name: c for c in sorted(CONSTANTS, key=_name)})
 quarks: Final[Mapping[str, Quark]] = MappingProxyType({q.name: q for q in sorted(QUARKS, key=_name)})
-_CONSTANT_NAMES: Final = tuple(constants)
+_CONSTANT_NAMES: Final = tuple(_constants)
 _QUARK_NAMES: Final = tuple(quarks)
 # Get answers for both tables; their names never overlap.
-_EVERY_ENTRY: Final[Mapping[str, Constant | Quark]] = {**constants, **quarks}
+_EVERY_ENTRY: Final[Mapping[str, Constant | Quark]] = {**_constants, **quarks}
 
 
 def list_constants() -> list[str]:
@@ -39,22 +39,9 @@ def list_quarks() -> list[str]:
     return list(_QUARK_NAMES)
 
 
-def constant(name: str) -> Constant:
-    """The catalogue entry `name`; KeyError (with a hint) for an unknown name."""
-    return find(name, constants)
-
-
 def quark(name: str) -> Quark:
     """The quark `name`; KeyError (with a hint) for an unknown name."""
     return find(name, quarks)
-
-
-def derive(name: str) -> float:
-    """A seed's value, or a formula evaluated over its dependencies' derived values.
-
-    Raises DerivationError when a formula cannot be derived.
-    """
-    return _derive.evaluate(name, constants)
 
 
 def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstrings give it

@@ -9,8 +9,8 @@ from dataclasses import dataclass
 class Constant:
     """One catalogue entry: a seed constant, or a formula kept as text.
 
-    A formula's ``value`` is its stored placeholder (0.0, status "Pending");
-    ``ostrelin.derive`` evaluates its ``expression`` over its ``dependencies``.
+    A pending formula's ``value`` is its stored placeholder 0.0;
+    ``Catalogue.derive`` evaluates its ``expression`` over its ``dependencies``.
     """
 
     name: str
@@ -20,6 +20,7 @@ class Constant:
     status: str
     expression: str | None
     dependencies: tuple[str, ...]
+    description: str = ""
 
 
 @dataclass(frozen=True, slots=True)

@@ -38,7 +38,7 @@ def run_module(module, *args):
 # one copy of the data; test_twins checks that copy against the core.
 CATALOGUE = {c.name: (c.value, c.units, c.status, c.expression, list(c.dependencies)) for c in CONSTANTS}
 
-CORE = "ostrelin._veldra_core"
+NATIVE_MODULES = ("ostrelin._veldra_core", "ostrelin._veldra_catalogue")
 
 
 def _package_modules():
@@ -47,8 +47,8 @@ def _package_modules():
 
 @functools.cache
 def python_package():
-    """`ostrelin` imported afresh, every Python module of it new, with the core
-    blocked as on a machine without the extension.
+    """`ostrelin` imported afresh, every Python module of it new, with both
+    native modules blocked as on a machine without the extensions.
 
     sys.modules is put back as it was, so other tests keep their `ostrelin`.
     """
@@ -56,7 +56,8 @@ def python_package():
     try:
         for name in saved:
             del sys.modules[name]
-        sys.modules[CORE] = None
+        for native in NATIVE_MODULES:
+            sys.modules[native] = None
         return importlib.import_module("ostrelin")
     finally:
         for name in _package_modules():

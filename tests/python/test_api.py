@@ -13,8 +13,8 @@ import pytest
 import ostrelin._veldra_core as core
 
 PUBLIC = {
-    "Constant", "DerivationError", "Get", "Quark", "__version__", "constant", "constants", "derive",
-    "implementation", "list_constants", "list_quarks", "quark", "quarks",
+    "Catalogue", "CatalogueError", "Constant", "DerivationError", "Get", "Quark", "__version__", "constant",
+    "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark", "quarks",
 }
 SHEET_KEYS = ["name", "status", "uncertainty", "units", "value"]
 QUARK_KEYS = ["generation", "mass_mev", "mass_ratio", "name", "phi_exponent"]

@@ -39,7 +39,7 @@ def test_overview_table_lists_every_entry_aligned():
 
 def test_overview_without_the_core():
     code = (
-        'import sys, runpy; sys.modules["ostrelin._veldra_core"] = None; '
+        'import sys, runpy; sys.modules["ostrelin._veldra_core"] = sys.modules["ostrelin._veldra_catalogue"] = None; '
         'runpy.run_module("ostrelin", run_name="__main__")'
     )
     proc = run_python(code)

@@ -1,54 +1,69 @@
-"""The expression evaluator behind ostrelin.derive, on small catalogues made here."""
+"""Formulas: the expression language, derived values and propagated uncertainties, in both twins.
+
+Oracles from outside the project: Python's own parser and float arithmetic for values and
+precedence, and the `uncertainties` package for first-order error propagation.
+"""
+
+import math
 
 import pytest
+import uncertainties
+from uncertainties import umath
 
-from ostrelin import Constant, DerivationError
-from ostrelin._derive import evaluate
+from catalogue_cases import doc, formula, seed
 
-
-def seed(name, value):
-    return Constant(name, value, "count", None, "Seed", None, ())
-
-
-def formula(name, expression, *dependencies):
-    return Constant(name, 0.0, "count", None, "Pending", expression, dependencies)
+SEEDS = {"a": (1.5, 0.01), "b": (2.0, 0.02), "c": (3.0, None), "µ0": (0.75, 0.003), "zero": (0.0, None)}
+FUNCTIONS = ["sqrt", "exp", "log", "log10", "sin", "cos", "tan", "asin", "acos", "atan", "sinh", "cosh", "tanh"]
 
 
-SEEDS = {"a": 1.0, "b": 2.0, "c": 3.0, "zero": 0.0}
+def catalogue(api, *formulas):
+    seeds = [seed(n, v, uncertainty=s) for n, (v, s) in SEEDS.items()]
+    return api.loads(doc(*seeds, *formulas))
 
 
-def derive_f(expression, *dependencies, **extra):
-    """Derives formula `f` over the seeds above plus `extra` formulas (name: (expression, deps))."""
-    entries = [seed(n, v) for n, v in SEEDS.items()] + [formula("f", expression, *dependencies)]
-    entries += [formula(name, text, *deps) for name, (text, deps) in extra.items()]
-    return evaluate("f", {e.name: e for e in entries})
+EXPRESSIONS = [
+    "a + b * c", "(a + b) * c", "a - b - c", "c / b / b", "-a ** 2", "a ** -b", "2 ** 3 ** 2", "-(a - c)", "--a",
+    "a * -b", "-a * b ** 2 / c", "6.02214076e23 * a", "1E-3 + 0.5e+2", "\ta*b  \n", "((c))", "0.1 + 0.2",
+    "a * a", "pi * µ0", "sqrt(a) + exp(b) - log(c) * log10(c)", "sin(a) * cos(b) / tan(c)", "asin(0.5) + acos(0.25)",
+    "atan(a) + sinh(b) - cosh(a) * tanh(c)", "sqrt (a ** 2 + b ** 2)", "exp(-a ** 2 / (2 * b ** 2))", "a ** 0.5",
+    "1 / (a - b) ** 2",
+]
 
 
-@pytest.mark.parametrize(
-    "expression, value",
-    [
-        ("a + b * c", 7.0),
-        ("(a + b) * c", 9.0),
-        ("a - b - c", -4.0),  # left associative
-        ("c / b / b", 0.75),
-        ("a - b + c", 2.0),
-        ("-a * b", -2.0),
-        ("a * -b", -2.0),
-        ("--a", 1.0),
-        ("-(a - c)", 2.0),
-        ("2.5 * 4", 10.0),
-        ("\ta*b  ", 2.0),
-        ("((c))", 3.0),
-        ("0.1 + 0.2", 0.1 + 0.2),
-        ("1776.86", 1776.86),
-    ],
-)
-def test_arithmetic(expression, value):
-    assert derive_f(expression, "a", "b", "c") == value
+@pytest.mark.parametrize("expression", EXPRESSIONS)
+def test_values_are_pythons_own_arithmetic(api, expression):
+    names = {n: v for n, (v, _) in SEEDS.items()}
+    expected = eval(expression.replace("µ0", "mu0"), {f: getattr(math, f) for f in FUNCTIONS} | {"pi": math.pi},
+                    names | {"mu0": names["µ0"]})
+    assert catalogue(api, formula("f", expression)).derive("f") == expected  # the same bits
 
 
-def test_formulas_derive_through_other_formulas():
-    assert derive_f("g * g", "g", g=("a + b", ("a", "b"))) == 9.0
+def oracle(expression):
+    """The expression evaluated with `uncertainties` on the seeds with an uncertainty."""
+    values = {n: (uncertainties.ufloat(v, s) if s else v) for n, (v, s) in SEEDS.items()}
+    scope = {f: getattr(umath, f) for f in FUNCTIONS} | {"pi": math.pi}
+    return eval(expression.replace("µ0", "mu0"), scope, values | {"mu0": values["µ0"]})
+
+
+@pytest.mark.parametrize("expression", EXPRESSIONS)
+def test_uncertainties_are_the_uncertainties_packages(api, expression):
+    cat = catalogue(api, formula("g", expression), formula("f", "g * a"))
+    for name, expected in [("g", oracle(expression)), ("f", oracle(f"({expression}) * a"))]:
+        derived = cat.derived(name)
+        assert derived.value == pytest.approx(expected.nominal_value if hasattr(expected, "std_dev") else expected,
+                                              rel=1e-15)
+        assert derived.status == "Cached"
+        if not hasattr(expected, "std_dev"):
+            assert derived.uncertainty is None
+            continue
+        assert derived.uncertainty == pytest.approx(expected.std_dev, rel=1e-12, abs=1e-300)
+
+
+def test_uncertainty_is_none_without_uncertain_seeds_and_zero_with_exact_ones(api):
+    cat = api.loads(doc(seed("x", 2.0), seed("y", 3.0, uncertainty=0.0), formula("f", "x * 2"),
+                        formula("g", "y + x"), formula("h", "pi")))
+    assert [cat.derived(n).uncertainty for n in ["f", "g", "h", "x", "y"]] == [None, 0.0, None, None, 0.0]
+    assert cat.derived("x") is cat["x"]
 
 
 PARSE_ERRORS = [
@@ -57,43 +72,58 @@ PARSE_ERRORS = [
     ("(a", "expected `)` but found the end"),
     ("a b", "unexpected `b` at offset 2"),
     ("a)", "unexpected `)` at offset 1"),
-    ("1.", "expected a digit after the decimal point"),
+    ("1.", "expected a digit after the decimal point at offset 2"),
     (".5", "expected a number, a name or `(` but found `.` at offset 0"),
-    ("1e5", "unexpected `e` at offset 1"),
+    ("1e+", "expected a digit in the exponent at offset 3"),
     ("+a", "expected a number, a name or `(` but found `+` at offset 0"),
     ("a ^ b", "unexpected `^` at offset 2"),
-    ("a ** b", "expected a number, a name or `(` but found `*` at offset 3"),
-    ("\u00b5", "expected a number, a name or `(` but found `\u00b5` at offset 0"),
+    ("a * * b", "expected a number, a name or `(` but found `*` at offset 4"),
+    ("µ0 µ0", "unexpected `µ` at offset 3"),
+    ("cube(a)", "unknown function `cube` at offset 0"),
+    ("1e999 * a", "number `1e999` at offset 0 is too large for a double"),
+    ("sqrt(" * 257 + "a" + ")" * 257, "nesting deeper than 256 levels at offset 1280"),
+    ("a" + " ** a" * 257, "nesting deeper than 256 levels at offset 1282"),
     ("a + d", "`d` at offset 4 is not a dependency of `f`"),
-    ("a + missing", "`missing` at offset 4 is not in the catalogue"),
 ]
 
 
 @pytest.mark.parametrize("expression, detail", PARSE_ERRORS)
-def test_parse_errors_name_the_formula_and_the_place(expression, detail):
-    with pytest.raises(DerivationError) as info:
-        derive_f(expression, "a", "b", "missing")
-    assert info.value.args == (f"expression parse error in `f`: {detail} in `{expression}`",)
-    assert isinstance(info.value, ValueError)
+def test_parse_errors_name_the_formula_and_the_offset(api, expression, detail):
+    with pytest.raises(api.CatalogueError) as info:
+        listed = {"dependencies": ["a", "µ0"]} if expression == "a + d" else {}
+        catalogue(api, formula("f", expression, **listed))
+    assert info.value.args == (f"expression parse error in `f`: {detail}",)
 
 
-@pytest.mark.parametrize(
-    "expression, dependencies, extra, message",
-    [
-        ("f + a", ("f", "a"), {}, "cyclic derivation involving `f`"),
-        ("g", ("g",), {"g": ("h", ("h",)), "h": ("g * 2", ("g",))}, "cyclic derivation involving `g`"),
-        ("a / zero", ("a", "zero"), {}, "division by zero in the expression of `f`"),
-        ("a / (b - 2)", ("a", "b"), {}, "division by zero in the expression of `f`"),
-        ("g", ("g",), {"g": ("a / -zero", ("a", "zero"))}, "division by zero in the expression of `g`"),
-        ("g", ("g",), {"g": ("a +", ("a",))}, "expression parse error in `g`: expected a number, a name or `(` "
-         "but found the end in `a +`"),
-    ],
-)
-def test_cycles_and_division_by_zero(expression, dependencies, extra, message):
-    with pytest.raises(DerivationError) as info:
-        derive_f(expression, *dependencies, **extra)
-    assert info.value.args == (message,)
+FAULTS = [
+    ("a / zero", "division by zero in the expression of `f`"),
+    ("a / (b - 2)", "division by zero in the expression of `f`"),
+    ("sqrt(-a)", "math domain error in the expression of `f`"),
+    ("log(zero)", "math domain error in the expression of `f`"),
+    ("zero ** -1", "math domain error in the expression of `f`"),
+    ("(-a) ** 0.5", "math domain error in the expression of `f`"),
+    ("asin(b)", "math domain error in the expression of `f`"),
+    ("exp(1000 * a)", "overflow in the expression of `f`"),
+    ("1e308 * b", "overflow in the expression of `f`"),
+    ("cosh(b * 400)", "overflow in the expression of `f`"),
+]
 
 
-def test_a_shared_dependency_is_not_a_cycle():
-    assert derive_f("g + h", "g", "h", g=("a", ("a",)), h=("g * c", ("g", "c"))) == 4.0
+@pytest.mark.parametrize("expression, message", FAULTS)
+def test_a_value_that_cannot_be_computed_fails_its_formula_and_what_depends_on_it(api, expression, message):
+    cat = catalogue(api, formula("f", expression), formula("g", "f + a"), formula("h", "a * 2"))
+    for name, text in [("f", message), ("g", f"cannot derive `g`: {message}")]:
+        for call in (cat.derive, cat.derived):
+            with pytest.raises(api.DerivationError) as info:
+                call(name)
+            assert info.value.args == (text,)
+    assert cat.derive("h") == 3.0
+
+
+def test_an_uncertainty_without_a_finite_derivative_is_a_derivation_error(api):
+    cat = catalogue(api, formula("f", "sqrt(a - 1.5)"), formula("g", "f * c"), formula("h", "c ** 0.5 * zero ** 2"))
+    assert cat.derive("g") == 0.0 and cat.derived("h").uncertainty is None
+    with pytest.raises(api.DerivationError) as info:
+        cat.derived("g")
+    assert info.value.args == ("cannot propagate the uncertainty of `g`: a derivative in the expression of `f` is not "
+                               "finite",)

@@ -52,7 +52,7 @@ def test_fault_is_reported_on_standard_error(capfd):
     err = capfd.readouterr().err
     assert "py_get_constant: name must be non-empty" in err
     # Named from the project root, whatever directory the extension was built in.
-    assert " at src/pyfacade/module_functions.cpp:" in err
+    assert " at src/core_module/module_functions.cpp:" in err
 
 
 def test_panic_through_python_code_is_resumed(monkeypatch, capfd, panic_type):

@@ -125,14 +125,16 @@ print(json.dumps({
     "lookups": [o.constant(n) == o.constants[n] for n in o.constants] + [o.quark(n) == o.quarks[n] for n in o.quarks],
     "derived": [o.derive(n) for n in o.constants],
     "types": [o.Constant.__name__, o.Quark.__name__, o.DerivationError.__mro__[1].__name__],
-    "core loaded": sys.modules.get("ostrelin._veldra_core") is not None,
+    "core loaded": sys.modules.get("ostrelin._veldra_catalogue") is not None,
 }))
 """
 
 
 def test_a_fresh_interpreter_without_the_core_gives_the_same_answers():
     native = run_python(SNAPSHOT)
-    blocked = run_python('import sys; sys.modules["ostrelin._veldra_core"] = None' + SNAPSHOT)
+    blocked = run_python(
+        'import sys; sys.modules["ostrelin._veldra_core"] = sys.modules["ostrelin._veldra_catalogue"] = None' + SNAPSHOT
+    )
     assert native.returncode == blocked.returncode == 0, native.stderr + blocked.stderr
     native, blocked = json.loads(native.stdout), json.loads(blocked.stdout)
     assert (native.pop("implementation"), native.pop("core loaded")) == ("native", True)

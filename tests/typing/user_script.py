@@ -33,6 +33,18 @@ def main() -> None:
         ostrelin.derive("n_gen_sq")
     except ostrelin.DerivationError as exc:
         print(exc.args)
+    catalogue: ostrelin.Catalogue = ostrelin.loads(ostrelin.constants.dumps(), source="again")
+    mine = ostrelin.Catalogue([ostrelin.Constant("g", 9.81, "m/s^2", 0.01, "Seed", None, (), "gravity")])
+    found: list[str] = catalogue.find("gen") + mine.names()
+    full: ostrelin.Constant = catalogue.derived("topo_gen_check")
+    spread: float | None = full.uncertainty
+    text: str = catalogue.dumps() + catalogue.source + catalogue.description + full.description
+    record: ostrelin.Constant | None = catalogue.get("b3")
+    try:
+        ostrelin.load("missing.json")
+    except (OSError, ostrelin.CatalogueError) as exc:
+        print(exc)
+    print(found, spread, len(text), record, catalogue.datasheet("b3"), catalogue.derive("b3"), catalogue == mine)
     matrix = PyCKMMatrix.from_topology()
     unitary: bool = matrix.is_unitary(1e-12)
     print(version, answering, names, quark_names, sheet, value, mass, generation, derived, unitary)

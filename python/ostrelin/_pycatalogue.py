@@ -1,0 +1,785 @@
+"""Catalogues in pure Python: the readable reference that ``_veldra_catalogue`` twins.
+
+A catalogue is read in stages, and the first problem of the earliest stage
+is the one reported:
+
+1. the text: UTF-8, JSON, nesting at most MAX_JSON_DEPTH deep;
+2. the top level: its fields in file order, then the missing ones;
+3. the entries in file order, each one's shape (its fields in file order,
+   the missing ones, what its status allows), then whether its name was
+   taken before, then its formula's text and dependency list;
+4. the formulas in file order, each one's first name (in the text) that
+   the catalogue lacks;
+5. cycles: the first entry in file order that lies on one.
+
+Values are computed once per catalogue, in dependency order, on the first
+`derive`; a formula that cannot be computed fails alone with those that
+depend on it.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import json
+import math
+import re
+import threading
+from collections import deque
+from collections.abc import Iterable, Iterator, Mapping
+from typing import Any, Final
+
+from . import _expression as ex
+from ._errors import (
+    CatalogueError, DerivationError, cycle_error, entry_note, load_failed_note, parse_error, position_note,
+    schema_error,
+)
+from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, check_source, line_and_column
+from ._input import source_of, utf8_of
+from ._lookup import find, is_empty_text, not_a_str
+from ._records import Constant
+
+_FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
+_TOP_FIELDS: Final = ("format", "version", "description", "constants")
+_SEEDS: Final = ("Seed", "External")
+
+
+class _Object(tuple[tuple[str, Any], ...]):
+    """A JSON object as its members in file order, repeated keys kept."""
+
+
+class _Problem(Exception):
+    """A problem of one entry's shape: args[0] is what is wrong."""
+
+
+def _kind(value: object) -> str:
+    """What a JSON value is, as the notes name it."""
+    if isinstance(value, _Object):
+        return "an object"
+    if isinstance(value, list):
+        return "an array"
+    if isinstance(value, str):
+        return "a string"
+    if isinstance(value, bool):
+        return "a boolean"
+    if value is None:
+        return "null"
+    return "a number"
+
+
+def _record_kind(value: object) -> str:
+    """What a record field holds, in the same words as `_kind` where a JSON value could hold it."""
+    if isinstance(value, (list, tuple)):
+        return "an array"
+    if isinstance(value, dict):
+        return "an object"
+    if isinstance(value, (str, bool)) or value is None or type(value) in (int, float):
+        return _kind(value)
+    return f"a {type(value).__name__} object"
+
+
+# ---------------------------------------------------------------- the text
+
+_STRING: Final = re.compile(r'"(?:[^"\\]|\\.)*"')
+_SCAN: Final = re.compile(r'"(?:[^"\\]|\\.)*"|[\[\]{}]|NaN|-?Infinity')
+_ESCAPE: Final = re.compile(r"\\(u[0-9a-fA-F]{4}|.)")
+_SURROGATE_ESCAPE: Final = re.compile(r"\\u[dD][89a-fA-F]")
+
+
+class _NotJson(Exception):
+    pass
+
+
+def _integer(literal: str) -> float:
+    # A JSON integer is read as the float nearest to it; -0 is the integer 0.
+    return 0.0 if literal == "-0" else float(literal)
+
+
+def _not_json(literal: str) -> float:
+    raise _NotJson(literal)
+
+
+def _text_problem(source: str, text: str, at: int, what: str) -> CatalogueError:
+    return schema_error(source, position_note(*line_and_column(text, at), what))
+
+
+def _first_structural_problem(text: str, end: int) -> tuple[int, str] | None:
+    """Where, before `end`, the nesting first passes MAX_JSON_DEPTH or a bare NaN/Infinity stands."""
+    depth = 0
+    for match in _SCAN.finditer(text, 0, end):
+        token = match.group()
+        if token in ("[", "{"):
+            depth += 1
+            if depth > MAX_JSON_DEPTH:
+                return match.start(), f"nesting deeper than {MAX_JSON_DEPTH} levels"
+        elif token in ("]", "}"):
+            depth -= 1
+        elif token[0] != '"':
+            return match.start(), f"`{token}` is not JSON"
+    return None
+
+
+def _escape_code(escape: re.Match[str]) -> int:
+    body = escape.group(1)
+    return int(body[1:], 16) if len(body) == 5 else -1
+
+
+def _first_lone_surrogate(text: str) -> int | None:
+    """Where the first \\u escape of half a surrogate pair stands, if any: the standard
+    reader accepts it, but it has no UTF-8 form."""
+    if _SURROGATE_ESCAPE.search(text) is None:
+        return None
+    for string in _STRING.finditer(text):
+        escapes = list(_ESCAPE.finditer(string.group()))
+        at = 0
+        while at < len(escapes):
+            code = _escape_code(escapes[at])
+            if 0xD800 <= code <= 0xDBFF:
+                following = escapes[at + 1] if at + 1 < len(escapes) else None
+                if (following is not None and following.start() == escapes[at].end()
+                        and 0xDC00 <= _escape_code(following) <= 0xDFFF):
+                    at += 2
+                    continue
+                return string.start() + escapes[at].start()
+            if 0xDC00 <= code <= 0xDFFF:
+                return string.start() + escapes[at].start()
+            at += 1
+    return None
+
+
+def _read_json(raw: bytes, source: str) -> tuple[object, str]:
+    """The JSON value of `raw` and its text; raises CatalogueError for a problem of the text."""
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as exc:
+        prefix = raw[: exc.start].decode("utf-8")
+        raise _text_problem(source, prefix, len(prefix), "invalid UTF-8") from None
+    if len(raw) > MAX_TEXT_BYTES:
+        raise _text_problem(source, text, 0, "the text is longer than 4 GiB")
+    try:
+        document = json.loads(text, object_pairs_hook=_Object, parse_int=_integer, parse_constant=_not_json)
+    except json.JSONDecodeError as exc:
+        earlier = _first_structural_problem(text, exc.pos)
+        if earlier is not None:
+            raise _text_problem(source, text, *earlier) from None
+        raise schema_error(source, position_note(exc.lineno, exc.colno, exc.msg)) from None
+    except (RecursionError, _NotJson):
+        found = _first_structural_problem(text, len(text))
+        assert found is not None  # both come from what the scan finds
+        raise _text_problem(source, text, *found) from None
+    lone = _first_lone_surrogate(text)
+    if lone is not None:
+        earlier = _first_structural_problem(text, lone)
+        if earlier is not None:
+            raise _text_problem(source, text, *earlier)
+        raise _text_problem(source, text, lone, "a \\u escape names half a surrogate pair")
+    return document, text
+
+
+# ---------------------------------------------------------------- shapes
+
+
+@dataclasses.dataclass(slots=True)
+class _Draft:
+    """One entry's fields as read, before the catalogue is built."""
+
+    name: str | None = None
+    units: str | None = None
+    value: float | None = None
+    uncertainty: float | None = None
+    status: str | None = None
+    expression: str | None = None
+    dependencies: tuple[str, ...] | None = None
+    description: str = ""
+
+
+def _finite(field: str, value: float) -> float:
+    if math.isinf(value):
+        raise _Problem(f"`{field}` is too large for a double")
+    return value
+
+
+def _json_field(draft: _Draft, key: str, value: object) -> None:
+    if key in ("name", "units", "status", "expression", "description"):
+        if not isinstance(value, str):
+            raise _Problem(f"`{key}` must be a string, not {_kind(value)}")
+        if key == "name" and not value:
+            raise _Problem("`name` must not be empty")
+        if key == "status" and value not in STATUSES:
+            raise _Problem(f"`status` must be Seed, Cached, Pending or External, not `{value}`")
+        setattr(draft, key, value)
+    elif key == "value":
+        if not isinstance(value, float):
+            raise _Problem(f"`value` must be a number, not {_kind(value)}")
+        draft.value = _finite(key, value)
+    elif key == "uncertainty":
+        if value is not None:
+            if not isinstance(value, float):
+                raise _Problem(f"`uncertainty` must be a number or null, not {_kind(value)}")
+            if _finite(key, value) < 0:
+                raise _Problem("`uncertainty` must not be negative")
+        draft.uncertainty = value
+    else:
+        if not isinstance(value, list):
+            raise _Problem(f"`dependencies` must be an array of strings, not {_kind(value)}")
+        for item, dependency in enumerate(value):
+            if not isinstance(dependency, str):
+                raise _Problem(f"item {item} of `dependencies` must be a string, not {_kind(dependency)}")
+        draft.dependencies = tuple(value)
+
+
+def _draft_from_json(entry: object) -> _Draft:
+    if not isinstance(entry, _Object):
+        raise _Problem(f"must be an object, not {_kind(entry)}")
+    draft = _Draft()
+    seen: set[str] = set()
+    for key, value in entry:
+        if key not in _FIELDS:
+            raise _Problem(f"unknown field `{key}`")
+        if key in seen:
+            raise _Problem(f"field `{key}` is repeated")
+        seen.add(key)
+        _json_field(draft, key, value)
+    for required in ("name", "units"):
+        if required not in seen:
+            raise _Problem(f"missing field `{required}`")
+    return draft
+
+
+def _record_text(label: str, value: object, optional: bool = False) -> str | None:
+    """The text of a str field named `label` (`name`, item 0 of `dependencies`)."""
+    if optional and value is None:
+        return None
+    if not isinstance(value, str):
+        raise _Problem(f"{label} must be a string, not {_record_kind(value)}")
+    text = str.__str__(value)  # a str subclass counts by its text alone
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise _Problem(f"{label} holds a lone surrogate") from None
+    return text
+
+
+def _record_number(field: str, value: object) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        what = "a number or null" if field == "uncertainty" else "a number"
+        raise _Problem(f"`{field}` must be {what}, not {_record_kind(value)}")
+    # The value itself: a subclass's own __float__ has no say.
+    if isinstance(value, int):
+        try:
+            return int.__float__(value)
+        except OverflowError:
+            raise _Problem(f"`{field}` is too large for a double") from None
+    number = float.__float__(value)
+    if not math.isfinite(number):
+        raise _Problem(f"`{field}` must be finite, not {number!r}")
+    return number
+
+
+def _draft_from_record(entry: object) -> _Draft:
+    if not isinstance(entry, Constant):
+        raise _Problem(f"must be a Constant, not {_record_kind(entry)}")
+    draft = _Draft()
+    draft.name = _record_text("`name`", entry.name)
+    if not draft.name:
+        raise _Problem("`name` must not be empty")
+    draft.value = _record_number("value", entry.value)
+    draft.units = _record_text("`units`", entry.units)
+    if entry.uncertainty is not None:
+        draft.uncertainty = _record_number("uncertainty", entry.uncertainty)
+        if draft.uncertainty < 0:
+            raise _Problem("`uncertainty` must not be negative")
+    draft.status = _record_text("`status`", entry.status)
+    if draft.status not in STATUSES:
+        raise _Problem(f"`status` must be Seed, Cached, Pending or External, not `{draft.status}`")
+    draft.expression = _record_text("`expression`", entry.expression, optional=True)
+    dependencies = entry.dependencies
+    if not isinstance(dependencies, (tuple, list)):
+        raise _Problem(f"`dependencies` must be an array of strings, not {_record_kind(dependencies)}")
+    listed = tuple(_item(item, dependency) for item, dependency in enumerate(dependencies))
+    draft.dependencies = listed or None  # an empty tuple leaves them to the expression
+    draft.description = _record_text("`description`", entry.description) or ""
+    # A record always has a value; a pending formula's is its placeholder 0.0.
+    if draft.status == "Pending" and draft.value == 0.0:
+        draft.value = None
+    return draft
+
+
+def _item(item: int, dependency: object) -> str:
+    text = _record_text(f"item {item} of `dependencies`", dependency)
+    assert text is not None
+    return text
+
+
+def _check_status(draft: _Draft) -> str:
+    """The entry's status, given or by default; raises _Problem when its fields do not fit it."""
+    status = draft.status or ("Seed" if draft.expression is None else "Pending")
+    if status in _SEEDS:
+        if draft.expression is not None:
+            raise _Problem(f"a `{status}` entry takes no `expression`")
+        if draft.value is None:
+            raise _Problem("missing field `value`")
+        if draft.dependencies:
+            raise _Problem(f"a `{status}` entry takes no `dependencies`")
+    else:
+        if draft.expression is None:
+            raise _Problem("missing field `expression`")
+        if status == "Pending" and draft.value is not None:
+            raise _Problem("a `Pending` entry takes no `value`")
+        if status == "Cached" and draft.value is None:
+            raise _Problem("missing field `value`")
+    return status
+
+
+# ---------------------------------------------------------------- building
+
+
+class _Built:
+    """What a validated catalogue holds: records in file order, programs, and an evaluation order."""
+
+    def __init__(self) -> None:
+        self.records: dict[str, Constant] = {}
+        self.programs: dict[str, ex.Program] = {}
+        self.order: list[str] = []
+
+
+def _entry_name(entry: object) -> object:
+    if isinstance(entry, _Object):
+        return next((value for key, value in entry if key == "name"), None)
+    return getattr(entry, "name", None) if isinstance(entry, Constant) else None
+
+
+def _build(entries: Iterable[object], source: str, from_json: bool) -> _Built:
+    built = _Built()
+    first_at: dict[str, int] = {}
+    for index, entry in enumerate(entries):
+        try:
+            draft = _draft_from_json(entry) if from_json else _draft_from_record(entry)
+            status = _check_status(draft)
+            assert draft.name is not None and draft.units is not None
+            if draft.name in first_at:
+                raise _Problem(f"duplicate name, first at entry {first_at[draft.name]}")
+        except _Problem as problem:
+            raise schema_error(source, entry_note(index, _entry_name(entry), problem.args[0])) from None
+        first_at[draft.name] = index
+        dependencies: tuple[str, ...] = ()
+        if draft.expression is not None:
+            try:
+                program = ex.compile_formula(draft.name, draft.expression, draft.dependencies)
+            except ex.ExpressionProblem as problem:
+                raise parse_error(draft.name, problem.args[0]) from None
+            built.programs[draft.name] = program
+            dependencies = program.dependencies
+        value = 0.0 if draft.value is None else draft.value
+        built.records[draft.name] = Constant(
+            draft.name, value, draft.units, draft.uncertainty, status, draft.expression, dependencies,
+            draft.description,
+        )
+    for name, program in built.programs.items():
+        for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
+            if program.dependencies[slot] not in built.records:
+                detail = f"`{program.dependencies[slot]}` at offset {program.offsets[slot]} is not in the catalogue"
+                raise parse_error(name, detail)
+    built.order = _evaluation_order(built)
+    return built
+
+
+def _evaluation_order(built: _Built) -> list[str]:
+    """The formulas, each after the formulas it depends on; CatalogueError for a cycle."""
+    programs = built.programs
+    waiting = {name: sum(d in programs for d in p.dependencies) for name, p in programs.items()}
+    dependents: dict[str, list[str]] = {name: [] for name in programs}
+    for name, program in programs.items():
+        for dependency in program.dependencies:
+            if dependency in programs:
+                dependents[dependency].append(name)
+    ready = deque(name for name, count in waiting.items() if count == 0)
+    order: list[str] = []
+    while ready:
+        name = ready.popleft()
+        order.append(name)
+        for dependent in dependents[name]:
+            waiting[dependent] -= 1
+            if waiting[dependent] == 0:
+                ready.append(dependent)
+    if len(order) < len(programs):
+        left = {name for name, count in waiting.items() if count > 0}
+        raise _cycle(built, [name for name in programs if name in left], left)
+    return order
+
+
+def _cycle(built: _Built, left: list[str], members: set[str]) -> CatalogueError:
+    """The cycle through the first entry, in file order, of those `left` that lies on one."""
+    edges = {name: [d for d in built.programs[name].dependencies if d in members] for name in left}
+    component: dict[str, int] = {}
+    # Tarjan's strongly connected components, with explicit stacks.
+    index: dict[str, int] = {}
+    low: dict[str, int] = {}
+    stack: list[str] = []
+    on_stack: set[str] = set()
+    for root in left:
+        if root in index:
+            continue
+        index[root] = low[root] = len(index)
+        stack.append(root)
+        on_stack.add(root)
+        work = [(root, iter(edges[root]))]
+        while work:
+            node, pending = work[-1]
+            for target in pending:
+                if target not in index:
+                    index[target] = low[target] = len(index)
+                    stack.append(target)
+                    on_stack.add(target)
+                    work.append((target, iter(edges[target])))
+                    break
+                if target in on_stack:
+                    low[node] = min(low[node], index[target])
+            else:
+                work.pop()
+                if work:
+                    parent = work[-1][0]
+                    low[parent] = min(low[parent], low[node])
+                if low[node] == index[node]:
+                    members_of = []
+                    while True:
+                        member = stack.pop()
+                        on_stack.discard(member)
+                        members_of.append(member)
+                        if member == node:
+                            break
+                    if len(members_of) > 1 or node in edges[node]:
+                        for member in members_of:
+                            component[member] = index[node]
+    name = next(n for n in left if n in component)
+    # The shortest way back, breadth first, dependencies in their listed order.
+    parent_of: dict[str, str | None] = {name: None}
+    queue = deque([name])
+    while queue:
+        node = queue.popleft()
+        for target in edges[node]:
+            if target == name:
+                path = [node]
+                while (step := parent_of[path[-1]]) is not None:
+                    path.append(step)
+                return cycle_error(name, [*reversed(path), name])
+            if component.get(target) == component[name] and target not in parent_of:
+                parent_of[target] = node
+                queue.append(target)
+    raise AssertionError("a strongly connected component holds a cycle through each member")
+
+
+# ---------------------------------------------------------------- derivation
+
+
+class _Values:
+    """Every formula's value (or why it has none), and which entries carry uncertainty."""
+
+    def __init__(self, built: _Built) -> None:
+        records = built.records
+        self.values: dict[str, float] = {}
+        self.failures: dict[str, tuple[str, str]] = {}  # formula: (root formula, fault)
+        # uncertain: depends on a seed with a non-zero uncertainty; informed: on a seed with any.
+        self.uncertain: dict[str, bool] = {}
+        self.informed: dict[str, bool] = {}
+        for name, record in records.items():
+            if record.expression is None:
+                self.uncertain[name] = record.uncertainty is not None and record.uncertainty != 0.0
+                self.informed[name] = record.uncertainty is not None
+        for name in built.order:
+            dependencies = built.programs[name].dependencies
+            self.uncertain[name] = any(self.uncertain[d] for d in dependencies)
+            self.informed[name] = any(self.informed[d] for d in dependencies)
+            failed = next((d for d in dependencies if d in self.failures), None)
+            if failed is not None:
+                self.failures[name] = self.failures[failed]
+                continue
+            try:
+                self.values[name] = ex.evaluate(built.programs[name].code, [self.value(records, d) for d in dependencies])
+            except ex.ValueFault as fault:
+                self.failures[name] = (name, fault.args[0])
+
+    def value(self, records: Mapping[str, Constant], name: str) -> float:
+        return self.values[name] if name in self.values else records[name].value
+
+    def failure(self, name: str) -> DerivationError | None:
+        if name not in self.failures:
+            return None
+        root, fault = self.failures[name]
+        message = f"{fault} in the expression of `{root}`"
+        return DerivationError(message if root == name else f"cannot derive `{name}`: {message}")
+
+
+class Catalogue(Mapping[str, Constant]):
+    """An immutable mapping from name to `Constant`, iterated in byte order of the names.
+
+    Made from records (``Catalogue(entries, source=...)``) or read from the
+    file format by `load` and `loads`; all three validate alike and build
+    all or nothing, raising CatalogueError. Thread-safe.
+    """
+
+    __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
+
+    def __init__(self, entries: Iterable[Constant], *, source: str = "<records>") -> None:
+        self._setup(_build(entries, check_source(source), from_json=False), source, "")
+
+    def _setup(self, built: _Built, source: str, description: str) -> None:
+        self._built = built
+        self._source = source
+        self._description = description
+        self._names: list[str] | None = None
+        self._values: _Values | None = None
+        self._lock = threading.Lock()
+
+    @classmethod
+    def _read(cls, raw: bytes, source: str) -> Catalogue:
+        document, text = _read_json(raw, source)
+        try:
+            description, entries = _top_level(document, source)
+            built = _build(entries, source, from_json=True)
+        except CatalogueError:
+            # Problems of the text come first: the reader does not stop at depth.
+            found = _first_structural_problem(text, len(text))
+            if found is not None:
+                raise _text_problem(source, text, *found) from None
+            raise
+        catalogue = cls.__new__(cls)
+        catalogue._setup(built, source, description)
+        return catalogue
+
+    @property
+    def source(self) -> str:
+        """The path the catalogue was read from, as given, or the label it was made with."""
+        return self._source
+
+    @property
+    def description(self) -> str:
+        """The file's description ("" when it has none)."""
+        return self._description
+
+    def __getitem__(self, name: str) -> Constant:
+        return find(name, self._built.records)
+
+    def __contains__(self, name: object) -> bool:
+        if not isinstance(name, str):
+            return False
+        return str.__str__(name) in self._built.records
+
+    def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
+        """The entry `name`, or `default` when there is none; TypeError, ValueError as ``cat[name]``."""
+        if not issubclass(type(name), str):
+            raise not_a_str(name)
+        if is_empty_text(name):
+            raise ValueError("name must be non-empty")
+        str.encode(name, "utf-8")  # a lone surrogate raises as a lookup does
+        return self._built.records.get(str.__str__(name), default)
+
+    def __len__(self) -> int:
+        return len(self._built.records)
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._sorted_names())
+
+    def __repr__(self) -> str:
+        return f"<Catalogue of {len(self)} entries from {self._source!r}>"
+
+    def _sorted_names(self) -> list[str]:
+        with self._lock:
+            if self._names is None:
+                # Code-point order is UTF-8 byte order.
+                self._names = sorted(self._built.records)
+            return self._names
+
+    def names(self) -> list[str]:
+        """The names in byte order, as a new list."""
+        return list(self._sorted_names())
+
+    def find(self, text: str) -> list[str]:
+        """The names, in byte order, of the entries whose name or description contains `text`,
+        compared after ``str.casefold()`` of both."""
+        if not isinstance(text, str):
+            raise TypeError(f"argument 'text': '{type(text).__name__}' object cannot be converted to 'PyString'")
+        folded = str.__str__(text).casefold()
+        records = self._built.records
+        return [
+            name for name in self._sorted_names()
+            if folded in name.casefold() or folded in records[name].description.casefold()
+        ]
+
+    def datasheet(self, name: str) -> dict[str, Any]:
+        """The five stored fields of `Get` for entry `name`, as a new dict."""
+        entry = self[name]
+        return {"name": entry.name, "status": entry.status, "uncertainty": entry.uncertainty,
+                "units": entry.units, "value": entry.value}
+
+    def _derived_values(self) -> _Values:
+        with self._lock:
+            if self._values is None:
+                self._values = _Values(self._built)
+            return self._values
+
+    def derive(self, name: str) -> float:
+        """A seed's value, or a formula's value computed from its expression.
+
+        Raises DerivationError for a formula whose value, or one it depends
+        on, cannot be computed (a division by zero, a domain error, an overflow).
+        """
+        entry = self[name]
+        if entry.expression is None:
+            return entry.value
+        values = self._derived_values()
+        failure = values.failure(entry.name)
+        if failure is not None:
+            raise failure
+        return values.values[entry.name]
+
+    def derived(self, name: str) -> Constant:
+        """The entry with its derived value: for a formula, status "Cached" and the propagated
+        standard uncertainty (first order, seeds independent; None when no seed it reaches has one)."""
+        entry = self[name]
+        if entry.expression is None:
+            return entry
+        value = self.derive(name)
+        uncertainty = self._propagate(entry.name)
+        return dataclasses.replace(entry, value=value, uncertainty=uncertainty, status="Cached")
+
+    def _ancestry(self, name: str, uncertain: Mapping[str, bool]) -> list[str]:
+        """`name` and the entries it reaches through uncertain ones, each before what it depends on."""
+        records = self._built.records
+        finished: list[str] = []
+        seen = {name}
+        work = [(name, iter(records[name].dependencies))]
+        while work:
+            node, pending = work[-1]
+            for dependency in pending:
+                if dependency not in seen and uncertain[dependency]:
+                    seen.add(dependency)
+                    work.append((dependency, iter(records[dependency].dependencies)))
+                    break
+            else:
+                work.pop()
+                finished.append(node)
+        finished.reverse()
+        return finished
+
+    def _propagate(self, name: str) -> float | None:
+        values = self._derived_values()
+        if not values.informed[name]:
+            return None
+        if not values.uncertain[name]:
+            return 0.0
+        records = self._built.records
+        adjoint = {name: 1.0}
+        total = 0.0
+        for node in self._ancestry(name, values.uncertain):
+            record = records[node]
+            if record.expression is None:
+                assert record.uncertainty is not None
+                term = adjoint[node] * record.uncertainty
+                total += term * term
+                continue
+            dependencies = record.dependencies
+            try:
+                slots = ex.backpropagate(
+                    self._built.programs[node].code, [values.value(records, d) for d in dependencies],
+                    [values.uncertain[d] for d in dependencies], adjoint[node],
+                )
+            except ex.NotFinite:
+                raise DerivationError(
+                    f"cannot propagate the uncertainty of `{name}`: a derivative in the expression of "
+                    f"`{node}` is not finite"
+                ) from None
+            for dependency, share in zip(dependencies, slots):
+                if values.uncertain[dependency]:
+                    adjoint[dependency] = adjoint.get(dependency, 0.0) + share
+        uncertainty = math.sqrt(total)
+        if not math.isfinite(uncertainty):
+            raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
+        return uncertainty
+
+    def dumps(self) -> str:
+        """The catalogue in the file format; ``loads(cat.dumps()) == cat``."""
+        lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {VERSION},']
+        if self._description:
+            lines.append(f'  "description": {_json_text(self._description)},')
+        entries = [_entry_json(record, self._built.programs.get(name)) for name, record in self._built.records.items()]
+        if entries:
+            lines.append('  "constants": [')
+            lines.append(",\n".join(f"    {entry}" for entry in entries))
+            lines.append("  ]")
+        else:
+            lines.append('  "constants": []')
+        lines.append("}")
+        return "\n".join(lines) + "\n"
+
+    def dump(self, path: str) -> None:
+        """Writes `dumps()` to `path` as UTF-8."""
+        with open(source_of(path), "w", encoding="utf-8") as out:
+            out.write(self.dumps())
+
+
+def _json_text(text: str) -> str:
+    return json.dumps(text, ensure_ascii=False)
+
+
+def _entry_json(record: Constant, program: ex.Program | None) -> str:
+    fields = [f'"name": {_json_text(record.name)}', f'"units": {_json_text(record.units)}']
+    if record.status != "Pending":
+        fields.append(f'"value": {record.value!r}')
+    if record.uncertainty is not None:
+        fields.append(f'"uncertainty": {record.uncertainty!r}')
+    if record.status != ("Seed" if program is None else "Pending"):
+        fields.append(f'"status": "{record.status}"')
+    if program is not None:
+        fields.append(f'"expression": {_json_text(record.expression or "")}')
+        if not program.uses_default_dependencies():
+            fields.append(f'"dependencies": [{", ".join(_json_text(d) for d in record.dependencies)}]')
+    if record.description:
+        fields.append(f'"description": {_json_text(record.description)}')
+    return "{" + ", ".join(fields) + "}"
+
+
+def _top_level(document: object, source: str) -> tuple[str, list[object]]:
+    if not isinstance(document, _Object):
+        raise schema_error(source, f"the top level must be an object, not {_kind(document)}")
+    seen: set[str] = set()
+    description = ""
+    entries: list[object] = []
+    for key, value in document:
+        if key not in _TOP_FIELDS:
+            raise schema_error(source, f"unknown top-level field `{key}`")
+        if key in seen:
+            raise schema_error(source, f"top-level field `{key}` is repeated")
+        seen.add(key)
+        if key == "format" and value != FORMAT:
+            raise schema_error(source, f'`format` must be "{FORMAT}"')
+        if key == "version" and not (isinstance(value, float) and value == VERSION):
+            raise schema_error(source, f"`version` must be {VERSION}")
+        if key == "description":
+            if not isinstance(value, str):
+                raise schema_error(source, f"`description` must be a string, not {_kind(value)}")
+            description = value
+        if key == "constants":
+            if not isinstance(value, list):
+                raise schema_error(source, f"`constants` must be an array, not {_kind(value)}")
+            entries = value
+    for required in ("format", "version", "constants"):
+        if required not in seen:
+            raise schema_error(source, f"missing top-level field `{required}`")
+    return description, entries
+
+
+def loads(data: str | bytes, *, source: str = "<string>") -> Catalogue:
+    """The catalogue in `data`, a text in the file format. Raises CatalogueError."""
+    return Catalogue._read(utf8_of(data, check_source(source)), source)
+
+
+def load(path: str) -> Catalogue:
+    """The catalogue in the file at `path`. Raises CatalogueError, or OSError when the file cannot be read."""
+    source = source_of(path)
+    try:
+        with open(source, "rb") as file:
+            raw = file.read()
+    except OSError as exc:
+        exc.add_note(load_failed_note(source, exc))
+        raise
+    return Catalogue._read(utf8_of(raw, source), source)

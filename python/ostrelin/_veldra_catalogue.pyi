@@ -1,0 +1,44 @@
+"""Native twin of `ostrelin._pycatalogue`: catalogues loaded, validated, looked up and derived natively."""
+
+from collections.abc import Iterable, Iterator
+from typing import Any, Self
+
+from typing_extensions import disjoint_base
+
+from ._records import Constant
+
+@disjoint_base
+class Catalogue:
+    """An immutable mapping from name to `Constant`, iterated in byte order of the names."""
+
+    def __new__(cls, entries: Iterable[Constant], *, source: str = "<records>") -> Self: ...
+    @classmethod
+    def _read(cls, data: bytes, source: str, /) -> Self:
+        """The catalogue in `data` (bytes in the file format)."""
+    @classmethod
+    def _load(cls, path: str, /) -> Self:
+        """The catalogue in the file at `path` (a str)."""
+    @property
+    def source(self) -> str:
+        """The path the catalogue was read from, as given, or the label it was made with."""
+    @property
+    def description(self) -> str:
+        """The file's description ("" when it has none)."""
+    def __getitem__(self, name: str, /) -> Constant: ...
+    def __contains__(self, name: object, /) -> bool: ...
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[str]: ...
+    def get(self, name: str, default: Any = None) -> Any:
+        """The entry `name`, or `default` when there is none."""
+    def names(self) -> list[str]:
+        """The names in byte order, as a new list."""
+    def find(self, text: str) -> list[str]:
+        """The names, in byte order, of the entries whose name or description contains `text`, compared after str.casefold() of both."""
+    def datasheet(self, name: str) -> dict[str, Any]:
+        """The five stored fields of `Get` for entry `name`, as a new dict."""
+    def derive(self, name: str) -> float:
+        """A seed's value, or a formula's value computed from its expression."""
+    def derived(self, name: str) -> Constant:
+        """The entry with its derived value, status and propagated uncertainty."""
+    def dumps(self) -> str:
+        """The catalogue in the file format."""
