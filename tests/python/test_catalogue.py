@@ -203,3 +203,20 @@ def test_readers_on_many_threads_see_one_catalogue(api):
     for thread in threads:
         thread.join()
     assert results == [True] * 8
+
+
+def test_the_shipped_schema_accepts_what_loads_and_refuses_bad_shapes():
+    from importlib import resources
+
+    import jsonschema
+
+    schema = json.loads(resources.files("ostrelin").joinpath("catalogue.schema.json").read_text(encoding="utf-8"))
+    validator = jsonschema.Draft202012Validator(schema)
+    for text in VALID:
+        validator.validate(json.loads(text.decode("utf-8-sig") if isinstance(text, bytes) else text.lstrip("\ufeff")))
+    # What a schema can see: not repeated keys (a reader keeps one), numbers past a double, or names across entries.
+    shapes = [case for case in CASES if case[2] == SCHEMA and case[3] not in (None, SYNTAX) and not case[3].startswith("line ")
+              and not any(word in case[3] for word in ("repeated", "too large", "duplicate"))]
+    assert len(shapes) > 20
+    for label, text, _, _ in shapes:
+        assert not validator.is_valid(json.loads(text)), label

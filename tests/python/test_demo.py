@@ -76,3 +76,33 @@ def test_help_and_usage_errors():
     assert empty.returncode == 2 and "NAME must not be empty" in empty.stderr
     extra = demo("b3", "phi")
     assert extra.returncode == 2
+
+
+def test_catalogue_files_on_the_command_line(tmp_path):
+    from catalogue_cases import VALID, doc, formula, seed
+
+    good, bad, failing = tmp_path / "good.json", tmp_path / "bad.json", tmp_path / "failing.json"
+    good.write_text(VALID[-1], encoding="utf-8")
+    bad.write_text(doc(seed("a"), seed("a")), encoding="utf-8")
+    failing.write_text(doc(seed("z", 0.0), formula("q", "1 / z")), encoding="utf-8")
+    cat = ostrelin.load(good)
+    rows = [
+        (["check", str(good)], 0, f"{good}: 9 entries (4 seeds, 5 formulas), loaded in ", ""),
+        (["check", str(bad)], 1, "", "invalid JSON schema in `%s`\nentry 1 (`a`): duplicate name, first at entry 0\n" % bad),
+        (["check", str(tmp_path / "no.json")], 1, "",
+         f"[Errno 2] No such file or directory: '{tmp_path / 'no.json'}'\n"
+         f"failed to load constants from `{tmp_path / 'no.json'}`: No such file or directory (os error 2)\n"),
+        (["--catalogue", str(good), "nope"], 1, "", "constant `nope` not found in registry\n"),
+        (["check"], 2, "", "usage: python -m ostrelin check"),
+    ]
+    for args, status, out, err in rows:
+        proc = demo(*args)
+        assert (proc.returncode, proc.stdout[: len(out)], proc.stderr[: len(err)]) == (status, out, err), args
+    table = demo("--catalogue", str(good)).stdout.splitlines()
+    assert [line.split()[0] for line in table[2:]] == cat.names()
+    assert any(line.split()[:2] == ["ε₀", "Pending"] for line in table)
+    entry = dict(line.split(maxsplit=1) for line in demo("--catalogue", str(good), "f").stdout.splitlines())
+    derived = cat.derived("f")
+    assert entry["derived"] == f"{derived.value!r} ± {derived.uncertainty!r}" and entry["dependencies"] == "a, b, c"
+    assert demo("--catalogue", str(failing)).returncode == 0
+    assert "(division by zero in the expression of `q`)" in demo("--catalogue", str(failing), "q").stdout
