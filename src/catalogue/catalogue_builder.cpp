@@ -12,9 +12,7 @@ namespace {
 
 std::string quoted(std::string_view before, std::string_view name, std::string_view after) {
     std::string text(before);
-    text += '`';
-    text += name;
-    text += '`';
+    text += ticked(name);
     text += after;
     return text;
 }

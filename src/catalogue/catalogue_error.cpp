@@ -17,12 +17,21 @@ std::string position_note(std::string_view text, std::size_t offset, std::string
     return "line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ": " + std::string(what);
 }
 
+std::string ticked(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '`';
+    out += text;
+    out += '`';
+    return out;
+}
+
 std::string entry_note(std::size_t index, std::string_view name, std::string_view what) {
     std::string note = "entry " + std::to_string(index);
     if (!name.empty()) {
-        note += " (`";
-        note += name;
-        note += "`)";
+        note += " (";
+        note += ticked(name);
+        note += ')';
     }
     note += ": ";
     note += what;

@@ -28,6 +28,9 @@ CatalogueFailure parse_failure(std::string_view name, std::string detail);
 // "line L, column C: WHAT" for byte `offset` of `text`.
 std::string position_note(std::string_view text, std::size_t offset, std::string_view what);
 
+// `text` between backquotes, as every message quotes a name or a field.
+std::string ticked(std::string_view text);
+
 // "entry I (`NAME`): WHAT", the name part only when `name` is not empty.
 std::string entry_note(std::size_t index, std::string_view name, std::string_view what);
 

@@ -19,14 +19,7 @@ enum Field { kName, kUnits, kValue, kUncertainty, kStatus, kExpression, kDepende
 constexpr std::array<std::string_view, 4> kTopFields = {"format", "version", "description", "constants"};
 enum TopField { kFormatField, kVersionField, kDescriptionField, kConstantsField };
 
-std::string ticked(std::string_view text) {
-    std::string out = "`";
-    out += text;
-    out += '`';
-    return out;
-}
-
-std::string not_a(std::string_view field, std::string_view expected, JsonValue value) {
+std::string not_a(std::string_view field, std::string_view expected, JsonElement value) {
     return ticked(field) + " must be " + std::string(expected) + ", not " + std::string(kind_name(value.kind()));
 }
 
@@ -46,7 +39,7 @@ std::optional<ConstantStatus> status_of(std::string_view text) {
 }
 
 // One member of an entry into `fields`, or what is wrong with it.
-std::optional<std::string> read_field(int field, JsonValue value, EntryFields& fields) {
+std::optional<std::string> read_field(int field, JsonElement value, EntryFields& fields) {
     const JsonKind kind = value.kind();
     switch (field) {
         case kValue:
@@ -73,7 +66,7 @@ std::optional<std::string> read_field(int field, JsonValue value, EntryFields& f
             if (kind != JsonKind::Array) return not_a("dependencies", "an array of strings", value);
             auto& listed = fields.dependencies.emplace();
             std::optional<std::string> problem;
-            value.for_each_element([&](JsonValue item) {
+            value.for_each_element([&](JsonElement item) {
                 if (item.kind() != JsonKind::String) {
                     problem = "item " + std::to_string(listed.size()) + " of `dependencies` must be a string, not " +
                               std::string(kind_name(item.kind()));
@@ -108,9 +101,9 @@ std::optional<std::string> read_field(int field, JsonValue value, EntryFields& f
 
 // The name a note about this entry shows: its first "name" member, when that
 // is a non-empty string.
-std::string_view label_of(JsonValue entry) {
+std::string_view label_of(JsonElement entry) {
     std::string_view label;
-    entry.for_each_member([&](std::string_view key, JsonValue value) {
+    entry.for_each_member([&](std::string_view key, JsonElement value) {
         if (key != "name") return true;
         if (value.kind() == JsonKind::String) label = value.string();
         return false;
@@ -119,7 +112,7 @@ std::string_view label_of(JsonValue entry) {
 }
 
 // Reads entry `index` into the builder; false once an entry is refused.
-bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonValue entry) {
+bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry) {
     if (entry.kind() != JsonKind::Object) {
         builder.refuse(entry_note(index, {}, "must be an object, not " + std::string(kind_name(entry.kind()))));
         return false;
@@ -127,7 +120,7 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonValue entry) {
     EntryFields fields;
     std::uint32_t seen = 0;
     std::optional<std::string> problem;
-    entry.for_each_member([&](std::string_view key, JsonValue value) {
+    entry.for_each_member([&](std::string_view key, JsonElement value) {
         const int field = field_of(key);
         if (field < 0) {
             problem = "unknown field " + ticked(key);
@@ -158,7 +151,7 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonValue entry) {
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
                                                                             std::string_view source) {
-    const JsonValue root = document.root();
+    const JsonElement root = document.root();
     if (root.kind() != JsonKind::Object) {
         return unexpected(schema_failure(
             source, "the top level must be an object, not " + std::string(kind_name(root.kind()))));
@@ -166,8 +159,8 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     std::uint32_t seen = 0;
     std::optional<std::string> problem;
     std::string_view description;
-    std::optional<JsonValue> constants;
-    root.for_each_member([&](std::string_view key, JsonValue value) {
+    std::optional<JsonElement> constants;
+    root.for_each_member([&](std::string_view key, JsonElement value) {
         int field = -1;
         for (std::size_t i = 0; i < kTopFields.size(); ++i) {
             if (kTopFields[i] == key) field = static_cast<int>(i);
@@ -211,7 +204,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
 
     CatalogueBuilder builder(source);
     std::size_t index = 0;
-    constants->for_each_element([&](JsonValue entry) { return read_entry(builder, index++, entry); });
+    constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
     return std::move(builder).finish(std::string(description));
 }
 

@@ -6,20 +6,10 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "catalogue/catalogue_error.hpp"
 #include "catalogue/catalogue_store.hpp"
 
 namespace veldra {
-namespace {
-
-std::string ticked(std::string_view name) {
-    std::string text = "`";
-    text += name;
-    text += '`';
-    return text;
-}
-
-}  // namespace
-
 const CatalogueStore::Values& CatalogueStore::values() const {
     std::call_once(values_once_, [this] {
         compute_values(values_);

@@ -26,8 +26,6 @@ using Checked = Expected<T, Failure>;
 Unexpected<Failure> refusal(std::string what) { return {Failure(Refusal{std::move(what)})}; }
 Unexpected<Failure> python_error() { return {Failure(PyError::fetch())}; }
 
-std::string ticked(std::string_view field) { return "`" + std::string(field) + "`"; }
-
 // What a record field holds, in the words a JSON value would get: the twin
 // of _record_kind.
 std::string kind_of(PyObject* value) {

@@ -108,7 +108,7 @@ Expected<PaddedText, int> PaddedText::read_file(const char* path) {
     return text;
 }
 
-JsonKind JsonValue::kind() const noexcept {
+JsonKind JsonElement::kind() const noexcept {
     const auto& parsed = parsed_of(parsed_);
     if (parsed.tree_read) return parsed.tree.nodes[node_of(state_)].kind;
     switch (element_of(state_).type()) {
@@ -121,13 +121,13 @@ JsonKind JsonValue::kind() const noexcept {
     }
 }
 
-bool JsonValue::boolean() const noexcept {
+bool JsonElement::boolean() const noexcept {
     const auto& parsed = parsed_of(parsed_);
     if (parsed.tree_read) return parsed.tree.nodes[node_of(state_)].boolean;
     return element_of(state_).get_bool().value_unsafe();
 }
 
-JsonNumber JsonValue::number() const noexcept {
+JsonNumber JsonElement::number() const noexcept {
     const auto& parsed = parsed_of(parsed_);
     if (parsed.tree_read) {
         const JsonTreeNode& node = parsed.tree.nodes[node_of(state_)];
@@ -143,7 +143,7 @@ JsonNumber JsonValue::number() const noexcept {
     }
 }
 
-std::string_view JsonValue::string() const noexcept {
+std::string_view JsonElement::string() const noexcept {
     const auto& parsed = parsed_of(parsed_);
     if (parsed.tree_read) {
         const JsonTreeNode& node = parsed.tree.nodes[node_of(state_)];
@@ -152,9 +152,9 @@ std::string_view JsonValue::string() const noexcept {
     return element_of(state_).get_string().value_unsafe();
 }
 
-bool JsonValue::for_each_member(FunctionRef<bool(std::string_view, JsonValue)> visit) const {
+bool JsonElement::for_each_member(FunctionRef<bool(std::string_view, JsonElement)> visit) const {
     const auto& parsed = parsed_of(parsed_);
-    JsonValue value;
+    JsonElement value;
     value.parsed_ = parsed_;
     if (parsed.tree_read) {
         const auto& nodes = parsed.tree.nodes;
@@ -178,9 +178,9 @@ bool JsonValue::for_each_member(FunctionRef<bool(std::string_view, JsonValue)> v
     return true;
 }
 
-bool JsonValue::for_each_element(FunctionRef<bool(JsonValue)> visit) const {
+bool JsonElement::for_each_element(FunctionRef<bool(JsonElement)> visit) const {
     const auto& parsed = parsed_of(parsed_);
-    JsonValue value;
+    JsonElement value;
     value.parsed_ = parsed_;
     if (parsed.tree_read) {
         const auto& nodes = parsed.tree.nodes;
@@ -227,8 +227,8 @@ Expected<JsonDocument, JsonTextProblem> JsonDocument::parse(std::string_view vie
     return document;
 }
 
-JsonValue JsonDocument::root() const noexcept {
-    JsonValue value;
+JsonElement JsonDocument::root() const noexcept {
+    JsonElement value;
     value.parsed_ = parsed_.get();
     if (parsed_->tree_read) {
         const std::uint32_t node = 0;

@@ -6,7 +6,7 @@
 // When simdjson refuses a text, the project's own reader (json_reader.hpp)
 // finds the first problem, or, if the only trouble was numbers simdjson
 // cannot hold (integers past 64 bits, magnitudes past a double's), reads the
-// document itself. Either way a caller sees the same JsonValue views.
+// document itself. Either way a caller sees the same JsonElement views.
 //
 // Thread-safety: a document is read-only once parsed; views may be read
 // from any number of threads.
@@ -55,7 +55,7 @@ struct JsonNumber {
 class JsonDocument;
 
 // One value of a document, valid as long as the document.
-class JsonValue {
+class JsonElement {
 public:
     JsonKind kind() const noexcept;
     bool boolean() const noexcept;
@@ -63,9 +63,9 @@ public:
     std::string_view string() const noexcept;  // valid as long as the document
     // Calls visit(key, value) for each member in document order (repeated
     // keys included) until it returns false; returns whether it never did.
-    bool for_each_member(FunctionRef<bool(std::string_view, JsonValue)> visit) const;
+    bool for_each_member(FunctionRef<bool(std::string_view, JsonElement)> visit) const;
     // Calls visit(element) for each element in order until it returns false.
-    bool for_each_element(FunctionRef<bool(JsonValue)> visit) const;
+    bool for_each_element(FunctionRef<bool(JsonElement)> visit) const;
 
 private:
     friend class JsonDocument;
@@ -86,7 +86,7 @@ public:
     JsonDocument& operator=(JsonDocument&&) noexcept;
     ~JsonDocument();
 
-    JsonValue root() const noexcept;
+    JsonElement root() const noexcept;
 
     struct Parsed;
 
