@@ -20,13 +20,15 @@ apt_ensure libclang-rt-dev:"$rt/libclang_rt.fuzzer_no_main-$arch.a"
 seconds=${1:-60}
 if [ -n "${FUZZ_RUNS:-}" ]; then limit="-runs=$FUZZ_RUNS"; else limit="-max_total_time=$seconds"; fi
 
-# run_fuzzer NAME COMMAND...: runs one fuzzer on its corpus, fails on a finding.
+# run_fuzzer NAME COMMAND...: runs one fuzzer on its corpus (and its seeds in
+# fuzz/seeds/NAME, if any), fails on a finding.
 run_fuzzer() {
-    local name=$1 log="build/fuzz/$1.log"
+    local name=$1 log="build/fuzz/$1.log" seeds=()
     shift
     mkdir -p "build/fuzz/corpus/$name"
+    [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
     echo "== fuzzing $name ($limit)"
-    if ! "$@" "$limit" -print_final_stats=1 -artifact_prefix=build/fuzz/ "build/fuzz/corpus/$name" >"$log" 2>&1; then
+    if ! "$@" "$limit" -print_final_stats=1 -artifact_prefix=build/fuzz/ "build/fuzz/corpus/$name" "${seeds[@]}" >"$log" 2>&1; then
         tail -40 "$log"
         local input
         input=$(grep -o 'Test unit written to .*' "$log" | tail -1 | cut -d' ' -f5-)
@@ -40,9 +42,12 @@ run_fuzzer() {
 
 CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_SANITIZE=fuzzer \
     -DOSTRELIN_BUILD_FUZZERS=ON -DOSTRELIN_BUILD_EXTENSION=OFF >/dev/null
-cmake --build build/fuzz -j "$(nproc)" --target json_writer_fuzz sharded_map_fuzz
-for harness in json_writer_fuzz sharded_map_fuzz; do
-    run_fuzzer "$harness" "build/fuzz/fuzz/$harness"
+harnesses=(json_writer_fuzz sharded_map_fuzz catalogue_loader_fuzz expression_fuzz)
+cmake --build build/fuzz -j "$(nproc)" --target "${harnesses[@]}"
+for harness in "${harnesses[@]}"; do
+    dict=()
+    [ "$harness" = catalogue_loader_fuzz ] && dict=(-dict=fuzz/catalogue.dict)
+    run_fuzzer "$harness" "build/fuzz/fuzz/$harness" "${dict[@]}"
 done
 
 echo "== building the instrumented extension for the surface fuzzer"

@@ -1,0 +1,75 @@
+// The catalogue store from several threads at once: the first derive, the
+// first sorted listing and every read racing, while another thread keeps
+// loading catalogues; each answer must be the one a lone thread gets.
+// (ThreadSanitizer runs this in tools/sanitizers.sh.)
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/catalogue_builder.hpp"
+
+namespace {
+
+using namespace veldra;
+
+// n seeds with uncertainties and a formula over every pair of neighbours.
+std::string catalogue_text(int n) {
+    std::string text = R"({"format": "ostrelin-catalogue", "version": 1, "constants": [)";
+    for (int i = 0; i < n; ++i) {
+        const std::string s = std::to_string(i);
+        // The formula before, or the number 2 for the first.
+        const std::string before = i > 0 ? std::string(1, 'f').append(std::to_string(i - 1)) : std::string("2");
+        for (const std::string& piece : {std::string(R"({"name": "s)"), s, std::string(R"(", "units": "m", "value": )"),
+                                         std::to_string(i + 1), std::string(R"(.5, "uncertainty": 0.25},)"),
+                                         std::string(R"({"name": "f)"), s,
+                                         std::string(R"(", "units": "m", "expression": "sqrt(s)"), s,
+                                         std::string(") * "), before, std::string(R"( / 3"},)")}) {
+            text += piece;
+        }
+    }
+    text += R"({"name": "long", "units": ")";
+    text += std::string(300000, 'u');
+    text += R"(", "value": 1}]})";
+    return text;
+}
+
+std::unique_ptr<CatalogueStore> load(const std::string& text) {
+    auto loaded = load_catalogue(PaddedText::copy_of(text), "test");
+    EXPECT_TRUE(loaded) << (loaded ? "" : loaded.error().note);
+    return std::move(loaded).value();
+}
+
+// Everything a reader can ask of every row, as text.
+std::string answers(const CatalogueStore& store) {
+    std::string out = store.dumps();
+    for (std::uint32_t row : store.sorted()) {
+        out += store.row(row).name();
+        auto value = store.derive(row);
+        auto spread = store.uncertainty(row);
+        out += value ? std::to_string(*value) : value.error();
+        out += spread ? (*spread ? std::to_string(**spread) : "none") : spread.error();
+        out += std::to_string(store.find(store.row(row).name()));
+    }
+    return out;
+}
+
+TEST(CatalogueStore, ReadersOnManyThreadsGetWhatALoneThreadGets) {
+    const std::string text = catalogue_text(300);
+    const std::string expected = answers(*load(text));
+    const auto shared = load(text);
+    EXPECT_EQ(shared->row(shared->find("long")).units(), std::string(300000, 'u'));  // its own arena chunk
+    std::vector<std::string> seen(8);
+    std::vector<std::thread> readers;
+    std::thread loader([&] {
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(load(text)->size(), 601u);
+    });
+    for (auto& result : seen) readers.emplace_back([&] { result = answers(*shared); });
+    for (auto& reader : readers) reader.join();
+    loader.join();
+    for (const auto& result : seen) EXPECT_EQ(result, expected);
+}
+
+}  // namespace
