@@ -20,7 +20,7 @@ OSTRELIN_LEAK_REPEAT=${OSTRELIN_LEAK_REPEAT:-300} OSTRELIN_SANITIZER=valgrind PY
 import re, sys
 text = open(sys.argv[1]).read()
 blocks = re.split(r"\n==\d+== \n", text)
-ours = [b for b in blocks if ("_veldra_core" in b or "veldra::" in b) and ("definitely lost" in b or "Invalid" in b or "uninitialised" in b)]
+ours = [b for b in blocks if ("_veldra_core" in b or "_veldra_catalogue" in b or "veldra::" in b) and ("definitely lost" in b or "Invalid" in b or "uninitialised" in b)]
 for line in text.splitlines():
     if "ERROR SUMMARY" in line or "definitely lost:" in line:
         print(line)

@@ -8,7 +8,10 @@ import threading
 
 import pytest
 
+import ostrelin
+import ostrelin._veldra_catalogue as native_catalogue
 import ostrelin._veldra_core as core
+from catalogue_cases import CASES, VALID
 from conftest import CATALOGUE, run_python
 
 Registry, Quarks, Matrix = core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix
@@ -65,9 +68,28 @@ CALLS = {
     "PanicException": panics,
 }
 
+CAT = ostrelin.loads(VALID[-1])
+TEXTS = {label: text for label, text, _, _ in CASES}
+RECORDS = list(CAT.values())
+CALLS |= {
+    "loads": lambda: ostrelin.loads(VALID[-1]),
+    "Catalogue(records)": lambda: ostrelin.Catalogue(RECORDS),
+    "cat[name], in, get": lambda: (CAT["f"], "g" in CAT, CAT.get("nope"), len(CAT)),
+    "derive, derived": lambda: (CAT.derive("g"), CAT.derived("ε₀")),
+    "names, find, datasheet": lambda: (CAT.names(), CAT.find("Ε"), CAT.datasheet("h"), list(CAT)),
+    "dumps": CAT.dumps,
+    "KeyError with a hint": expect(KeyError, CAT.__getitem__, "pi_usr"),
+}
+for label in ["a million brackets", "unclosed", "duplicate name", "not in the catalogue", "a cycle", "value too large"]:
+    CALLS[f"CatalogueError: {label}"] = expect(ostrelin.CatalogueError, ostrelin.loads, TEXTS[label])
+CALLS["CatalogueError from records"] = expect(ostrelin.CatalogueError, ostrelin.Catalogue, [*RECORDS, RECORDS[0]])
+CALLS["FileNotFoundError"] = expect(FileNotFoundError, ostrelin.load, "/nonexistent/catalogue.json")
+
 
 def counts():
-    return [sys.getrefcount(obj) for obj in (Registry, Quarks, Matrix, json, json.loads, core)]
+    watched = (Registry, Quarks, Matrix, json, json.loads, core, native_catalogue.Catalogue, ostrelin.Catalogue,
+               ostrelin.Constant, ostrelin.CatalogueError, ostrelin.DerivationError)
+    return [sys.getrefcount(obj) for obj in watched]
 
 
 @pytest.mark.parametrize("name", CALLS)
@@ -90,10 +112,19 @@ def test_repeated_calls_leak_nothing(name, capfd):
 def test_native_memory_stays_flat_over_many_calls():
     code = """
 import resource
+import ostrelin
 import ostrelin._veldra_core as core
 r = core.PyFormulasRegistry()
 m = core.PyCKMMatrix.from_topology()
+text = ostrelin.constants.dumps()
 def mixed(i):
+    if i % 8 == 0:
+        c = ostrelin.loads(text)
+        c.derived("topo_gen_check"); c.names(); c["b3"]
+        try:
+            ostrelin.loads(text.replace("b3", "chi_eff"))
+        except ostrelin.CatalogueError:
+            pass
     core.py_get_constant("b3"); core.py_list_constants(); core.py_list_quarks()
     core.PyFormulasRegistry().get("phi"); r.get("n_gen"); len(core.PyQuarkRegistry())
     m.is_unitary(0.5); core.PyCKMMatrix.from_topology().jarlskog()
