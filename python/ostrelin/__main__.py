@@ -110,6 +110,10 @@ def entry_lines(catalogue: ostrelin.Catalogue, name: str) -> str:
     return "\n".join(f"{key:<{width}}  {text}".rstrip() for key, text in fields)
 
 
+def counted(n: int, one: str, many: str = "") -> str:
+    return f"{n} {one if n == 1 else many or one + 's'}"
+
+
 def check(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m ostrelin check", description="Validate a catalogue file: exit 0 when it loads, 1 when not."
@@ -123,8 +127,9 @@ def check(argv: Sequence[str]) -> int:
         return report(exc)
     seconds = time.perf_counter() - start
     formulas = sum(1 for entry in catalogue.values() if entry.expression is not None)
-    print(f"{path}: {len(catalogue)} entries ({len(catalogue) - formulas} seeds, {formulas} formulas), "
-          f"loaded in {seconds * 1000:.1f} ms")
+    counts = f"{counted(len(catalogue), 'entry', 'entries')} ({counted(len(catalogue) - formulas, 'seed')}, " \
+        f"{counted(formulas, 'formula')})"
+    print(f"{path}: {counts}, loaded in {seconds * 1000:.1f} ms")
     return 0
 
 
