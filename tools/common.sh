@@ -51,3 +51,8 @@ repaired_wheel() {
     PATH="$(cd "$(dirname "$py")" && pwd):$PATH" "$py" -m auditwheel repair -w "$out" "$out"/raw/ostrelin-*.whl >/dev/null
     ls "$out"/ostrelin-*.whl
 }
+
+# The test dependencies, read from the one list in pyproject.toml ($1: an interpreter).
+test_requirements() {
+    "$1" -c 'import tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["test"]))'
+}

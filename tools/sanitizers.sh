@@ -23,7 +23,8 @@ done
 
 echo "== Python tests against the AddressSanitizer build"
 py=$(venv_for 3.12 asan)
-"$py" -m pip install -q --disable-pip-version-check "pytest>=8" "hypothesis>=6"
+mapfile -t requirements < <(test_requirements "$py")
+"$py" -m pip install -q --disable-pip-version-check "${requirements[@]}"
 "$py" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
     -C cmake.define.OSTRELIN_SANITIZE=address -C cmake.build-type=RelWithDebInfo -C build-dir=build/asan-ext .
 # The interpreter is not instrumented: the ASan runtime must load first, and

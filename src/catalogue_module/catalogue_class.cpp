@@ -144,7 +144,9 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
         OwnedRef source = given[1] ? OwnedRef::borrow(given[1]) : new_str("<records>");
         if (!PyUnicode_Check(source.get())) {
-            return unexpected(PyError::format(PyExc_TypeError, text::kSourceNotStr, Py_TYPE(source.get())->tp_name));
+            OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(source.get())));
+            if (!type_name) return unexpected(PyError::fetch());
+            return unexpected(PyError::format(PyExc_TypeError, text::kSourceNotStr, type_name.get()));
         }
         auto source_text = text_argument(source.get(), "source");
         if (!source_text) return unexpected(std::move(source_text).error());
@@ -251,8 +253,7 @@ int catalogue_contains(PyObject* self, PyObject* key) {
     // UTF-8 form (a lone surrogate) names nothing: `in` never raises.
     const CatalogueObject* object = object_of(self);
     if (object == nullptr || !PyUnicode_Check(key)) return 0;
-    std::uint32_t row = fast_row(*object, key);
-    if (row != kNoIndex) return 1;
+    if (PyUnicode_CheckExact(key) && PyUnicode_IS_COMPACT_ASCII(key)) return fast_row(*object, key) != kNoIndex;
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
     if (utf8 == nullptr) {

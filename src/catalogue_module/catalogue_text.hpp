@@ -37,6 +37,6 @@ inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as g
 inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
 
 inline constexpr char kEmptyLookupName[] = "name must be non-empty";
-inline constexpr char kSourceNotStr[] = "source must be a str, not %s";
+inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 
 }  // namespace veldra::py::text
