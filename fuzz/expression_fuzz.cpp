@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string_view> dependencies{"a", "b", "µ0", "pi"};
     FormulaCompiler compiler;
     CompiledFormula formula;
-    std::vector<double> constants;
+    ConstantPool constants;
     if (compiler.compile("f", text, listed ? &dependencies : nullptr, constants, formula)) return 0;
     check_program(formula, text);
 
@@ -95,12 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     EvaluationScratch scratch;
     double first = 0.0, second = 0.0;
-    const ValueFault fault = evaluate(formula.code, constants, inputs, scratch, first);
-    if (evaluate(formula.code, constants, inputs, scratch, second) != fault) fail("a fault that comes and goes", text);
+    const ValueFault fault = evaluate(formula.code, constants.values(), inputs, scratch, first);
+    if (evaluate(formula.code, constants.values(), inputs, scratch, second) != fault) fail("a fault that comes and goes", text);
     if (fault != ValueFault::None) return 0;
     if (!std::isfinite(first) || std::memcmp(&first, &second, sizeof first) != 0) fail("an unsteady value", text);
     std::vector<double> slots(inputs.size(), -1.0);
-    if (!backpropagate(formula.code, constants, inputs, uncertain, 1.0, scratch, slots)) return 0;
+    if (!backpropagate(formula.code, constants.values(), inputs, uncertain, 1.0, scratch, slots)) return 0;
     for (std::size_t i = 0; i < slots.size(); ++i) {
         if (!uncertain[i] && slots[i] != 0.0) fail("a slot without uncertainty got a derivative", text);
     }

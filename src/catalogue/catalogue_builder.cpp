@@ -1,11 +1,16 @@
 #include "catalogue/catalogue_builder.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
+#include <limits>
 #include <unordered_map>
 #include <utility>
 
+#include "support/hash_keys.hpp"
+#include "support/parallel.hpp"
 #include "support/shard_amount.hpp"
+#include "support/short_text.hpp"
 
 namespace veldra {
 namespace {
@@ -39,9 +44,43 @@ std::uint32_t narrow(std::size_t n) { return static_cast<std::uint32_t>(n); }
 }  // namespace
 
 CatalogueBuilder::CatalogueBuilder(std::string_view source)
-    : store_(new CatalogueStore()), source_(source) {}
+    : store_(new CatalogueStore()), source_(source), text_keys_(next_map_keys()) {
+    store_->texts_.push_back({});
+}
 
 std::size_t CatalogueBuilder::count() const noexcept { return store_->rows_.size(); }
+
+void CatalogueBuilder::reserve(std::size_t entries) {
+    store_->rows_.reserve(std::min(entries, kMaxEntries));
+}
+
+std::uint32_t CatalogueBuilder::intern(std::string_view text) {
+    if (text.empty()) return 0;
+    std::vector<std::string_view>& texts = store_->texts_;
+    if (texts.size() * 2 >= text_table_.size()) {
+        // Grow at half full: a probe then ends after a slot or two.
+        std::vector<std::uint64_t> bigger(text_table_.empty() ? 1024 : text_table_.size() * 2, 0);
+        for (std::uint64_t slot : text_table_) {
+            if (slot == 0) continue;
+            std::size_t i = hash_name(text_keys_, texts[(slot & 0xFFFFFFFF) - 1]) & (bigger.size() - 1);
+            while (bigger[i] != 0) i = (i + 1) & (bigger.size() - 1);
+            bigger[i] = slot;
+        }
+        text_table_ = std::move(bigger);
+    }
+    const std::uint64_t hash = hash_name(text_keys_, text);
+    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ULL;
+    std::size_t i = hash & (text_table_.size() - 1);
+    for (; text_table_[i] != 0; i = (i + 1) & (text_table_.size() - 1)) {
+        const std::uint64_t slot = text_table_[i];
+        if ((slot & 0xFFFFFFFF00000000ULL) == tag && same_text(texts[(slot & 0xFFFFFFFF) - 1], text)) {
+            return static_cast<std::uint32_t>((slot & 0xFFFFFFFF) - 1);
+        }
+    }
+    texts.push_back(store_->arena_.keep(text));
+    text_table_[i] = tag | texts.size();
+    return narrow(texts.size() - 1);
+}
 
 bool CatalogueBuilder::add(const EntryFields& fields) {
     const ConstantStatus status =
@@ -50,35 +89,30 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
         refuse(entry_note(count(), fields.name, *problem));
         return false;
     }
-    if (count() == kMaxEntries) {
+    CatalogueStore& store = *store_;
+    if (count() == kMaxEntries || store.texts_.size() >= kMaxTexts - 2) {
         refuse(entry_note(count(), fields.name, "a catalogue holds at most 536870911 entries"));
         return false;
     }
-    CatalogueStore& store = *store_;
     const std::string_view expression = fields.expression.value_or(std::string_view());
-    const std::size_t bytes = fields.name.size() + fields.units.size() + expression.size() + fields.description.size();
-    char* text = store.arena_.allocate(bytes);
-    char* at = text;
-    for (std::string_view part : {fields.name, fields.units, expression, fields.description}) {
-        if (!part.empty()) std::memcpy(at, part.data(), part.size());
-        at += part.size();
-    }
-    CatalogueRow row{text,
-                     narrow(fields.name.size()),
-                     narrow(fields.units.size()),
-                     narrow(expression.size()),
-                     narrow(fields.description.size()),
-                     fields.value.value_or(0.0),
-                     fields.uncertainty.value_or(0.0),
-                     kNoIndex,
-                     status,
-                     fields.uncertainty.has_value()};
+    char* text = store.arena_.allocate(fields.name.size() + expression.size());
+    if (!fields.name.empty()) std::memcpy(text, fields.name.data(), fields.name.size());
+    if (!expression.empty()) std::memcpy(text + fields.name.size(), expression.data(), expression.size());
+    CatalogueRow row{};
+    row.text = text;
+    row.name_size = narrow(fields.name.size());
+    row.formula = kNoIndex;
+    row.units = intern(fields.units);
+    row.description = intern(fields.description) & ((1u << 30) - 1);
+    row.status_bits = static_cast<std::uint32_t>(status);
+    row.value = fields.value.value_or(0.0);
+    row.uncertainty = fields.uncertainty.value_or(std::numeric_limits<double>::quiet_NaN());
     if (fields.expression) {
         row.formula = narrow(store.formulas_.size());
-        store.formulas_.push_back({narrow(count()), 0, 0, 0, 0, false});
-        Listed listed{narrow(names_.size()), 0, fields.dependencies.has_value()};
+        store.formulas_.push_back({narrow(count()), narrow(expression.size()), 0, 0, 0, 0, false});
+        Listed listed{narrow(listed_names_.size()), 0, fields.dependencies.has_value()};
         if (fields.dependencies) {
-            for (std::string_view dependency : *fields.dependencies) names_.push_back(store.arena_.keep(dependency));
+            for (std::string_view dependency : *fields.dependencies) listed_names_.push_back(store.arena_.keep(dependency));
             listed.size = narrow(fields.dependencies->size());
         }
         listed_.push_back(listed);
@@ -89,9 +123,9 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
 
 void CatalogueBuilder::refuse(std::string note) { refused_ = std::move(note); }
 
-// The first problem of single entries (a taken name, a formula that does not
-// compile) before the entry that was refused, compiling every formula on the
-// way.
+// The first problem of single entries before the entry that was refused:
+// a taken name (found through the name index, built here), then a formula
+// that does not compile.
 std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem() {
     CatalogueStore& store = *store_;
     std::vector<std::pair<RowKey, NoValue>> keys;
@@ -100,72 +134,132 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem()
     store.index_.emplace(shard_amount(), std::span<const std::pair<RowKey, NoValue>>(keys));
     keys = {};
 
-    std::optional<Problem> found;
+    std::optional<Problem> taken;
     if (store.index_->len() < store.rows_.size()) {
         // A name is taken twice: find the first entry that repeats one.
         std::unordered_map<std::string_view, std::size_t> first_at;
         for (std::size_t i = 0; i < store.rows_.size(); ++i) {
             auto [it, fresh] = first_at.emplace(store.rows_[i].name(), i);
             if (fresh) continue;
-            found = Problem{i, 1,
+            taken = Problem{i, 1,
                             schema_failure(source_, entry_note(i, store.rows_[i].name(),
                                                                "duplicate name, first at entry " +
                                                                    std::to_string(it->second)))};
             break;
         }
     }
-
-    FormulaCompiler compiler;
-    CompiledFormula compiled;
-    std::vector<std::string_view> listed;
-    used_begin_.reserve(store.formulas_.size() + 1);
-    for (std::size_t f = 0; f < store.formulas_.size(); ++f) {
-        CatalogueFormula& formula = store.formulas_[f];
-        if (found && formula.row >= found->entry) break;
-        const CatalogueRow& row = store.rows_[formula.row];
-        const Listed& given = listed_[f];
-        listed.assign(names_.begin() + given.begin, names_.begin() + given.begin + given.size);
-        compiled.code.clear();
-        compiled.dependencies.clear();
-        compiled.offsets.clear();
-        if (auto detail = compiler.compile(row.name(), row.expression(), given.given ? &listed : nullptr,
-                                           store.constants_, compiled)) {
-            return Problem{formula.row, 2, parse_failure(row.name(), std::move(*detail))};
-        }
-        formula.code_begin = narrow(store.code_.size());
-        formula.code_size = narrow(compiled.code.size());
-        store.code_.insert(store.code_.end(), compiled.code.begin(), compiled.code.end());
-        formula.default_dependencies = FormulaCompiler::uses_default_dependencies(compiled);
-        used_begin_.push_back(narrow(offsets_.size()));
-        // The names are views into the arena (the text or the listed copy).
-        names_.insert(names_.end(), compiled.dependencies.begin(), compiled.dependencies.end());
-        offsets_.insert(offsets_.end(), compiled.offsets.begin(), compiled.offsets.end());
-    }
-    used_begin_.push_back(narrow(offsets_.size()));
-    return found;
+    if (auto bad = compile_formulas(taken ? taken->entry : store.rows_.size())) return bad;
+    return taken;
 }
 
+struct CatalogueBuilder::Compiled {
+    std::vector<Instruction> code;
+    ConstantPool constants;
+    std::vector<std::string_view> names;
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint32_t> used;  // per formula of the part: how many names it uses
+    std::optional<Problem> problem;   // the part's first formula that does not compile
+};
+
+// Compiles every formula of an entry before `limit`, the parts on threads of
+// their own, then joins their code and numbers in file order.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std::size_t limit) {
+    CatalogueStore& store = *store_;
+    std::size_t formulas = 0;
+    while (formulas < store.formulas_.size() && store.formulas_[formulas].row < limit) ++formulas;
+    std::vector<Compiled> parts(worker_threads());
+    std::vector<std::size_t> starts(parts.size() + 1, formulas);
+    const std::size_t used = for_each_part(formulas, 20000, [&](std::size_t part, std::size_t begin, std::size_t end) {
+        starts[part] = begin;
+        Compiled& out = parts[part];
+        FormulaCompiler compiler;
+        CompiledFormula compiled;
+        std::vector<std::string_view> listed;
+        for (std::size_t f = begin; f < end; ++f) {
+            CatalogueFormula& formula = store.formulas_[f];
+            const CatalogueRow& row = store.rows_[formula.row];
+            const Listed& given = listed_[f];
+            listed.assign(listed_names_.begin() + given.begin, listed_names_.begin() + given.begin + given.size);
+            if (auto detail = compiler.compile(row.name(), store.expression(row), given.given ? &listed : nullptr,
+                                               out.constants, compiled)) {
+                out.problem = Problem{formula.row, 2, parse_failure(row.name(), std::move(*detail))};
+                return;
+            }
+            formula.code_begin = narrow(out.code.size());
+            formula.code_size = narrow(compiled.code.size());
+            formula.default_dependencies = FormulaCompiler::uses_default_dependencies(compiled);
+            out.code.insert(out.code.end(), compiled.code.begin(), compiled.code.end());
+            // The names are views into the arena (the text or the listed copy).
+            out.names.insert(out.names.end(), compiled.dependencies.begin(), compiled.dependencies.end());
+            out.offsets.insert(out.offsets.end(), compiled.offsets.begin(), compiled.offsets.end());
+            out.used.push_back(narrow(compiled.dependencies.size()));
+        }
+    });
+    for (std::size_t part = 0; part < used; ++part) {
+        if (parts[part].problem) return std::move(parts[part].problem);
+    }
+    used_begin_.reserve(formulas + 1);
+    for (std::size_t part = 0; part < used; ++part) {
+        Compiled& out = parts[part];
+        // A part's numbers join the store's pool; its code follows the code before.
+        std::vector<std::uint32_t> moved(out.constants.size());
+        for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = store.constants_.add(out.constants.values()[i]);
+        if (!moved.empty() && *std::max_element(moved.begin(), moved.end()) > kMaxArgument) {
+            const CatalogueRow& row = store.rows_[store.formulas_[starts[part]].row];
+            return Problem{store.formulas_[starts[part]].row, 2,
+                           parse_failure(row.name(), "the catalogue's formulas hold more than 16777215 distinct numbers")};
+        }
+        const auto shift = narrow(store.code_.size());
+        for (Instruction& step : out.code) {
+            if (step.op == Op::Number) step.arg = moved[step.arg];
+        }
+        store.code_.insert(store.code_.end(), out.code.begin(), out.code.end());
+        for (std::size_t i = 0; i < out.used.size(); ++i) {
+            store.formulas_[starts[part] + i].code_begin += shift;
+            used_begin_.push_back(narrow(offsets_.size()));
+            offsets_.resize(offsets_.size() + out.used[i]);
+        }
+        offsets_.resize(offsets_.size() - out.offsets.size());
+        offsets_.insert(offsets_.end(), out.offsets.begin(), out.offsets.end());
+        used_names_.insert(used_names_.end(), out.names.begin(), out.names.end());
+        out = Compiled{};
+    }
+    used_begin_.push_back(narrow(offsets_.size()));
+    return std::nullopt;
+}
+
+// Every name a formula uses, as a row; on threads of their own when there
+// are many, as the index is only read.
 std::optional<CatalogueFailure> CatalogueBuilder::resolve_dependencies() {
     CatalogueStore& store = *store_;
-    // names_ starts with every listed dependency; what the formulas use follows.
-    const std::size_t used = names_.size() - offsets_.size();
+    const std::size_t formulas = store.formulas_.size();
     store.dependencies_.resize(offsets_.size());
-    for (std::size_t f = 0; f < store.formulas_.size(); ++f) {
-        CatalogueFormula& formula = store.formulas_[f];
-        formula.dependencies_begin = used_begin_[f];
-        formula.dependencies_size = used_begin_[f + 1] - used_begin_[f];
-        std::size_t missing = kNoIndex;
-        for (std::uint32_t slot = used_begin_[f]; slot < used_begin_[f + 1]; ++slot) {
-            const std::uint32_t row = store.find(names_[used + slot]);
-            store.dependencies_[slot] = row;
-            if (row == kNoIndex && (missing == kNoIndex || offsets_[slot] < offsets_[missing])) missing = slot;
+    std::vector<std::pair<std::size_t, std::size_t>> missing(worker_threads(), {kNoIndex, 0});
+    for_each_part(formulas, 20000, [&](std::size_t part, std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f) {
+            CatalogueFormula& formula = store.formulas_[f];
+            formula.dependencies_begin = used_begin_[f];
+            formula.dependencies_size = used_begin_[f + 1] - used_begin_[f];
+            std::size_t first = kNoIndex;
+            for (std::uint32_t slot = used_begin_[f]; slot < used_begin_[f + 1]; ++slot) {
+                const std::uint32_t row = store.find(used_names_[slot]);
+                store.dependencies_[slot] = row;
+                if (row == kNoIndex && (first == kNoIndex || offsets_[slot] < offsets_[first])) first = slot;
+            }
+            if (first != kNoIndex) {
+                missing[part] = {f, first};
+                return;
+            }
         }
-        if (missing != kNoIndex) {
-            return parse_failure(store.rows_[formula.row].name(),
-                                 quoted("", names_[used + missing], " at offset " + std::to_string(offsets_[missing]) +
-                                                                        " is not in the catalogue"));
-        }
+    });
+    for (const auto& [f, slot] : missing) {
+        if (f == kNoIndex) continue;
+        return parse_failure(store.rows_[store.formulas_[f].row].name(),
+                             ticked(used_names_[slot]) + " at offset " + std::to_string(offsets_[slot]) +
+                                 " is not in the catalogue");
     }
+    used_names_ = {};
+    offsets_ = {};
     return std::nullopt;
 }
 

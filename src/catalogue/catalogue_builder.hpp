@@ -28,6 +28,7 @@
 #include "catalogue/catalogue_error.hpp"
 #include "catalogue/catalogue_store.hpp"
 #include "json/json_document.hpp"
+#include "support/siphash.hpp"
 #include "support/expected.hpp"
 
 namespace veldra {
@@ -56,6 +57,9 @@ public:
     // How many entries have been added.
     std::size_t count() const noexcept;
 
+    // Room for `entries` entries, when their number is known beforehand.
+    void reserve(std::size_t entries);
+
     // Adds the next entry, whose fields have been checked, after checking
     // what its status allows. On a problem refuses the entry (as refuse()
     // does) and returns false.
@@ -80,8 +84,12 @@ private:
         int rank;  // at one entry: its shape, then a taken name, then its formula
         CatalogueFailure failure;
     };
+    // What compiling a part of the formulas left: its own code, numbers and names.
+    struct Compiled;
 
+    std::uint32_t intern(std::string_view text);
     std::optional<Problem> first_local_problem();
+    std::optional<Problem> compile_formulas(std::size_t limit);
     std::optional<CatalogueFailure> resolve_dependencies();
     std::optional<CatalogueFailure> order_formulas();
     CatalogueFailure cycle_through(const std::vector<std::uint32_t>& waiting);
@@ -89,10 +97,13 @@ private:
     std::unique_ptr<CatalogueStore> store_;
     std::string source_;
     std::optional<std::string> refused_;
-    std::vector<Listed> listed_;            // per formula
-    std::vector<std::string_view> names_;   // listed dependencies, then the names each formula uses
-    std::vector<std::uint32_t> offsets_;    // per used name: where the text first uses it
-    std::vector<std::uint32_t> used_begin_; // per formula: its first entry in names_ and offsets_
+    std::vector<Listed> listed_;              // per formula
+    std::vector<std::string_view> listed_names_;
+    std::vector<std::string_view> used_names_;  // per formula, the names it uses, slot by slot
+    std::vector<std::uint32_t> offsets_;      // per used name: where the text first uses it
+    std::vector<std::uint32_t> used_begin_;   // per formula: its first entry in used_names_ and offsets_
+    HashKeys text_keys_;
+    std::vector<std::uint64_t> text_table_;   // the texts' table: hash's top half, then 1 + index; 0 empty
 };
 
 // Reads the catalogue in `document`: the top level, then each entry's

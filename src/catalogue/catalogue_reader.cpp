@@ -203,6 +203,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     if (problem) return unexpected(schema_failure(source, std::move(*problem)));
 
     CatalogueBuilder builder(source);
+    builder.reserve(constants->size());
     std::size_t index = 0;
     constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
     return std::move(builder).finish(std::string(description));

@@ -70,7 +70,7 @@ private:
 
 std::string CatalogueStore::dumps() const {
     Writer out;
-    out.reserve(arena_.bytes() + rows_.size() * 64 + 128);
+    out.reserve(arena_.bytes() + rows_.size() * 96 + 128);
     out.piece("{\n  \"format\": \"ostrelin-catalogue\",\n  \"version\": 1,\n");
     if (!description_.empty()) {
         out.piece("  \"description\": ");
@@ -87,24 +87,24 @@ std::string CatalogueStore::dumps() const {
         out.piece(i == 0 ? "    {\"name\": " : ",\n    {\"name\": ");
         out.string(row.name());
         out.piece(", \"units\": ");
-        out.string(row.units());
-        if (row.status != ConstantStatus::Pending) {
+        out.string(units(row));
+        if (row.status() != ConstantStatus::Pending) {
             out.piece(", \"value\": ");
             out.number(row.value);
         }
-        if (row.has_uncertainty) {
+        if (row.has_uncertainty()) {
             out.piece(", \"uncertainty\": ");
             out.number(row.uncertainty);
         }
         const ConstantStatus usual = row.is_formula() ? ConstantStatus::Pending : ConstantStatus::Seed;
-        if (row.status != usual) {
+        if (row.status() != usual) {
             out.piece(", \"status\": \"");
-            out.piece(status_text(row.status));
+            out.piece(status_text(row.status()));
             out.piece("\"");
         }
         if (row.is_formula()) {
             out.piece(", \"expression\": ");
-            out.string(row.expression());
+            out.string(expression(row));
             if (!formulas_[row.formula].default_dependencies) {
                 out.piece(", \"dependencies\": [");
                 bool first = true;
@@ -116,9 +116,9 @@ std::string CatalogueStore::dumps() const {
                 out.piece("]");
             }
         }
-        if (row.description_size != 0) {
+        if (row.description != 0) {
             out.piece(", \"description\": ");
-            out.string(row.description());
+            out.string(description(row));
         }
         out.piece("}");
     }

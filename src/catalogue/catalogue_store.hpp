@@ -2,11 +2,12 @@
 // CatalogueStore: a catalogue of user constants and formulas, built complete
 // and validated by CatalogueBuilder (catalogue_builder.hpp), then only read.
 //
-// Memory: every text lives in one arena; a row is 48 bytes pointing into it;
-// the name index is the registry's ShardedMap keyed with SipHash-1-3, whose
-// slots hold only the hash and the row (16 bytes). Formulas are compiled at
-// build time into one shared array of instructions; their dependencies are
-// row numbers.
+// Memory: every text lives in one arena, units and descriptions once each;
+// a row is 40 bytes pointing into it; the name index is the registry's
+// ShardedMap keyed with SipHash-1-3, whose slots hold only the hash and the
+// row (16 bytes). Formulas are compiled at build time into one shared array
+// of four-byte instructions over one pool of distinct numbers; their
+// dependencies are row numbers.
 //
 // What is worked out on first need, once, and kept: the names in byte order,
 // and every formula's value (in dependency order) with what it takes to
@@ -36,31 +37,32 @@ namespace veldra {
 
 inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFF;
 
-// One entry. Its texts sit back to back in the arena: name, units,
-// expression, description.
+// One entry, in 40 bytes. Its name (and a formula's expression right after
+// it) sit in the arena; units and descriptions, which repeat from entry to
+// entry, are kept once each in the store's table of texts.
 struct CatalogueRow {
     const char* text;
     std::uint32_t name_size;
-    std::uint32_t units_size;
-    std::uint32_t expression_size;
-    std::uint32_t description_size;
-    double value;        // a pending formula's placeholder 0.0
-    double uncertainty;  // meaningful when has_uncertainty
-    std::uint32_t formula;  // index into the formulas, kNoIndex for a seed
-    ConstantStatus status;
-    bool has_uncertainty;
+    std::uint32_t formula;          // index into the formulas, kNoIndex for a seed
+    std::uint32_t units;            // index into the texts
+    std::uint32_t description : 30; // index into the texts
+    std::uint32_t status_bits : 2;  // a ConstantStatus
+    double value;                   // a pending formula's placeholder 0.0
+    double uncertainty;             // NaN: none (every uncertainty given is finite)
 
     std::string_view name() const noexcept { return {text, name_size}; }
-    std::string_view units() const noexcept { return {text + name_size, units_size}; }
-    std::string_view expression() const noexcept { return {text + name_size + units_size, expression_size}; }
-    std::string_view description() const noexcept {
-        return {text + name_size + units_size + expression_size, description_size};
-    }
     bool is_formula() const noexcept { return formula != kNoIndex; }
+    ConstantStatus status() const noexcept { return static_cast<ConstantStatus>(status_bits); }
+    bool has_uncertainty() const noexcept { return uncertainty == uncertainty; }
 };
+static_assert(sizeof(CatalogueRow) == 40);
+
+// Most texts a catalogue can keep in its table of texts.
+inline constexpr std::size_t kMaxTexts = (std::size_t{1} << 30) - 1;
 
 struct CatalogueFormula {
     std::uint32_t row;
+    std::uint32_t expression_size;  // the expression follows the row's name
     std::uint32_t code_begin;
     std::uint32_t code_size;
     std::uint32_t dependencies_begin;
@@ -83,6 +85,14 @@ public:
     std::size_t size() const noexcept { return rows_.size(); }
     const CatalogueRow& row(std::uint32_t index) const noexcept { return rows_[index]; }
     std::string_view description() const noexcept { return description_; }
+
+    // A row's other texts.
+    std::string_view units(const CatalogueRow& row) const noexcept { return texts_[row.units]; }
+    std::string_view description(const CatalogueRow& row) const noexcept { return texts_[row.description]; }
+    std::string_view expression(const CatalogueRow& row) const noexcept {
+        if (!row.is_formula()) return {};
+        return {row.text + row.name_size, formulas_[row.formula].expression_size};
+    }
 
     // The row named `name` (byte-exact), or kNoIndex.
     std::uint32_t find(std::string_view name) const;
@@ -135,10 +145,11 @@ private:
     std::string failure_text(const Values& values, std::uint32_t formula) const;
 
     TextArena arena_;
+    std::vector<std::string_view> texts_;  // distinct units and descriptions; texts_[0] is ""
     std::vector<CatalogueRow> rows_;  // in file order
     std::vector<CatalogueFormula> formulas_;
     std::vector<Instruction> code_;
-    std::vector<double> constants_;
+    ConstantPool constants_;
     std::vector<std::uint32_t> dependencies_;
     std::vector<std::uint32_t> evaluation_order_;  // formulas, each after those it depends on
     std::optional<ShardedMap<NoValue, RowKey>> index_;

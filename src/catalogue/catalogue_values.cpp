@@ -30,7 +30,7 @@ void CatalogueStore::compute_values(Values& values) const {
     values.flags.assign(rows_.size(), 0);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         const CatalogueRow& row = rows_[i];
-        if (row.is_formula() || !row.has_uncertainty) continue;
+        if (row.is_formula() || !row.has_uncertainty()) continue;
         values.flags[i] = kInformed | (row.uncertainty != 0.0 ? kUncertain : 0);
     }
     EvaluationScratch scratch;
@@ -53,7 +53,7 @@ void CatalogueStore::compute_values(Values& values) const {
             values.fault[f] = values.fault[failed];
             continue;
         }
-        const ValueFault fault = evaluate({code_.data() + formula.code_begin, formula.code_size}, constants_, inputs,
+        const ValueFault fault = evaluate({code_.data() + formula.code_begin, formula.code_size}, constants_.values(), inputs,
                                           scratch, values.value[f]);
         if (fault != ValueFault::None) {
             values.root[f] = f;
@@ -81,7 +81,7 @@ Expected<double, std::string> CatalogueStore::derive(std::uint32_t row) const {
 Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::uint32_t row) const {
     const CatalogueRow& entry = rows_[row];
     if (!entry.is_formula()) {
-        return entry.has_uncertainty ? std::optional<double>(entry.uncertainty) : std::nullopt;
+        return entry.has_uncertainty() ? std::optional<double>(entry.uncertainty) : std::nullopt;
     }
     const Values& known = values();
     if (known.root[entry.formula] != kNoIndex) return unexpected(failure_text(known, entry.formula));
@@ -132,7 +132,7 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
         }
         slots.assign(deps.size(), 0.0);
         const CatalogueFormula& formula = formulas_[node.formula];
-        if (!backpropagate({code_.data() + formula.code_begin, formula.code_size}, constants_, inputs, uncertain,
+        if (!backpropagate({code_.data() + formula.code_begin, formula.code_size}, constants_.values(), inputs, uncertain,
                            share, scratch, slots)) {
             return unexpected("cannot propagate the uncertainty of " + ticked(entry.name()) +
                               ": a derivative in the expression of " + ticked(node.name()) + " is not finite");

@@ -377,7 +377,7 @@ PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs
             auto matched = folded_contains(entry.name(), folded, folded_is_ascii);
             if (!matched) return unexpected(std::move(matched).error());
             if (!*matched) {
-                matched = folded_contains(entry.description(), folded, folded_is_ascii);
+                matched = folded_contains(object.store().description(entry), folded, folded_is_ascii);
                 if (!matched) return unexpected(std::move(matched).error());
             }
             if (*matched && PyList_Append(found.get(), text_object(entry.name()).get()) < 0) {
@@ -397,9 +397,9 @@ PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t 
         if (!sheet) return unexpected(PyError::fetch());
         const std::pair<const char*, OwnedRef> fields[] = {
             {"name", text_object(entry.name())},
-            {"status", text_object(status_text(entry.status))},
-            {"uncertainty", entry.has_uncertainty ? new_float(entry.uncertainty) : OwnedRef::borrow(Py_None)},
-            {"units", text_object(entry.units())},
+            {"status", text_object(status_text(entry.status()))},
+            {"uncertainty", entry.has_uncertainty() ? new_float(entry.uncertainty) : OwnedRef::borrow(Py_None)},
+            {"units", text_object(object.store().units(entry))},
             {"value", new_float(entry.value)},
         };
         for (const auto& [key, value] : fields) {

@@ -224,18 +224,18 @@ PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row, c
     std::optional<double> uncertainty;
     if (derived != nullptr) {
         uncertainty = derived->uncertainty;
-    } else if (entry.has_uncertainty) {
+    } else if (entry.has_uncertainty()) {
         uncertainty = entry.uncertainty;
     }
     OwnedRef fields[8] = {
         new_str(entry.name()),
         new_float(value),
-        new_str(entry.units()),
+        new_str(store.units(entry)),
         uncertainty ? new_float(*uncertainty) : OwnedRef::borrow(Py_None),
-        new_str(status_text(derived ? ConstantStatus::Cached : entry.status)),
-        entry.is_formula() ? new_str(entry.expression()) : OwnedRef::borrow(Py_None),
+        new_str(status_text(derived ? ConstantStatus::Cached : entry.status())),
+        entry.is_formula() ? new_str(store.expression(entry)) : OwnedRef::borrow(Py_None),
         std::move(dependencies),
-        new_str(entry.description()),
+        new_str(store.description(entry)),
     };
     PyObject* args[8];
     for (std::size_t i = 0; i < 8; ++i) args[i] = fields[i].get();

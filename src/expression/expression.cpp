@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <locale.h>
 #include <numbers>
@@ -75,9 +76,36 @@ std::string message(std::initializer_list<std::string_view> parts) {
     return out;
 }
 
-// strtod rounds correctly, as Python's float() does; the "C" locale keeps
-// the decimal point a '.' whatever the process's locale says.
+// The double nearest to a number literal (digits, an optional fraction and
+// exponent), as Python's float() gives it. Most literals take Clinger's
+// fast path: at most 19 digits worth less than 2^53, scaled by at most
+// 10^22, is one exact operation on exact operands, so correctly rounded. The
+// rest go to strtod, which rounds correctly too; the "C" locale keeps the
+// decimal point a '.' whatever the process's locale says.
 double parse_double(std::string_view literal) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    long exponent = 0;
+    std::size_t at = 0;
+    for (; at < literal.size() && is_digit(literal[at]); ++at, ++digits) mantissa = mantissa * 10 + (literal[at] - '0');
+    if (at < literal.size() && literal[at] == '.') {
+        for (++at; at < literal.size() && is_digit(literal[at]); ++at, ++digits, --exponent) {
+            mantissa = mantissa * 10 + (literal[at] - '0');
+        }
+    }
+    if (at < literal.size()) {  // the exponent
+        const bool negative = literal[++at] == '-';
+        if (literal[at] == '-' || literal[at] == '+') ++at;
+        long written = 0;
+        for (; at < literal.size(); ++at) written = std::min(written * 10 + (literal[at] - '0'), 100000L);
+        exponent += negative ? -written : written;
+    }
+    if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
+        const double m = static_cast<double>(mantissa);
+        return exponent < 0 ? m / kPowers[-exponent] : m * kPowers[exponent];
+    }
     static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
     const std::string terminated(literal);
     return strtod_l(terminated.c_str(), nullptr, c_locale);
@@ -115,6 +143,14 @@ ValueFault call(std::uint32_t function, double x, double& result) {
 }
 
 // One non-leaf instruction at its operand values (b unused when unary).
+// Spreads a double's bits over a word for the constant pool's table.
+std::size_t mix(std::uint64_t bits) noexcept {
+    bits ^= bits >> 33;
+    bits *= 0xff51afd7ed558ccdULL;
+    bits ^= bits >> 33;
+    return static_cast<std::size_t>(bits);
+}
+
 ValueFault apply(Instruction instruction, double a, double b, double& result) {
     if (instruction.op == Op::Neg) {
         result = -a;
@@ -180,18 +216,34 @@ std::string_view fault_text(ValueFault fault) noexcept {
 
 std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std::string_view text,
                                                     const std::vector<std::string_view>* listed,
-                                                    std::vector<double>& constants, CompiledFormula& out) {
+                                                    ConstantPool& constants, CompiledFormula& out) {
     out.code.clear();
     out.dependencies.clear();
     out.offsets.clear();
     operators_.clear();
-    // A name listed twice keeps its first slot; the check at the end reports it.
-    std::unordered_map<std::string_view, std::uint32_t> slots;
+    // A name's slot is its first place among the dependencies so far (a name
+    // listed twice keeps its first; the check at the end reports it): a
+    // linear search over the few a formula uses, a map once there are many.
+    constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
+    constexpr std::size_t kFewNames = 16;
+    std::unordered_map<std::string_view, std::uint32_t> many;
+    const auto slot_of = [&](std::string_view name) {
+        const auto& names = out.dependencies;
+        if (names.size() <= kFewNames) {
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (names[i] == name) return static_cast<std::uint32_t>(i);
+            }
+            return kAbsent;
+        }
+        if (many.empty()) {
+            for (std::size_t i = 0; i < names.size(); ++i) many.emplace(names[i], static_cast<std::uint32_t>(i));
+        }
+        const auto found = many.find(name);
+        return found == many.end() ? kAbsent : found->second;
+    };
     if (listed != nullptr) {
         out.dependencies = *listed;
         out.offsets.assign(listed->size(), kUnused);
-        for (std::size_t slot = 0; slot < listed->size(); ++slot)
-            slots.emplace((*listed)[slot], static_cast<std::uint32_t>(slot));
     }
     CharOffsets offset(text);
     const auto where = [&](std::size_t byte) { return std::to_string(offset(byte)); };
@@ -212,9 +264,11 @@ std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std:
         out.code.push_back({kOpOf[kind], 0});
         if (kind == kNeg || kind == kPow) --depth;
     };
+    bool pool_full = false;
     const auto push_number = [&](double value) {
-        out.code.push_back({Op::Number, static_cast<std::uint32_t>(constants.size())});
-        constants.push_back(value);
+        const std::uint32_t index = constants.add(value);
+        pool_full |= index > kMaxArgument;
+        out.code.push_back({Op::Number, index & static_cast<std::uint32_t>(kMaxArgument)});
     };
     const std::size_t n = text.size();
     const auto skip_digits = [&](std::size_t at) {
@@ -264,17 +318,17 @@ std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std:
                 continue;
             }
             want_operand = false;
-            const auto slot = slots.find(name);
-            if (slot != slots.end()) {
-                if (out.offsets[slot->second] == kUnused) out.offsets[slot->second] = offset(start);
-                out.code.push_back({Op::Load, slot->second});
+            const std::uint32_t slot = slot_of(name);
+            if (slot != kAbsent) {
+                if (out.offsets[slot] == kUnused) out.offsets[slot] = offset(start);
+                out.code.push_back({Op::Load, slot});
             } else if (name == "pi") {
                 push_number(std::numbers::pi);
             } else if (listed != nullptr) {
                 return message({"`", name, "` at offset ", where(start), " is not a dependency of `", owner, "`"});
             } else {
                 const auto added = static_cast<std::uint32_t>(out.dependencies.size());
-                slots.emplace(name, added);
+                if (!many.empty()) many.emplace(name, added);
                 out.dependencies.push_back(name);
                 out.offsets.push_back(offset(start));
                 out.code.push_back({Op::Load, added});
@@ -319,11 +373,42 @@ std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std:
     if (listed != nullptr) {
         for (std::size_t slot = 0; slot < listed->size(); ++slot) {
             const std::string_view name = (*listed)[slot];
-            if (slots.find(name)->second != slot) return message({"dependency `", name, "` is listed twice"});
+            if (slot_of(name) != slot) return message({"dependency `", name, "` is listed twice"});
             if (out.offsets[slot] == kUnused) return message({"dependency `", name, "` is not used by the expression"});
         }
     }
+    // Limits of the four-byte steps, far beyond any real catalogue.
+    if (pool_full) return "the catalogue's formulas hold more than 16777215 distinct numbers";
+    if (out.dependencies.size() > kMaxArgument) return "a formula uses more than 16777215 names";
     return std::nullopt;
+}
+
+std::uint32_t ConstantPool::add(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if ((values_.size() + 1) * 2 > table_.size()) {
+        // Grow at half full: probes stay short.
+        std::vector<std::uint32_t> bigger(table_.empty() ? 64 : table_.size() * 2, 0);
+        for (std::uint32_t entry : table_) {
+            if (entry == 0) continue;
+            std::uint64_t known;
+            std::memcpy(&known, &values_[entry - 1], sizeof known);
+            std::size_t i = mix(known) & (bigger.size() - 1);
+            while (bigger[i] != 0) i = (i + 1) & (bigger.size() - 1);
+            bigger[i] = entry;
+        }
+        table_ = std::move(bigger);
+    }
+    std::size_t i = mix(bits) & (table_.size() - 1);
+    for (; table_[i] != 0; i = (i + 1) & (table_.size() - 1)) {
+        std::uint64_t known;
+        std::memcpy(&known, &values_[table_[i] - 1], sizeof known);
+        if (known == bits) return table_[i] - 1;
+    }
+    if (values_.size() > kMaxArgument) return static_cast<std::uint32_t>(kMaxArgument + 1);
+    values_.push_back(value);
+    table_[i] = static_cast<std::uint32_t>(values_.size());
+    return table_[i] - 1;
 }
 
 bool FormulaCompiler::uses_default_dependencies(const CompiledFormula& formula) noexcept {

@@ -41,11 +41,31 @@ enum class Function : std::uint8_t { Sqrt, Exp, Log, Log10, Sin, Cos, Tan, Asin,
 // The name a formula calls `function` by ("sqrt", "log10", …).
 std::string_view function_name(Function function) noexcept;
 
+// One step in four bytes: a million formulas make millions of steps.
 struct Instruction {
-    Op op;
+    Op op : 8;
     // Number: index into the constant pool; Load: dependency slot; Call: a
     // Function; otherwise unused.
-    std::uint32_t arg;
+    std::uint32_t arg : 24;
+};
+static_assert(sizeof(Instruction) == 4);
+
+// How many distinct numbers, and how many dependencies per formula, a
+// program can refer to.
+inline constexpr std::size_t kMaxArgument = (std::size_t{1} << 24) - 1;
+
+// The numbers of many programs, each stored once (by its bits, so 0.0 and
+// -0.0 stay apart). Not synchronised.
+class ConstantPool {
+public:
+    // The index of `value`, added if new; kMaxArgument + 1 when the pool is full.
+    std::uint32_t add(double value);
+    std::span<const double> values() const noexcept { return values_; }
+    std::size_t size() const noexcept { return values_.size(); }
+
+private:
+    std::vector<double> values_;
+    std::vector<std::uint32_t> table_;  // open addressing: 1 + index, 0 for an empty slot
 };
 
 // One formula's program as the compiler leaves it.
@@ -61,7 +81,7 @@ struct CompiledFormula {
 
 class FormulaCompiler {
 public:
-    // Compiles `text`, the formula of entry `owner`, appending its numbers to
+    // Compiles `text`, the formula of entry `owner`, adding its numbers to
     // `constants` (Number instructions index that pool). `listed` is the
     // entry's own dependency list, or null to take the names used. `text`
     // must be valid UTF-8. Returns the detail of the first problem instead
@@ -69,7 +89,7 @@ public:
     // `f`", "dependency `z` is not used by the expression", …); `out` and
     // `constants` may then hold part of the work.
     std::optional<std::string> compile(std::string_view owner, std::string_view text,
-                                       const std::vector<std::string_view>* listed, std::vector<double>& constants,
+                                       const std::vector<std::string_view>* listed, ConstantPool& constants,
                                        CompiledFormula& out);
 
     // Whether the dependencies are what an absent list means: the names used

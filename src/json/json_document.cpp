@@ -178,6 +178,14 @@ bool JsonElement::for_each_member(FunctionRef<bool(std::string_view, JsonElement
     return true;
 }
 
+std::size_t JsonElement::size() const noexcept {
+    const auto& parsed = parsed_of(parsed_);
+    if (parsed.tree_read) return parsed.tree.nodes[node_of(state_)].count;
+    dom::array array;
+    if (element_of(state_).get_array().get(array)) return 0;
+    return array.size();
+}
+
 bool JsonElement::for_each_element(FunctionRef<bool(JsonElement)> visit) const {
     const auto& parsed = parsed_of(parsed_);
     JsonElement value;

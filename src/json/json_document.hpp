@@ -64,6 +64,8 @@ public:
     // Calls visit(key, value) for each member in document order (repeated
     // keys included) until it returns false; returns whether it never did.
     bool for_each_member(FunctionRef<bool(std::string_view, JsonElement)> visit) const;
+    // How many elements an array holds.
+    std::size_t size() const noexcept;
     // Calls visit(element) for each element in order until it returns false.
     bool for_each_element(FunctionRef<bool(JsonElement)> visit) const;
 

@@ -60,7 +60,7 @@ TEST(CatalogueStore, ReadersOnManyThreadsGetWhatALoneThreadGets) {
     const std::string text = catalogue_text(300);
     const std::string expected = answers(*load(text));
     const auto shared = load(text);
-    EXPECT_EQ(shared->row(shared->find("long")).units(), std::string(300000, 'u'));  // its own arena chunk
+    EXPECT_EQ(shared->units(shared->row(shared->find("long"))), std::string(300000, 'u'));  // its own arena chunk
     std::vector<std::string> seen(8);
     std::vector<std::thread> readers;
     std::thread loader([&] {
@@ -70,6 +70,27 @@ TEST(CatalogueStore, ReadersOnManyThreadsGetWhatALoneThreadGets) {
     for (auto& reader : readers) reader.join();
     loader.join();
     for (const auto& result : seen) EXPECT_EQ(result, expected);
+}
+
+TEST(CatalogueStore, ABuildLargeEnoughForSeveralThreadsResolvesEveryFormula) {
+    // Enough formulas that compiling and resolving them splits into parts
+    // (on this machine's processors), the later ones depending on earlier
+    // parts' entries and on entries later in the file.
+    constexpr int n = 45000;
+    std::string text = R"({"format": "ostrelin-catalogue", "version": 1, "constants": [)";
+    for (int i = 0; i < n; ++i) {
+        const std::string s = std::to_string(i), t = std::to_string(n - 1 - i);
+        text.append(R"({"name": "s)").append(s).append(R"(", "units": "", "value": )").append(s).append("},");
+        text.append(R"({"name": "f)").append(s).append(R"(", "units": "", "expression": "s)").append(t);
+        text.append(" * 2 + ").append(std::to_string(i % 7)).append(" + s").append(s).append(R"("},)");
+    }
+    text.back() = ']';
+    text += '}';
+    const auto store = load(text);
+    for (int i = 0; i < n; i += 997) {
+        const double expected = 2.0 * (n - 1 - i) + i % 7 + i;
+        EXPECT_EQ(store->derive(store->find(std::string("f").append(std::to_string(i)))).value(), expected) << i;
+    }
 }
 
 }  // namespace
