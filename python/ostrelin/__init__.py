@@ -8,6 +8,8 @@ the same results and errors. `implementation` tells which one answers.
 
 from __future__ import annotations
 
+import threading
+from importlib import resources
 from typing import TYPE_CHECKING, Final, Literal
 
 from ._catalogue import CONSTANTS
@@ -25,6 +27,7 @@ __all__ = [
     "Get",
     "Quark",
     "__version__",
+    "codata",
     "constant",
     "constants",
     "derive",
@@ -62,3 +65,23 @@ def constant(name: str) -> Constant:
 def derive(name: str) -> float:
     """A built-in seed's value, or a built-in formula evaluated over its dependencies."""
     return constants.derive(name)
+
+
+CODATA_FILE: Final = "data/codata-2022.json"
+_codata_lock = threading.Lock()
+
+if TYPE_CHECKING:
+    # The CODATA 2022 recommended values (355 entries), read on first use.
+    codata: Catalogue
+
+
+def __getattr__(name: str) -> Catalogue:
+    # `codata` is read from its file the first time it is asked for, once.
+    if name != "codata":
+        raise AttributeError(f"module 'ostrelin' has no attribute {name!r}")
+    with _codata_lock:
+        if "codata" not in globals():
+            data = resources.files(__name__).joinpath(CODATA_FILE).read_bytes()
+            globals()["codata"] = loads(data, source=f"ostrelin/{CODATA_FILE}")
+    value: Catalogue = globals()["codata"]
+    return value

@@ -38,11 +38,13 @@ class Catalogue(_NativeCatalogue, Mapping[str, Constant]):
             out.write(self.dumps())
 
 
-def loads(data: str | bytes, *, source: str = "<string>") -> Catalogue:
-    """The catalogue in `data`, a text in the file format. Raises CatalogueError."""
-    return Catalogue._read(utf8_of(data, check_source(source)), source)
+def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
+    """The catalogue in `data`, a text in the file format; with `base`, it holds the base's entries too and its
+    formulas may use them. Raises CatalogueError."""
+    return Catalogue._read(utf8_of(data, check_source(source)), source, base)
 
 
-def load(path: str) -> Catalogue:
-    """The catalogue in the file at `path`. Raises CatalogueError, or OSError when the file cannot be read."""
-    return Catalogue._load(source_of(path))
+def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
+    """The catalogue in the file at `path` (over `base`, as `loads`). Raises CatalogueError, or OSError when the
+    file cannot be read."""
+    return Catalogue._load(source_of(path), base)

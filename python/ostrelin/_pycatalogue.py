@@ -348,8 +348,13 @@ def _entry_name(entry: object) -> object:
     return getattr(entry, "name", None) if isinstance(entry, Constant) else None
 
 
-def _build(entries: Iterable[object], source: str, from_json: bool) -> _Built:
+def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None) -> _Built:
     built = _Built()
+    if base is not None:
+        # The base's records and programs are shared, not copied; its
+        # formulas come first in the order, as nothing of theirs depends on ours.
+        built.records.update(base._built.records)
+        built.programs.update(base._built.programs)
     first_at: dict[str, int] = {}
     for index, entry in enumerate(entries):
         try:
@@ -358,6 +363,8 @@ def _build(entries: Iterable[object], source: str, from_json: bool) -> _Built:
             assert draft.name is not None and draft.units is not None
             if draft.name in first_at:
                 raise _Problem(f"duplicate name, first at entry {first_at[draft.name]}")
+            if draft.name in built.records:
+                raise _Problem("duplicate name, first in the base catalogue")
         except _Problem as problem:
             raise schema_error(source, entry_note(index, _entry_name(entry), problem.args[0])) from None
         first_at[draft.name] = index
@@ -374,7 +381,8 @@ def _build(entries: Iterable[object], source: str, from_json: bool) -> _Built:
             draft.name, value, draft.units, draft.uncertainty, status, draft.expression, dependencies,
             draft.description,
         )
-    for name, program in built.programs.items():
+    own = built.programs if base is None else {n: p for n, p in built.programs.items() if n not in base._built.records}
+    for name, program in own.items():
         for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
             if program.dependencies[slot] not in built.records:
                 detail = f"`{program.dependencies[slot]}` at offset {program.offsets[slot]} is not in the catalogue"
@@ -519,8 +527,9 @@ class Catalogue(Mapping[str, Constant]):
 
     __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
 
-    def __init__(self, entries: Iterable[Constant], *, source: str = "<records>") -> None:
-        self._setup(_build(entries, check_source(source), from_json=False), source, "")
+    def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None:
+        check_source(source)
+        self._setup(_build(entries, source, from_json=False, base=_checked_base(base)), source, "")
 
     def _setup(self, built: _Built, source: str, description: str) -> None:
         self._built = built
@@ -531,11 +540,11 @@ class Catalogue(Mapping[str, Constant]):
         self._lock = threading.Lock()
 
     @classmethod
-    def _read(cls, raw: bytes, source: str) -> Catalogue:
+    def _read(cls, raw: bytes, source: str, base: Catalogue | None) -> Catalogue:
         document, text = _read_json(raw, source)
         try:
             description, entries = _top_level(document, source)
-            built = _build(entries, source, from_json=True)
+            built = _build(entries, source, from_json=True, base=base)
         except CatalogueError:
             # Problems of the text come first: the reader does not stop at depth.
             found = _first_structural_problem(text, len(text))
@@ -661,7 +670,21 @@ class Catalogue(Mapping[str, Constant]):
         finished.reverse()
         return finished
 
-    def _propagate(self, name: str) -> float | None:
+    def budget(self, name: str) -> list[tuple[str, float]]:
+        """Where the uncertainty of `name` comes from: each seed it reaches with a non-zero
+        uncertainty and its contribution |∂f/∂x| σ, largest first (ties in byte order of the names).
+
+        The root of the sum of their squares is ``derived(name).uncertainty``.
+        """
+        entry = self[name]
+        if entry.expression is None:
+            return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
+        self.derive(name)
+        shares: list[tuple[str, float]] = []
+        self._propagate(entry.name, shares)
+        return sorted(shares, key=lambda share: (-share[1], share[0]))
+
+    def _propagate(self, name: str, shares: list[tuple[str, float]] | None = None) -> float | None:
         values = self._derived_values()
         if not values.informed[name]:
             return None
@@ -676,6 +699,8 @@ class Catalogue(Mapping[str, Constant]):
                 assert record.uncertainty is not None
                 term = adjoint[node] * record.uncertainty
                 total += term * term
+                if shares is not None:
+                    shares.append((node, abs(term)))
                 continue
             dependencies = record.dependencies
             try:
@@ -768,18 +793,28 @@ def _top_level(document: object, source: str) -> tuple[str, list[object]]:
     return description, entries
 
 
-def loads(data: str | bytes, *, source: str = "<string>") -> Catalogue:
-    """The catalogue in `data`, a text in the file format. Raises CatalogueError."""
-    return Catalogue._read(utf8_of(data, check_source(source)), source)
+def _checked_base(base: object) -> Catalogue | None:
+    if base is not None and not isinstance(base, Catalogue):
+        raise TypeError(f"base must be a Catalogue, not {type(base).__name__}")
+    return base
 
 
-def load(path: str) -> Catalogue:
-    """The catalogue in the file at `path`. Raises CatalogueError, or OSError when the file cannot be read."""
+def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
+    """The catalogue in `data`, a text in the file format; with `base`, it holds the base's entries too and its
+    formulas may use them. Raises CatalogueError."""
+    raw = utf8_of(data, check_source(source))
+    return Catalogue._read(raw, source, _checked_base(base))
+
+
+def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
+    """The catalogue in the file at `path` (over `base`, as `loads`). Raises CatalogueError, or OSError when the
+    file cannot be read."""
     source = source_of(path)
+    _checked_base(base)
     try:
         with open(source, "rb") as file:
             raw = file.read()
     except OSError as exc:
         exc.add_note(load_failed_note(source, exc))
         raise
-    return Catalogue._read(utf8_of(raw, source), source)
+    return Catalogue._read(utf8_of(raw, source), source, base)

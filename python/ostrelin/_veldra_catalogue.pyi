@@ -11,13 +11,13 @@ from ._records import Constant
 class Catalogue:
     """An immutable mapping from name to `Constant`, iterated in byte order of the names."""
 
-    def __new__(cls, entries: Iterable[Constant], *, source: str = "<records>") -> Self: ...
+    def __new__(cls, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> Self: ...
     @classmethod
-    def _read(cls, data: bytes, source: str, /) -> Self:
-        """The catalogue in `data` (bytes in the file format)."""
+    def _read(cls, data: bytes, source: str, base: Catalogue | None, /) -> Self:
+        """The catalogue in `data` (bytes in the file format), over `base`."""
     @classmethod
-    def _load(cls, path: str, /) -> Self:
-        """The catalogue in the file at `path` (a str)."""
+    def _load(cls, path: str, base: Catalogue | None, /) -> Self:
+        """The catalogue in the file at `path` (a str), over `base`."""
     @property
     def source(self) -> str:
         """The path the catalogue was read from, as given, or the label it was made with."""
@@ -40,5 +40,7 @@ class Catalogue:
         """A seed's value, or a formula's value computed from its expression."""
     def derived(self, name: str) -> Constant:
         """The entry with its derived value, status and propagated uncertainty."""
+    def budget(self, name: str) -> list[tuple[str, float]]:
+        """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first."""
     def dumps(self) -> str:
         """The catalogue in the file format."""

@@ -43,9 +43,11 @@ std::uint32_t narrow(std::size_t n) { return static_cast<std::uint32_t>(n); }
 
 }  // namespace
 
-CatalogueBuilder::CatalogueBuilder(std::string_view source)
+CatalogueBuilder::CatalogueBuilder(std::string_view source, const CatalogueStore* base)
     : store_(new CatalogueStore()), source_(source), text_keys_(next_map_keys()) {
     store_->texts_.push_back({});
+    store_->base_ = base;
+    store_->first_own_ = base == nullptr ? 0 : narrow(base->size());
 }
 
 std::size_t CatalogueBuilder::count() const noexcept { return store_->rows_.size(); }
@@ -109,7 +111,7 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
     row.uncertainty = fields.uncertainty.value_or(std::numeric_limits<double>::quiet_NaN());
     if (fields.expression) {
         row.formula = narrow(store.formulas_.size());
-        store.formulas_.push_back({narrow(count()), narrow(expression.size()), 0, 0, 0, 0, false});
+        store.formulas_.push_back({store.first_own_ + narrow(count()), narrow(expression.size()), 0, 0, 0, 0, false});
         Listed listed{narrow(listed_names_.size()), 0, fields.dependencies.has_value()};
         if (fields.dependencies) {
             for (std::string_view dependency : *fields.dependencies) listed_names_.push_back(store.arena_.keep(dependency));
@@ -135,12 +137,21 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem()
     keys = {};
 
     std::optional<Problem> taken;
+    if (store.base_ != nullptr) {
+        for (std::size_t i = 0; i < store.rows_.size(); ++i) {
+            if (store.base_->find(store.rows_[i].name()) == kNoIndex) continue;
+            taken = Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
+                                                                     "duplicate name, first in the base catalogue"))};
+            break;
+        }
+    }
     if (store.index_->len() < store.rows_.size()) {
         // A name is taken twice: find the first entry that repeats one.
         std::unordered_map<std::string_view, std::size_t> first_at;
         for (std::size_t i = 0; i < store.rows_.size(); ++i) {
             auto [it, fresh] = first_at.emplace(store.rows_[i].name(), i);
             if (fresh) continue;
+            if (taken && taken->entry <= i) break;
             taken = Problem{i, 1,
                             schema_failure(source_, entry_note(i, store.rows_[i].name(),
                                                                "duplicate name, first at entry " +
@@ -166,7 +177,7 @@ struct CatalogueBuilder::Compiled {
 std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std::size_t limit) {
     CatalogueStore& store = *store_;
     std::size_t formulas = 0;
-    while (formulas < store.formulas_.size() && store.formulas_[formulas].row < limit) ++formulas;
+    while (formulas < store.formulas_.size() && store.formulas_[formulas].row - store.first_own_ < limit) ++formulas;
     std::vector<Compiled> parts(worker_threads());
     std::vector<std::size_t> starts(parts.size() + 1, formulas);
     const std::size_t used = for_each_part(formulas, 20000, [&](std::size_t part, std::size_t begin, std::size_t end) {
@@ -177,12 +188,12 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std:
         std::vector<std::string_view> listed;
         for (std::size_t f = begin; f < end; ++f) {
             CatalogueFormula& formula = store.formulas_[f];
-            const CatalogueRow& row = store.rows_[formula.row];
+            const CatalogueRow& row = store.row(formula.row);
             const Listed& given = listed_[f];
             listed.assign(listed_names_.begin() + given.begin, listed_names_.begin() + given.begin + given.size);
-            if (auto detail = compiler.compile(row.name(), store.expression(row), given.given ? &listed : nullptr,
+            if (auto detail = compiler.compile(row.name(), store.expression(formula.row), given.given ? &listed : nullptr,
                                                out.constants, compiled)) {
-                out.problem = Problem{formula.row, 2, parse_failure(row.name(), std::move(*detail))};
+                out.problem = Problem{formula.row - store.first_own_, 2, parse_failure(row.name(), std::move(*detail))};
                 return;
             }
             formula.code_begin = narrow(out.code.size());
@@ -205,8 +216,8 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std:
         std::vector<std::uint32_t> moved(out.constants.size());
         for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = store.constants_.add(out.constants.values()[i]);
         if (!moved.empty() && *std::max_element(moved.begin(), moved.end()) > kMaxArgument) {
-            const CatalogueRow& row = store.rows_[store.formulas_[starts[part]].row];
-            return Problem{store.formulas_[starts[part]].row, 2,
+            const CatalogueRow& row = store.row(store.formulas_[starts[part]].row);
+            return Problem{store.formulas_[starts[part]].row - store.first_own_, 2,
                            parse_failure(row.name(), "the catalogue's formulas hold more than 16777215 distinct numbers")};
         }
         const auto shift = narrow(store.code_.size());
@@ -254,13 +265,18 @@ std::optional<CatalogueFailure> CatalogueBuilder::resolve_dependencies() {
     });
     for (const auto& [f, slot] : missing) {
         if (f == kNoIndex) continue;
-        return parse_failure(store.rows_[store.formulas_[f].row].name(),
+        return parse_failure(store.row(store.formulas_[f].row).name(),
                              ticked(used_names_[slot]) + " at offset " + std::to_string(offsets_[slot]) +
                                  " is not in the catalogue");
     }
     used_names_ = {};
     offsets_ = {};
     return std::nullopt;
+}
+
+// The formula of row `row` if this catalogue holds it (a base's formulas are ordered already), else kNoIndex.
+std::uint32_t CatalogueBuilder::own_formula(std::uint32_t row) const noexcept {
+    return row < store_->first_own_ ? kNoIndex : store_->rows_[row - store_->first_own_].formula;
 }
 
 std::optional<CatalogueFailure> CatalogueBuilder::order_formulas() {
@@ -272,7 +288,7 @@ std::optional<CatalogueFailure> CatalogueBuilder::order_formulas() {
     std::vector<std::uint32_t> starts(formulas + 1, 0);
     for (std::size_t f = 0; f < formulas; ++f) {
         for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
-            const std::uint32_t g = store.rows_[row].formula;
+            const std::uint32_t g = own_formula(row);
             if (g == kNoIndex) continue;
             ++waiting[f];
             ++starts[g + 1];
@@ -283,7 +299,7 @@ std::optional<CatalogueFailure> CatalogueBuilder::order_formulas() {
     std::vector<std::uint32_t> filled(starts.begin(), starts.end() - 1);
     for (std::size_t f = 0; f < formulas; ++f) {
         for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
-            const std::uint32_t g = store.rows_[row].formula;
+            const std::uint32_t g = own_formula(row);
             if (g != kNoIndex) dependents[filled[g]++] = narrow(f);
         }
     }
@@ -310,7 +326,7 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
     // dependencies also left, in dependency order.
     auto for_each_edge = [&](std::uint32_t f, auto&& visit) {
         for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
-            const std::uint32_t g = store.rows_[row].formula;
+            const std::uint32_t g = own_formula(row);
             if (g != kNoIndex && waiting[g] > 0) visit(g);
         }
     };
@@ -332,7 +348,7 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
             const auto deps = store.dependencies(store.formulas_[node].row);
             bool descended = false;
             while (position < deps.size()) {
-                const std::uint32_t target = store.rows_[deps[position++]].formula;
+                const std::uint32_t target = own_formula(deps[position++]);
                 if (target == kNoIndex || waiting[target] == 0) continue;
                 if (index[target] == kNoIndex) {
                     index[target] = low[target] = counter++;
@@ -386,10 +402,10 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
     }
     std::string note;
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
-        note += store.rows_[store.formulas_[*it].row].name();
+        note += store.row(store.formulas_[*it].row).name();
         note += " -> ";
     }
-    const std::string_view name = store.rows_[store.formulas_[start].row].name();
+    const std::string_view name = store.row(store.formulas_[start].row).name();
     note += name;
     return {RegistryError{CyclicDerivation{std::string(name)}}, std::move(note)};
 }

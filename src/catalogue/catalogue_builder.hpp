@@ -52,7 +52,9 @@ struct EntryFields {
 
 class CatalogueBuilder {
 public:
-    explicit CatalogueBuilder(std::string_view source);
+    // A builder of a catalogue whose formulas may also use the entries of
+    // `base` (which must outlive the catalogue), or of none.
+    explicit CatalogueBuilder(std::string_view source, const CatalogueStore* base = nullptr);
 
     // How many entries have been added.
     std::size_t count() const noexcept;
@@ -92,6 +94,7 @@ private:
     std::optional<Problem> compile_formulas(std::size_t limit);
     std::optional<CatalogueFailure> resolve_dependencies();
     std::optional<CatalogueFailure> order_formulas();
+    std::uint32_t own_formula(std::uint32_t row) const noexcept;
     CatalogueFailure cycle_through(const std::vector<std::uint32_t>& waiting);
 
     std::unique_ptr<CatalogueStore> store_;
@@ -109,11 +112,13 @@ private:
 // Reads the catalogue in `document`: the top level, then each entry's
 // fields, in file order, into a builder.
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
-                                                                            std::string_view source);
+                                                                            std::string_view source,
+                                                                            const CatalogueStore* base = nullptr);
 
 // Parses `text` and reads the catalogue in it; a problem of the text itself
 // comes first. A leading UTF-8 byte-order mark is skipped.
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& text,
-                                                                            std::string_view source);
+                                                                            std::string_view source,
+                                                                            const CatalogueStore* base = nullptr);
 
 }  // namespace veldra

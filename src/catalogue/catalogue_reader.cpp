@@ -150,7 +150,8 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry)
 }  // namespace
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
-                                                                            std::string_view source) {
+                                                                            std::string_view source,
+                                                                            const CatalogueStore* base) {
     const JsonElement root = document.root();
     if (root.kind() != JsonKind::Object) {
         return unexpected(schema_failure(
@@ -202,7 +203,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     }
     if (problem) return unexpected(schema_failure(source, std::move(*problem)));
 
-    CatalogueBuilder builder(source);
+    CatalogueBuilder builder(source, base);
     builder.reserve(constants->size());
     std::size_t index = 0;
     constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
@@ -210,7 +211,8 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
 }
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& padded,
-                                                                            std::string_view source) {
+                                                                            std::string_view source,
+                                                                            const CatalogueStore* base) {
     std::string_view text = padded.view();
     if (text.starts_with("\xef\xbb\xbf")) text.remove_prefix(3);
     auto document = JsonDocument::parse(text, kMaxJsonDepth);
@@ -218,7 +220,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const
         const JsonTextProblem& problem = document.error();
         return unexpected(schema_failure(source, position_note(text, problem.offset, problem.what)));
     }
-    return read_catalogue(*document, source);
+    return read_catalogue(*document, source, base);
 }
 
 }  // namespace veldra

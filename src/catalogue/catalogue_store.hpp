@@ -82,17 +82,26 @@ public:
     CatalogueStore(const CatalogueStore&) = delete;
     CatalogueStore& operator=(const CatalogueStore&) = delete;
 
-    std::size_t size() const noexcept { return rows_.size(); }
-    const CatalogueRow& row(std::uint32_t index) const noexcept { return rows_[index]; }
+    // Rows are numbered through the base catalogue's rows first (if there
+    // is a base), then this catalogue's own in file order; every operation
+    // below takes and gives those numbers.
+    std::size_t size() const noexcept { return first_own_ + rows_.size(); }
+    const CatalogueRow& row(std::uint32_t index) const noexcept {
+        return index < first_own_ ? base_->row(index) : rows_[index - first_own_];
+    }
     std::string_view description() const noexcept { return description_; }
 
+    // The catalogue this one was built over, or null; it must outlive this one.
+    const CatalogueStore* base() const noexcept { return base_; }
+    // The number of the first row this catalogue holds itself.
+    std::uint32_t first_own() const noexcept { return first_own_; }
+
     // A row's other texts.
-    std::string_view units(const CatalogueRow& row) const noexcept { return texts_[row.units]; }
-    std::string_view description(const CatalogueRow& row) const noexcept { return texts_[row.description]; }
-    std::string_view expression(const CatalogueRow& row) const noexcept {
-        if (!row.is_formula()) return {};
-        return {row.text + row.name_size, formulas_[row.formula].expression_size};
-    }
+    std::string_view units(std::uint32_t index) const noexcept;
+    std::string_view description(std::uint32_t index) const noexcept;
+    std::string_view expression(std::uint32_t index) const noexcept;
+    // Whether a formula's dependencies are what a file without a list means.
+    bool uses_default_dependencies(std::uint32_t index) const noexcept;
 
     // The row named `name` (byte-exact), or kNoIndex.
     std::uint32_t find(std::string_view name) const;
@@ -105,49 +114,68 @@ public:
 
     // Whether derive() and uncertainty() can answer without computing every
     // formula's value first (which a caller may want to do without its locks).
-    bool values_ready() const noexcept { return values_ready_.load(std::memory_order_acquire); }
+    bool values_ready() const noexcept;
 
     // Computes every formula's value now, if that has not been done.
-    void prepare_values() const { (void)values(); }
+    void prepare_values() const;
 
     // A seed's value, or a formula's value computed from its expression; the
     // text of the DerivationError for a formula whose value, or a value it
     // depends on, cannot be computed.
     Expected<double, std::string> derive(std::uint32_t row) const;
 
+    // What one seed gives a propagated uncertainty: |∂f/∂x| σ.
+    struct Contribution {
+        std::uint32_t seed;
+        double share;
+    };
+
     // The standard uncertainty of a formula propagated to first order from
     // the seeds it reaches (independent, each with its own uncertainty):
-    // nullopt when none of them has one. A seed gives its own. Fails as
-    // derive() does, or when a partial derivative on the way is not finite
-    // or the result is too large for a double. Costs the size of the
-    // formula's ancestry.
-    Expected<std::optional<double>, std::string> uncertainty(std::uint32_t row) const;
+    // nullopt when none of them has one. A seed gives its own. With a
+    // `budget`, also each seed's contribution, largest first (ties in byte
+    // order of the names). Fails as derive() does, or when a partial
+    // derivative on the way is not finite or the result is too large for a
+    // double. Costs the size of the formula's ancestry.
+    Expected<std::optional<double>, std::string> uncertainty(std::uint32_t row,
+                                                             std::vector<Contribution>* budget = nullptr) const;
 
-    // The catalogue in the file format, as the pure twin's dumps() writes it.
+    // The catalogue in the file format, as the pure twin's dumps() writes it:
+    // the base's entries first, then this one's.
     std::string dumps() const;
 
 private:
     friend class CatalogueBuilder;
 
     struct Values {
-        std::vector<double> value;          // per formula
-        std::vector<std::uint32_t> root;    // per formula: kNoIndex, or the formula whose fault stops it
-        std::vector<ValueFault> fault;      // per formula: the root's fault
-        std::vector<std::uint8_t> flags;    // per row: kUncertain, kInformed
+        std::vector<double> value;          // per own formula
+        std::vector<std::uint32_t> root;    // per own formula: kNoIndex, or the row whose fault stops it
+        std::vector<ValueFault> fault;      // per own formula: the root's fault
+        std::vector<std::uint8_t> flags;    // per own row: kUncertain, kInformed
     };
     static constexpr std::uint8_t kUncertain = 1;  // reaches a seed with a non-zero uncertainty
     static constexpr std::uint8_t kInformed = 2;   // reaches a seed with any uncertainty
 
     CatalogueStore() = default;
+    // The store that holds row `index` itself.
+    const CatalogueStore& owner(std::uint32_t index) const noexcept {
+        return index >= first_own_ || base_ == nullptr ? *this : base_->owner(index);
+    }
     const Values& values() const;
     void compute_values(Values& values) const;
-    double value_of(const Values& values, std::uint32_t row) const noexcept;
-    std::string failure_text(const Values& values, std::uint32_t formula) const;
+    // What the row's owner knows of it once every value is computed.
+    double value_of(std::uint32_t row) const;
+    std::uint8_t flags_of(std::uint32_t row) const;
+    std::uint32_t root_of(std::uint32_t row) const;  // kNoIndex, or the formula row that stops it
+    ValueFault fault_of(std::uint32_t row) const;
+    std::string failure_text(std::uint32_t row) const;
 
+    const CatalogueStore* base_ = nullptr;
+    std::uint32_t first_own_ = 0;
     TextArena arena_;
     std::vector<std::string_view> texts_;  // distinct units and descriptions; texts_[0] is ""
     std::vector<CatalogueRow> rows_;  // in file order
-    std::vector<CatalogueFormula> formulas_;
+    std::vector<CatalogueFormula> formulas_;  // each with its row's number
     std::vector<Instruction> code_;
     ConstantPool constants_;
     std::vector<std::uint32_t> dependencies_;

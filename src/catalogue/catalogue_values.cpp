@@ -2,25 +2,53 @@
 // uncertainties propagated by a reverse pass over a formula's ancestry. The
 // pure twin (_Values and Catalogue._propagate in ostrelin/_pycatalogue.py)
 // does the same operations in the same order, so both give the same bits.
+// A catalogue built over a base asks the base for its rows' values.
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
 
 #include "catalogue/catalogue_error.hpp"
 #include "catalogue/catalogue_store.hpp"
+#include "support/name_order.hpp"
 
 namespace veldra {
+
 const CatalogueStore::Values& CatalogueStore::values() const {
     std::call_once(values_once_, [this] {
+        if (base_ != nullptr) base_->prepare_values();
         compute_values(values_);
         values_ready_.store(true, std::memory_order_release);
     });
     return values_;
 }
 
-double CatalogueStore::value_of(const Values& values, std::uint32_t row) const noexcept {
-    const CatalogueRow& entry = rows_[row];
-    return entry.is_formula() ? values.value[entry.formula] : entry.value;
+bool CatalogueStore::values_ready() const noexcept {
+    return values_ready_.load(std::memory_order_acquire) && (base_ == nullptr || base_->values_ready());
+}
+
+void CatalogueStore::prepare_values() const { (void)values(); }
+
+double CatalogueStore::value_of(std::uint32_t row) const {
+    const CatalogueStore& store = owner(row);
+    const CatalogueRow& entry = store.rows_[row - store.first_own_];
+    return entry.is_formula() ? store.values().value[entry.formula] : entry.value;
+}
+
+std::uint8_t CatalogueStore::flags_of(std::uint32_t row) const {
+    const CatalogueStore& store = owner(row);
+    return store.values().flags[row - store.first_own_];
+}
+
+std::uint32_t CatalogueStore::root_of(std::uint32_t row) const {
+    const CatalogueStore& store = owner(row);
+    const CatalogueRow& entry = store.rows_[row - store.first_own_];
+    return entry.is_formula() ? store.values().root[entry.formula] : kNoIndex;
+}
+
+ValueFault CatalogueStore::fault_of(std::uint32_t row) const {
+    const CatalogueStore& store = owner(row);
+    return store.values().fault[store.rows_[row - store.first_own_].formula];
 }
 
 void CatalogueStore::compute_values(Values& values) const {
@@ -33,60 +61,75 @@ void CatalogueStore::compute_values(Values& values) const {
         if (row.is_formula() || !row.has_uncertainty()) continue;
         values.flags[i] = kInformed | (row.uncertainty != 0.0 ? kUncertain : 0);
     }
+    // Own rows are read from `values` as it fills; a base's from the base.
+    const auto own = [this](std::uint32_t row) { return row >= first_own_; };
     EvaluationScratch scratch;
     std::vector<double> inputs;
     for (std::uint32_t f : evaluation_order_) {
         const CatalogueFormula& formula = formulas_[f];
-        const auto deps = dependencies(formula.row);
         std::uint8_t flags = 0;
         std::uint32_t failed = kNoIndex;
         inputs.clear();
-        for (std::uint32_t dependency : deps) {
-            flags |= values.flags[dependency];
-            const std::uint32_t g = rows_[dependency].formula;
-            if (failed == kNoIndex && g != kNoIndex && values.root[g] != kNoIndex) failed = g;
-            inputs.push_back(value_of(values, dependency));
+        for (std::uint32_t dependency : dependencies(formula.row)) {
+            if (own(dependency)) {
+                const CatalogueRow& entry = rows_[dependency - first_own_];
+                flags |= values.flags[dependency - first_own_];
+                const bool fails = entry.is_formula() && values.root[entry.formula] != kNoIndex;
+                if (failed == kNoIndex && fails) failed = dependency;
+                inputs.push_back(entry.is_formula() ? values.value[entry.formula] : entry.value);
+            } else {
+                flags |= flags_of(dependency);
+                if (failed == kNoIndex && root_of(dependency) != kNoIndex) failed = dependency;
+                inputs.push_back(value_of(dependency));
+            }
         }
-        values.flags[formula.row] = flags;
+        values.flags[formula.row - first_own_] = flags;
         if (failed != kNoIndex) {
-            values.root[f] = values.root[failed];
-            values.fault[f] = values.fault[failed];
+            if (own(failed)) {
+                const std::uint32_t g = rows_[failed - first_own_].formula;
+                values.root[f] = values.root[g];
+                values.fault[f] = values.fault[g];
+            } else {
+                values.root[f] = root_of(failed);
+                values.fault[f] = fault_of(failed);
+            }
             continue;
         }
-        const ValueFault fault = evaluate({code_.data() + formula.code_begin, formula.code_size}, constants_.values(), inputs,
-                                          scratch, values.value[f]);
+        const ValueFault fault = evaluate({code_.data() + formula.code_begin, formula.code_size}, constants_.values(),
+                                          inputs, scratch, values.value[f]);
         if (fault != ValueFault::None) {
-            values.root[f] = f;
+            values.root[f] = formula.row;
             values.fault[f] = fault;
         }
     }
 }
 
-std::string CatalogueStore::failure_text(const Values& values, std::uint32_t formula) const {
-    const std::uint32_t root = values.root[formula];
-    std::string message(fault_text(values.fault[formula]));
-    message += " in the expression of " + ticked(rows_[formulas_[root].row].name());
-    if (root == formula) return message;
-    return "cannot derive " + ticked(rows_[formulas_[formula].row].name()) + ": " + message;
+std::string CatalogueStore::failure_text(std::uint32_t row) const {
+    const std::uint32_t root = root_of(row);
+    std::string message(fault_text(fault_of(row)));
+    message += " in the expression of " + ticked(this->row(root).name());
+    if (root == row) return message;
+    return "cannot derive " + ticked(this->row(row).name()) + ": " + message;
 }
 
 Expected<double, std::string> CatalogueStore::derive(std::uint32_t row) const {
-    const CatalogueRow& entry = rows_[row];
-    if (!entry.is_formula()) return entry.value;
-    const Values& known = values();
-    if (known.root[entry.formula] != kNoIndex) return unexpected(failure_text(known, entry.formula));
-    return known.value[entry.formula];
+    if (!this->row(row).is_formula()) return this->row(row).value;
+    if (root_of(row) != kNoIndex) return unexpected(failure_text(row));
+    return value_of(row);
 }
 
-Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::uint32_t row) const {
-    const CatalogueRow& entry = rows_[row];
+Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::uint32_t row,
+                                                                         std::vector<Contribution>* budget) const {
+    const CatalogueRow& entry = this->row(row);
+    if (budget != nullptr) budget->clear();
     if (!entry.is_formula()) {
-        return entry.has_uncertainty() ? std::optional<double>(entry.uncertainty) : std::nullopt;
+        if (!entry.has_uncertainty()) return std::optional<double>();
+        if (budget != nullptr && entry.uncertainty != 0.0) budget->push_back({row, entry.uncertainty});
+        return std::optional<double>(entry.uncertainty);
     }
-    const Values& known = values();
-    if (known.root[entry.formula] != kNoIndex) return unexpected(failure_text(known, entry.formula));
-    if (!(known.flags[row] & kInformed)) return std::optional<double>();
-    if (!(known.flags[row] & kUncertain)) return std::optional<double>(0.0);
+    if (root_of(row) != kNoIndex) return unexpected(failure_text(row));
+    if (!(flags_of(row) & kInformed)) return std::optional<double>();
+    if (!(flags_of(row) & kUncertain)) return std::optional<double>(0.0);
 
     // The ancestry through uncertain entries, each before what it depends
     // on: depth first in dependency order, finished entries reversed.
@@ -100,7 +143,7 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
         bool descended = false;
         while (next < deps.size()) {
             const std::uint32_t dependency = deps[next++];
-            if (!(known.flags[dependency] & kUncertain) || adjoint.count(dependency) != 0) continue;
+            if (!(flags_of(dependency) & kUncertain) || adjoint.count(dependency) != 0) continue;
             adjoint.emplace(dependency, 0.0);
             work.push_back({dependency, 0});
             descended = true;
@@ -116,24 +159,26 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     std::vector<std::uint8_t> uncertain;
     double total = 0.0;
     for (auto it = finished.rbegin(); it != finished.rend(); ++it) {
-        const CatalogueRow& node = rows_[*it];
+        const CatalogueRow& node = this->row(*it);
         const double share = adjoint[*it];
         if (!node.is_formula()) {
             const double term = share * node.uncertainty;
             total += term * term;
+            if (budget != nullptr) budget->push_back({*it, std::fabs(term)});
             continue;
         }
         const auto deps = dependencies(*it);
         inputs.clear();
         uncertain.clear();
         for (std::uint32_t dependency : deps) {
-            inputs.push_back(value_of(known, dependency));
-            uncertain.push_back((known.flags[dependency] & kUncertain) != 0);
+            inputs.push_back(value_of(dependency));
+            uncertain.push_back((flags_of(dependency) & kUncertain) != 0);
         }
         slots.assign(deps.size(), 0.0);
-        const CatalogueFormula& formula = formulas_[node.formula];
-        if (!backpropagate({code_.data() + formula.code_begin, formula.code_size}, constants_.values(), inputs, uncertain,
-                           share, scratch, slots)) {
+        const CatalogueStore& store = owner(*it);
+        const CatalogueFormula& formula = store.formulas_[node.formula];
+        if (!backpropagate({store.code_.data() + formula.code_begin, formula.code_size}, store.constants_.values(),
+                           inputs, uncertain, share, scratch, slots)) {
             return unexpected("cannot propagate the uncertainty of " + ticked(entry.name()) +
                               ": a derivative in the expression of " + ticked(node.name()) + " is not finite");
         }
@@ -144,6 +189,12 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     const double result = std::sqrt(total);
     if (!std::isfinite(result)) {
         return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
+    }
+    if (budget != nullptr) {
+        std::sort(budget->begin(), budget->end(), [this](const Contribution& a, const Contribution& b) {
+            if (a.share != b.share) return a.share > b.share;
+            return byte_less(this->row(a.seed).name(), this->row(b.seed).name());
+        });
     }
     return std::optional<double>(result);
 }

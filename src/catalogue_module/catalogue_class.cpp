@@ -29,40 +29,46 @@
 
 namespace veldra::py {
 
-CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source) noexcept
-    : store_(std::move(store)), source_(source.release()) {}
+CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base) noexcept
+    : store_(std::move(store)), source_(source.release()), base_(base.release()) {}
 
 CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
     : store_(std::move(other.store_)),
       records_(std::exchange(other.records_, nullptr)),
       source_(std::exchange(other.source_, nullptr)),
+      base_(std::exchange(other.base_, nullptr)),
       names_(std::exchange(other.names_, nullptr)) {}
 
 CatalogueObject::~CatalogueObject() {
     if (records_ != nullptr) {
-        for (std::size_t i = 0; i < store_->size(); ++i) {
+        for (std::size_t i = 0; i < store_->size() - store_->first_own(); ++i) {
             if (records_[i] != nullptr) drop_reference(records_[i]);
         }
         std::free(records_);
     }
     if (source_ != nullptr) drop_reference(source_);
+    if (base_ != nullptr) drop_reference(base_);
     if (names_ != nullptr) drop_reference(names_);
 }
 
 PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
+    const std::uint32_t first_own = store_->first_own();
+    if (row < first_own) return reinterpret_cast<Wrapped<CatalogueObject>*>(base_)->value.record(row);
     if (records_ == nullptr) {
         // Zeroed pages cost nothing until a lookup touches them.
-        records_ = static_cast<PyObject**>(std::calloc(store_->size() == 0 ? 1 : store_->size(), sizeof(PyObject*)));
+        const std::size_t own = store_->size() - first_own;
+        records_ = static_cast<PyObject**>(std::calloc(own == 0 ? 1 : own, sizeof(PyObject*)));
         if (records_ == nullptr) throw std::bad_alloc();
     }
-    if (records_[row] == nullptr) {
+    PyObject*& cached = records_[row - first_own];
+    if (cached == nullptr) {
         auto made = make_record(*store_, row);
         if (!made) return unexpected(std::move(made).error());
         // Making it ran Python code (the record's __init__), which may have
         // asked for the same row.
-        if (records_[row] == nullptr) records_[row] = made->release();
+        if (cached == nullptr) cached = made->release();
     }
-    return records_[row];
+    return cached;
 }
 
 PyResult<PyObject*> CatalogueObject::names() {
@@ -136,13 +142,30 @@ std::uint32_t fast_row(const CatalogueObject& object, PyObject* name) noexcept {
     return object.store().find(std::string_view(static_cast<const char*>(PyUnicode_DATA(name)), size));
 }
 
+// The store a `base` argument names: null for None, else the store of a
+// Catalogue made by its constructor; TypeError otherwise.
+PyResult<const CatalogueStore*> base_store(PyObject* base) {
+    if (base == nullptr || base == Py_None) return static_cast<const CatalogueStore*>(nullptr);
+    PyTypeObject* type = catalogue_class().get_in_call();
+    if (PyObject_TypeCheck(base, type)) {
+        if (const CatalogueObject* object = object_of(base)) return &object->store();
+    }
+    OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(base)));
+    if (!type_name) return unexpected(PyError::fetch());
+    return unexpected(PyError::format(PyExc_TypeError, text::kBaseNotCatalogue, type_name.get()));
+}
+
+OwnedRef base_reference(PyObject* base) {
+    return base == nullptr || base == Py_None ? OwnedRef() : OwnedRef::borrow(base);
+}
+
 PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr std::array<const char*, 2> kParams{"entries", "source"};
+    static constexpr std::array<const char*, 3> kParams{"entries", "base", "source"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
     return call_boundary([&]() -> PyResult<OwnedRef> {
-        PyObject* given[2] = {nullptr, nullptr};
+        PyObject* given[3] = {nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
-        OwnedRef source = given[1] ? OwnedRef::borrow(given[1]) : new_str("<records>");
+        OwnedRef source = given[2] ? OwnedRef::borrow(given[2]) : new_str("<records>");
         if (!PyUnicode_Check(source.get())) {
             OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(source.get())));
             if (!type_name) return unexpected(PyError::fetch());
@@ -150,7 +173,9 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         }
         auto source_text = text_argument(source.get(), "source");
         if (!source_text) return unexpected(std::move(source_text).error());
-        CatalogueBuilder builder(*source_text);
+        auto base = base_store(given[1]);
+        if (!base) return unexpected(std::move(base).error());
+        CatalogueBuilder builder(*source_text, *base);
         if (auto read = read_records(given[0], builder); !read) return unexpected(std::move(read).error());
         Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
         {
@@ -158,39 +183,43 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             built = std::move(builder).finish({});
         }
         if (!built) return unexpected(catalogue_error(built.error()));
-        return wrap_value(type, CatalogueObject(std::move(built).value(), std::move(source)));
+        return wrap_value(type, CatalogueObject(std::move(built).value(), std::move(source), base_reference(given[1])));
     });
 }
 
-// Catalogue._read(data, source): the pure twin's loads after the text is bytes.
+// Catalogue._read(data, source, base): the pure twin's loads once the text is bytes.
 PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
-        if (nargs != 2 || !PyBytes_Check(args[0]) || !PyUnicode_Check(args[1])) {
-            return unexpected(PyError::lazy(PyExc_TypeError, "_read(data: bytes, source: str)"));
+        if (nargs != 3 || !PyBytes_Check(args[0]) || !PyUnicode_Check(args[1])) {
+            return unexpected(PyError::lazy(PyExc_TypeError, "_read(data: bytes, source: str, base)"));
         }
         auto source = text_argument(args[1], "source");
         if (!source) return unexpected(std::move(source).error());
+        auto base = base_store(args[2]);
+        if (!base) return unexpected(std::move(base).error());
         const std::string_view data(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
         Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
         {
-            // The bytes object cannot change and the caller holds it.
+            // The bytes and the base cannot change, and the caller holds them.
             WithoutInterpreterLock unlocked;
-            built = load_catalogue(PaddedText::copy_of(data), *source);
+            built = load_catalogue(PaddedText::copy_of(data), *source, *base);
         }
         if (!built) return unexpected(catalogue_error(built.error()));
         return wrap_value(reinterpret_cast<PyTypeObject*>(type),
-                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[1])));
+                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[1]), base_reference(args[2])));
     });
 }
 
-// Catalogue._load(path): the pure twin's load; the path is the source.
+// Catalogue._load(path, base): the pure twin's load; the path is the source.
 PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
-        if (nargs != 1 || !PyUnicode_Check(args[0])) {
-            return unexpected(PyError::lazy(PyExc_TypeError, "_load(path: str)"));
+        if (nargs != 2 || !PyUnicode_Check(args[0])) {
+            return unexpected(PyError::lazy(PyExc_TypeError, "_load(path: str, base)"));
         }
         auto source = text_argument(args[0], "path");
         if (!source) return unexpected(std::move(source).error());
+        auto base = base_store(args[1]);
+        if (!base) return unexpected(std::move(base).error());
         OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(args[0]));
         if (!encoded) return unexpected(PyError::fetch());
         const char* path = PyBytes_AS_STRING(encoded.get());
@@ -203,7 +232,7 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
             WithoutInterpreterLock unlocked;
             auto text = PaddedText::read_file(path);
             if (text) {
-                built = load_catalogue(*text, *source);
+                built = load_catalogue(*text, *source, *base);
             } else {
                 failed_errno = text.error();
             }
@@ -220,7 +249,7 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
         }
         if (!built) return unexpected(catalogue_error(built.error()));
         return wrap_value(reinterpret_cast<PyTypeObject*>(type),
-                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[0])));
+                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[0]), base_reference(args[1])));
     });
 }
 
@@ -288,6 +317,7 @@ const Signature kFindSignature{"Catalogue.find()", kTextParam, 1, 1, true};
 const Signature kDatasheetSignature{"Catalogue.datasheet()", kNameParam, 1, 1, true};
 const Signature kDeriveSignature{"Catalogue.derive()", kNameParam, 1, 1, true};
 const Signature kDerivedSignature{"Catalogue.derived()", kNameParam, 1, 1, true};
+const Signature kBudgetSignature{"Catalogue.budget()", kNameParam, 1, 1, true};
 
 // Runs `body(object, arguments)` for a method of `signature`.
 template <std::size_t N, class Body>
@@ -377,7 +407,7 @@ PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs
             auto matched = folded_contains(entry.name(), folded, folded_is_ascii);
             if (!matched) return unexpected(std::move(matched).error());
             if (!*matched) {
-                matched = folded_contains(object.store().description(entry), folded, folded_is_ascii);
+                matched = folded_contains(object.store().description(row), folded, folded_is_ascii);
                 if (!matched) return unexpected(std::move(matched).error());
             }
             if (*matched && PyList_Append(found.get(), text_object(entry.name()).get()) < 0) {
@@ -399,7 +429,7 @@ PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t 
             {"name", text_object(entry.name())},
             {"status", text_object(status_text(entry.status()))},
             {"uncertainty", entry.has_uncertainty() ? new_float(entry.uncertainty) : OwnedRef::borrow(Py_None)},
-            {"units", text_object(object.store().units(entry))},
+            {"units", text_object(object.store().units(*row))},
             {"value", new_float(entry.value)},
         };
         for (const auto& [key, value] : fields) {
@@ -457,6 +487,32 @@ PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t na
     });
 }
 
+PyObject* catalogue_budget(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kBudgetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        auto row = row_named(object, given[0]);
+        if (!row) return unexpected(std::move(row).error());
+        const CatalogueStore& store = object.store();
+        if (store.row(*row).is_formula()) prepare_values(store);
+        std::vector<CatalogueStore::Contribution> budget;
+        Expected<std::optional<double>, std::string> uncertainty = std::optional<double>();
+        {
+            WithoutInterpreterLock unlocked;
+            uncertainty = store.uncertainty(*row, &budget);
+        }
+        if (!uncertainty) return unexpected(derivation_error(uncertainty.error()));
+        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(budget.size())));
+        if (!list) return unexpected(PyError::fetch());
+        for (std::size_t i = 0; i < budget.size(); ++i) {
+            OwnedRef name = text_object(store.row(budget[i].seed).name());
+            OwnedRef share = new_float(budget[i].share);
+            OwnedRef pair = OwnedRef::steal(PyTuple_Pack(2, name.get(), share.get()));
+            if (!pair) return unexpected(PyError::fetch());
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair.release());
+        }
+        return list;
+    });
+}
+
 PyObject* catalogue_dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return method<0>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
         std::string text;
@@ -491,6 +547,7 @@ PyMethodDef kMethods[] = {
     {"datasheet", method_entry(catalogue_datasheet), METH_FASTCALL | METH_KEYWORDS, text::kDatasheetDoc},
     {"derive", method_entry(catalogue_derive), METH_FASTCALL | METH_KEYWORDS, text::kDeriveDoc},
     {"derived", method_entry(catalogue_derived), METH_FASTCALL | METH_KEYWORDS, text::kDerivedDoc},
+    {"budget", method_entry(catalogue_budget), METH_FASTCALL | METH_KEYWORDS, text::kBudgetDoc},
     {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
     {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
     {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},

@@ -17,7 +17,9 @@ namespace veldra::py {
 
 class CatalogueObject {
 public:
-    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source) noexcept;
+    // `base`: the Catalogue object the store was built over (its store is
+    // the store's base), or null; held as long as this one.
+    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base) noexcept;
     CatalogueObject(CatalogueObject&& other) noexcept;
     CatalogueObject& operator=(CatalogueObject&&) = delete;
     // noexcept, unlike ~OwnedRef: what it releases (records of plain fields,
@@ -27,7 +29,8 @@ public:
     const CatalogueStore& store() const noexcept { return *store_; }
     PyObject* source() const noexcept { return source_; }
 
-    // The record of `row` (borrowed: the catalogue keeps it), made on first need.
+    // The record of `row` (borrowed: the catalogue keeps it, or the base
+    // its own rows' records), made on first need.
     PyResult<PyObject*> record(std::uint32_t row);
 
     // The names in byte order as a tuple (borrowed), made on first need.
@@ -35,8 +38,9 @@ public:
 
 private:
     std::unique_ptr<CatalogueStore> store_;
-    PyObject** records_ = nullptr;  // one owned reference or null per row; null until a lookup
+    PyObject** records_ = nullptr;  // one owned reference or null per own row; null until a lookup
     PyObject* source_ = nullptr;    // owned
+    PyObject* base_ = nullptr;      // owned, or null
     PyObject* names_ = nullptr;     // owned, or null
 };
 

@@ -15,11 +15,12 @@ inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault 
 inline constexpr char kPackageModuleMissing[] = "ostrelin._veldra_catalogue needs the ostrelin package";
 
 inline constexpr char kCatalogueDoc[] =
-    "Catalogue(entries, *, source='<records>')\n--\n\n"
+    "Catalogue(entries, *, base=None, source='<records>')\n--\n\n"
     "An immutable mapping from name to `Constant`, iterated in byte order of the names.";
 inline constexpr char kReadDoc[] =
-    "_read($type, data, source, /)\n--\n\nThe catalogue in `data` (bytes in the file format).";
-inline constexpr char kLoadDoc[] = "_load($type, path, /)\n--\n\nThe catalogue in the file at `path` (a str).";
+    "_read($type, data, source, base, /)\n--\n\nThe catalogue in `data` (bytes in the file format), over `base`.";
+inline constexpr char kLoadDoc[] =
+    "_load($type, path, base, /)\n--\n\nThe catalogue in the file at `path` (a str), over `base`.";
 inline constexpr char kGetDoc[] =
     "get($self, name, default=None)\n--\n\nThe entry `name`, or `default` when there is none.";
 inline constexpr char kNamesDoc[] = "names($self)\n--\n\nThe names in byte order, as a new list.";
@@ -32,11 +33,14 @@ inline constexpr char kDeriveDoc[] =
     "derive($self, name)\n--\n\nA seed's value, or a formula's value computed from its expression.";
 inline constexpr char kDerivedDoc[] =
     "derived($self, name)\n--\n\nThe entry with its derived value, status and propagated uncertainty.";
+inline constexpr char kBudgetDoc[] =
+    "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first.";
 inline constexpr char kDumpsDoc[] = "dumps($self)\n--\n\nThe catalogue in the file format.";
 inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as given, or the label it was made with.";
 inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
 
 inline constexpr char kEmptyLookupName[] = "name must be non-empty";
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
+inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
 
 }  // namespace veldra::py::text

@@ -230,12 +230,12 @@ PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row, c
     OwnedRef fields[8] = {
         new_str(entry.name()),
         new_float(value),
-        new_str(store.units(entry)),
+        new_str(store.units(row)),
         uncertainty ? new_float(*uncertainty) : OwnedRef::borrow(Py_None),
         new_str(status_text(derived ? ConstantStatus::Cached : entry.status())),
-        entry.is_formula() ? new_str(store.expression(entry)) : OwnedRef::borrow(Py_None),
+        entry.is_formula() ? new_str(store.expression(row)) : OwnedRef::borrow(Py_None),
         std::move(dependencies),
-        new_str(store.description(entry)),
+        new_str(store.description(row)),
     };
     PyObject* args[8];
     for (std::size_t i = 0; i < 8; ++i) args[i] = fields[i].get();

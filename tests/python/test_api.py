@@ -14,7 +14,8 @@ import ostrelin._veldra_core as core
 
 PUBLIC = {
     "Catalogue", "CatalogueError", "Constant", "DerivationError", "Get", "Quark", "__version__", "constant",
-    "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark", "quarks",
+    "codata", "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark",
+    "quarks",
 }
 SHEET_KEYS = ["name", "status", "uncertainty", "units", "value"]
 QUARK_KEYS = ["generation", "mass_mev", "mass_ratio", "name", "phi_exponent"]

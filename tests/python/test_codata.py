@@ -1,0 +1,113 @@
+"""CODATA 2022 in ostrelin against the tables SciPy and astropy ship, formulas over it with `base`, and
+uncertainty budgets against the `uncertainties` package, in both twins."""
+
+import math
+from importlib import resources
+
+import pytest
+import uncertainties
+from astropy import constants as astropy_constants
+from astropy.constants import codata2022 as astropy_codata
+from scipy.constants import _codata as scipy_codata
+from uncertainties import umath
+
+from catalogue_cases import doc, formula, seed
+
+# The few quantities astropy names otherwise than CODATA does.
+ASTROPY_NAMES = {
+    "Gravitational constant": "Newtonian constant of gravitation", "Avogadro's number": "Avogadro constant",
+    "Gas constant": "molar gas constant", "Electron charge": "elementary charge",
+    "Vacuum magnetic permeability": "vacuum mag. permeability", "Atomic mass": "atomic mass constant",
+    "Thomson scattering cross-section": "Thomson cross section",
+}
+
+
+def by_quantity(codata):
+    return {entry.description: entry for entry in codata.values()}
+
+
+def close(ours, theirs, ulps=4):
+    """Equal, or for an exact value computed another way, within a few units in the last place."""
+    return abs(ours - theirs) <= ulps * math.ulp(theirs)
+
+
+def test_every_entry_is_scipys_codata_2022(api):
+    quantities = by_quantity(api.codata)
+    # SciPy's own reading of the 2022 table: its public physical_constants
+    # still gives two natural units of momentum their 2014 values.
+    scipy_2022 = scipy_codata._physical_constants_2022
+    table = [line[:60].strip() for line in scipy_codata.txt2022.splitlines()]
+    assert len(api.codata) == len(table) == len(scipy_2022) == 355 and sorted(quantities) == sorted(table)
+    for quantity in table:
+        value, unit, uncertainty = scipy_2022[quantity]
+        entry = quantities[quantity]
+        assert (entry.units, entry.uncertainty, entry.status) == (unit, uncertainty, "Seed"), quantity
+        assert entry.value == value or (uncertainty == 0.0 and close(entry.value, value)), quantity
+        assert entry.name.isascii() and entry.name.replace("_", "").isalnum() and entry.name.islower()
+    assert api.codata.find("electron mass")[:3] == ["alpha_particle_electron_mass_ratio",
+                                                    "deuteron_electron_mass_ratio", "electron_mass"]
+    assert "CODATA 2022" in api.codata.description and "NIST" in api.codata.description
+
+
+def test_astropys_codata_2022_constants_are_ours(api):
+    quantities = {name.casefold(): entry for name, entry in by_quantity(api.codata).items()}
+    compared = 0
+    for constant in vars(astropy_codata).values():
+        if not isinstance(constant, astropy_constants.Constant) or constant.system not in (None, "si"):
+            continue
+        entry = quantities[ASTROPY_NAMES.get(constant.name, constant.name).casefold()]
+        assert close(entry.value, constant.value) and entry.uncertainty == constant.uncertainty, constant.name
+        compared += 1
+    assert compared >= 20
+
+
+def derivations(api):
+    data = resources.files("ostrelin").joinpath("data/codata-2022-derivations.json").read_bytes()
+    return api.loads(data, base=api.codata, source="derivations")
+
+
+def test_the_derivations_recompute_what_codata_tabulates(api):
+    cat = derivations(api)
+    formulas = [name for name in cat.names() if cat[name].expression is not None]
+    assert len(formulas) >= 25 and all(name.startswith("derived_") for name in formulas)
+    assert len(cat) == len(api.codata) + len(formulas)
+    for name in formulas:
+        derived, tabulated = cat.derived(name), api.codata[name.removeprefix("derived_")]
+        spread = math.hypot(derived.uncertainty or 0.0, tabulated.uncertainty)
+        if spread:
+            assert abs(derived.value - tabulated.value) <= 2 * spread, name
+        else:
+            assert close(derived.value, tabulated.value), name
+
+
+def test_a_name_of_the_base_cannot_be_taken_again(api):
+    base = api.loads(doc(seed("a", 2.0, uncertainty=0.5)))
+    with pytest.raises(api.CatalogueError) as info:
+        api.loads(doc(seed("b"), seed("a")), base=base)
+    assert info.value.__notes__ == ["entry 1 (`a`): duplicate name, first in the base catalogue"]
+    over = api.Catalogue([api.Constant("f", 0.0, "", None, "Pending", "a ** 2", ())], base=base)
+    assert (over.names(), over.derived("f").uncertainty, over["a"] is base["a"]) == (["a", "f"], 2.0, True)
+    assert api.loads(over.dumps()) == over
+    with pytest.raises(TypeError, match="base must be a Catalogue, not dict"):
+        api.loads(doc(), base={})
+
+
+SEEDS = {"x": (1.5, 0.01), "y": (2.0, 0.02), "z": (3.0, 0.0), "w": (0.5, None), "v": (4.0, 0.03)}
+BUDGETS = ["x * y", "x ** 2 * y / v", "sqrt(x) + exp(y) - z * v", "g * x", "g + h", "x - x"]
+
+
+@pytest.mark.parametrize("expression", BUDGETS)
+def test_budgets_are_the_uncertainties_packages_error_components(api, expression):
+    cat = api.loads(doc(*(seed(n, v, uncertainty=s) for n, (v, s) in SEEDS.items()),
+                        formula("g", "x * y + w"), formula("h", "g * v"), formula("f", expression)))
+    variables = {n: uncertainties.ufloat(v, s, tag=n) if s else v for n, (v, s) in SEEDS.items()}
+    scope = {"sqrt": umath.sqrt, "exp": umath.exp, **variables}
+    scope["g"] = eval("x * y + w", scope)
+    scope["h"] = eval("g * v", scope)
+    expected = {variable.tag: share for variable, share in eval(expression, scope).error_components().items()}
+    budget = cat.budget("f")
+    assert [name for name, _ in budget] == sorted(expected, key=lambda n: (-expected[n], n))
+    for name, share in budget:
+        assert share == pytest.approx(expected[name], rel=1e-12)
+    assert math.sqrt(sum(share**2 for _, share in budget)) == pytest.approx(cat.derived("f").uncertainty, rel=1e-14)
+    assert cat.budget("x") == [("x", 0.01)] and cat.budget("z") == cat.budget("w") == []
