@@ -1,25 +1,32 @@
-"""The command line: ``python -m ostrelin [NAME]``, ``--catalogue FILE [NAME]``, ``check FILE``.
+"""The command line: ``python -m ostrelin [NAME]`` and its subcommands show, find, check and table.
 
 Without arguments, prints the built-in catalogue as a table (stored value,
 derived value, formula), the quarks, and the CKM matrix's Jarlskog invariant
-and unitarity when the native core is there. With NAME, prints what
-``ostrelin.Get`` returns for that entry or quark as indented JSON. With
-``--catalogue FILE``, the same table for a catalogue file, or one of its
-entries with its derived value and uncertainty. ``check FILE`` validates a
-catalogue file (for a user's CI): its counts and load time, or the error.
+and unitarity when the native core is there; with NAME, what ``ostrelin.Get``
+returns for that entry or quark as indented JSON.
 
-Exit status: 0; 1 for an unknown name, an invalid or unreadable file or a
-formula that cannot be derived (the error and its notes on standard error);
-2 for a usage error.
+The subcommands take a catalogue as ``builtin`` (the default), ``codata`` or
+the path of a catalogue file, optionally over a base (``--base codata``):
+
+    show NAME     the stored record, the derived value ± uncertainty, the budget
+    find TEXT     the entries whose name or description contains TEXT
+    check FILE    whether a file loads (for a user's CI): its counts and load time
+    table         every entry with its stored and derived value
+
+Output is aligned for people, or JSON with ``--json``. Exit status: 0; 1 for
+an unknown name or an invalid or unreadable file (the error and its notes on
+standard error); 2 for a usage error.
 """
 
 from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 import time
 from collections.abc import Sequence
+from typing import Any
 
 import ostrelin
 
@@ -27,6 +34,11 @@ UNITARITY_TOLERANCE = 1e-12
 # Columns after the name; "<" aligns left, ">" right. The expression, which
 # holds spaces, comes last.
 COLUMNS = (("status", "<"), ("value", ">"), ("derived", ">"), ("units", "<"), ("expression", "<"))
+SUBCOMMANDS = ("show", "find", "check", "table")
+
+
+class Refused(Exception):
+    """What the command cannot do; args[0] is the exception to report."""
 
 
 def derived_text(catalogue: ostrelin.Catalogue, name: str) -> str:
@@ -40,20 +52,22 @@ def derived_text(catalogue: ostrelin.Catalogue, name: str) -> str:
     return f"{derived.value!r} ± {derived.uncertainty!r}"
 
 
+def aligned(rows: Sequence[Sequence[str]], aligns: Sequence[str], rule: bool = True) -> str:
+    """Rows of cells in columns as wide as their widest cell, a rule under the first row."""
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    lines = ["  ".join(f"{cell:{a}{w}}" for cell, a, w in zip(row, aligns, widths)).rstrip() for row in rows]
+    if rule:
+        lines.insert(1, "  ".join("-" * w for w in widths))
+    return "\n".join(lines)
+
+
 def catalogue_table(catalogue: ostrelin.Catalogue = ostrelin.constants) -> str:
     header = ("name", *(title for title, _ in COLUMNS))
     rows = [
         (c.name, c.status, repr(c.value), derived_text(catalogue, c.name), c.units, c.expression or "")
         for c in catalogue.values()
     ]
-    aligns = ("<", *(align for _, align in COLUMNS))
-    widths = [max(len(row[i]) for row in [header, *rows]) for i in range(len(header))]
-    lines = [
-        "  ".join(f"{cell:{align}{width}}" for cell, align, width in zip(row, aligns, widths)).rstrip()
-        for row in [header, *rows]
-    ]
-    lines.insert(1, "  ".join("-" * w for w in widths))
-    return "\n".join(lines)
+    return aligned([header, *rows], ("<", *(align for _, align in COLUMNS)))
 
 
 def quark_table() -> str:
@@ -98,63 +112,165 @@ def report(exc: BaseException) -> int:
     return 1
 
 
-def entry_lines(catalogue: ostrelin.Catalogue, name: str) -> str:
-    entry = catalogue[name]
-    fields = [
-        ("name", entry.name), ("status", entry.status), ("value", repr(entry.value)),
-        ("uncertainty", repr(entry.uncertainty)), ("units", entry.units), ("expression", entry.expression or ""),
-        ("dependencies", ", ".join(entry.dependencies)), ("description", entry.description),
-        ("derived", derived_text(catalogue, name)),
-    ]
-    width = max(len(key) for key, _ in fields)
-    return "\n".join(f"{key:<{width}}  {text}".rstrip() for key, text in fields)
-
-
 def counted(n: int, one: str, many: str = "") -> str:
     return f"{n} {one if n == 1 else many or one + 's'}"
 
 
-def check(argv: Sequence[str]) -> int:
-    parser = argparse.ArgumentParser(
-        prog="python -m ostrelin check", description="Validate a catalogue file: exit 0 when it loads, 1 when not."
-    )
-    parser.add_argument("file", metavar="FILE", help="the catalogue file")
-    path = parser.parse_args(argv).file
+def open_catalogue(spec: str, base: str | None = None) -> ostrelin.Catalogue:
+    """The catalogue `spec` names: builtin, codata, or a file (over the catalogue `base` names)."""
+    over = None if base is None else open_catalogue(base)
+    if spec in ("builtin", "codata"):
+        if over is not None:
+            raise Refused(ValueError(f"--base applies to a catalogue file, not to {spec}"))
+        return ostrelin.constants if spec == "builtin" else ostrelin.codata
+    try:
+        return ostrelin.load(spec, base=over)
+    except (OSError, ostrelin.CatalogueError) as exc:
+        raise Refused(exc) from None
+
+
+def entry_of(catalogue: ostrelin.Catalogue, name: str) -> ostrelin.Constant:
+    try:
+        return catalogue[name]
+    except (KeyError, ValueError) as exc:
+        raise Refused(exc) from None
+
+
+def record(entry: ostrelin.Constant) -> dict[str, Any]:
+    return {"name": entry.name, "status": entry.status, "value": entry.value, "uncertainty": entry.uncertainty,
+            "units": entry.units, "expression": entry.expression, "dependencies": list(entry.dependencies),
+            "description": entry.description}
+
+
+def derivation(catalogue: ostrelin.Catalogue, name: str) -> dict[str, Any]:
+    """The derived value and uncertainty and the budget, or the error that stops them."""
+    try:
+        derived = catalogue.derived(name)
+        budget = catalogue.budget(name)
+    except ostrelin.DerivationError as exc:
+        return {"error": str(exc)}
+    return {"value": derived.value, "uncertainty": derived.uncertainty, "budget": [list(share) for share in budget]}
+
+
+def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool) -> str:
+    entry = entry_of(catalogue, name)
+    found = derivation(catalogue, entry.name)
+    if as_json:
+        return json.dumps({"entry": record(entry), "derived": found}, indent=2, ensure_ascii=False)
+    fields = [
+        ("name", entry.name), ("status", entry.status), ("value", repr(entry.value)),
+        ("uncertainty", repr(entry.uncertainty)), ("units", entry.units), ("expression", entry.expression or ""),
+        ("dependencies", ", ".join(entry.dependencies)), ("description", entry.description),
+        ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name)),
+    ]
+    width = max(len(key) for key, _ in fields)
+    lines = [f"{key:<{width}}  {text}".rstrip() for key, text in fields]
+    budget = found.get("budget") or []
+    if budget:
+        total = sum(share * share for _, share in budget) or 1.0
+        rows = [("seed", "contribution", "share")] + [
+            (seed, f"{share:.6g}", f"{100 * share * share / total:.1f} %") for seed, share in budget
+        ]
+        lines += ["", "uncertainty budget:", aligned(rows, ("<", ">", ">"))]
+    return "\n".join(lines)
+
+
+def find(catalogue: ostrelin.Catalogue, text: str, as_json: bool) -> str:
+    names = catalogue.find(text)
+    if as_json:
+        return json.dumps(names, indent=2, ensure_ascii=False)
+    if not names:
+        return f"nothing matches {text!r}"
+    rows = [("name", "value", "units", "description")] + [
+        (n, repr(catalogue[n].value), catalogue[n].units, catalogue[n].description) for n in names
+    ]
+    return aligned(rows, ("<", ">", "<", "<"))
+
+
+def check(path: str, base: str | None, as_json: bool) -> str:
+    over = None if base is None else open_catalogue(base)
     start = time.perf_counter()
     try:
-        catalogue = ostrelin.load(path)
+        catalogue = ostrelin.load(path, base=over)
     except (OSError, ostrelin.CatalogueError) as exc:
-        return report(exc)
+        raise Refused(exc) from None
     seconds = time.perf_counter() - start
-    formulas = sum(1 for entry in catalogue.values() if entry.expression is not None)
-    counts = f"{counted(len(catalogue), 'entry', 'entries')} ({counted(len(catalogue) - formulas, 'seed')}, " \
+    own = [entry for entry in catalogue.values() if over is None or entry.name not in over]
+    formulas = sum(1 for entry in own if entry.expression is not None)
+    if as_json:
+        return json.dumps({"file": path, "entries": len(own), "seeds": len(own) - formulas, "formulas": formulas,
+                           "seconds": seconds}, indent=2)
+    counts = f"{counted(len(own), 'entry', 'entries')} ({counted(len(own) - formulas, 'seed')}, " \
         f"{counted(formulas, 'formula')})"
-    print(f"{path}: {counts}, loaded in {seconds * 1000:.1f} ms")
+    return f"{path}: {counts}, loaded in {seconds * 1000:.1f} ms"
+
+
+def table(catalogue: ostrelin.Catalogue, as_json: bool) -> str:
+    if not as_json:
+        return catalogue_table(catalogue)
+    rows = [record(entry) | {"derived": derivation(catalogue, entry.name)} for entry in catalogue.values()]
+    return json.dumps(rows, indent=2, ensure_ascii=False)
+
+
+def subcommand_parser() -> argparse.ArgumentParser:
+    common = argparse.ArgumentParser(add_help=False)
+    common.add_argument("--catalogue", "-c", default="builtin", metavar="CATALOGUE",
+                        help="builtin (the default), codata, or the path of a catalogue file")
+    common.add_argument("--base", metavar="CATALOGUE", help="the catalogue a file's formulas build on (e.g. codata)")
+    common.add_argument("--json", action="store_true", help="print JSON instead of aligned text")
+    parser = argparse.ArgumentParser(prog="python -m ostrelin", description=__doc__.split("\n\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands.add_parser("show", parents=[common], help="one entry: record, derived value, uncertainty budget",
+                        description="Show one entry: its stored record, its derived value ± uncertainty, and the "
+                        "budget of where the uncertainty comes from.").add_argument("name", metavar="NAME")
+    commands.add_parser("find", parents=[common], help="entries whose name or description contains TEXT",
+                        description="List the entries whose name or description contains TEXT, compared after "
+                        "case folding.").add_argument("text", metavar="TEXT")
+    checking = commands.add_parser("check", help="validate a catalogue file: exit 0 if it loads, 1 if not",
+                                   description="Validate a catalogue file: print its counts and load time and "
+                                   "exit 0, or print the error and exit 1.")
+    checking.add_argument("file", metavar="FILE")
+    checking.add_argument("--base", metavar="CATALOGUE", help="the catalogue the file's formulas build on")
+    checking.add_argument("--json", action="store_true", help="print JSON instead of text")
+    commands.add_parser("table", parents=[common], help="every entry with its stored and derived value",
+                        description="Print every entry of the catalogue with its stored and derived value.")
+    return parser
+
+
+def run_subcommand(argv: list[str]) -> int:
+    args = subcommand_parser().parse_args(argv)
+    try:
+        if args.command == "check":
+            text = check(args.file, args.base, args.json)
+        else:
+            catalogue = open_catalogue(args.catalogue, args.base)
+            if args.command == "show":
+                text = show(catalogue, args.name, args.json)
+            elif args.command == "find":
+                text = find(catalogue, args.text, args.json)
+            else:
+                text = table(catalogue, args.json)
+    except Refused as refused:
+        return report(refused.args[0])
+    print(text)
     return 0
 
 
-def main(argv: Sequence[str] | None = None) -> int:
-    args_given = list(sys.argv[1:] if argv is None else argv)
-    if args_given[:1] == ["check"]:
-        return check(args_given[1:])
+def run_classic(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m ostrelin",
         description="Show the catalogue of constants, or what is known of one constant or quark.",
-        epilog="python -m ostrelin check FILE validates a catalogue file.",
+        epilog=f"Subcommands: {', '.join(SUBCOMMANDS)} (python -m ostrelin COMMAND --help).",
     )
     parser.add_argument("name", nargs="?", metavar="NAME", help="print this constant's or quark's record as JSON")
     parser.add_argument("--catalogue", metavar="FILE", help="show this catalogue file instead, or NAME in it")
-    args = parser.parse_args(args_given)
-
+    parser.add_argument("--version", action="version", version=f"ostrelin {ostrelin.__version__}")
+    args = parser.parse_args(argv)
     if args.name == "":
         parser.error("NAME must not be empty")
     if args.catalogue is not None:
-        try:
-            catalogue = ostrelin.load(args.catalogue)
-            print(catalogue_table(catalogue) if args.name is None else entry_lines(catalogue, args.name))
-        except (OSError, KeyError, ostrelin.CatalogueError) as exc:
-            return report(exc)
-        return 0
+        return run_subcommand(["table" if args.name is None else "show", *([] if args.name is None else [args.name]),
+                               "--catalogue", args.catalogue])
     if args.name is None:
         print(overview())
         return 0
@@ -164,6 +280,17 @@ def main(argv: Sequence[str] | None = None) -> int:
         return report(exc)
     print(json.dumps(sheet, indent=2))
     return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = list(sys.argv[1:] if argv is None else argv)
+    try:
+        return run_subcommand(args) if args[:1] and args[0] in SUBCOMMANDS else run_classic(args)
+    except BrokenPipeError:
+        # The reader went away (python -m ostrelin | head): say nothing more,
+        # and let the interpreter's last flush write into nowhere.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
 
 
 if __name__ == "__main__":

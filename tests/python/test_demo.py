@@ -1,6 +1,9 @@
 """python -m ostrelin, run the way a user runs it."""
 
 import json
+import subprocess
+import sys
+from pathlib import Path
 
 import ostrelin
 import ostrelin._veldra_core as core
@@ -78,31 +81,58 @@ def test_help_and_usage_errors():
     assert extra.returncode == 2
 
 
-def test_catalogue_files_on_the_command_line(tmp_path):
+DERIVATIONS = str(Path(ostrelin.__file__).parent / "data" / "codata-2022-derivations.json")
+
+
+def test_subcommands_exit_and_print_as_documented(tmp_path):
     from catalogue_cases import VALID, doc, formula, seed
 
-    good, bad, failing = tmp_path / "good.json", tmp_path / "bad.json", tmp_path / "failing.json"
+    good, bad = tmp_path / "good.json", tmp_path / "bad.json"
     good.write_text(VALID[-1], encoding="utf-8")
     bad.write_text(doc(seed("a"), seed("a")), encoding="utf-8")
-    failing.write_text(doc(seed("z", 0.0), formula("q", "1 / z")), encoding="utf-8")
-    cat = ostrelin.load(good)
+    missing = tmp_path / "no.json"
     rows = [
         (["check", str(good)], 0, f"{good}: 9 entries (4 seeds, 5 formulas), loaded in ", ""),
-        (["check", str(bad)], 1, "", "invalid JSON schema in `%s`\nentry 1 (`a`): duplicate name, first at entry 0\n" % bad),
-        (["check", str(tmp_path / "no.json")], 1, "",
-         f"[Errno 2] No such file or directory: '{tmp_path / 'no.json'}'\n"
-         f"failed to load constants from `{tmp_path / 'no.json'}`: No such file or directory (os error 2)\n"),
+        (["check", DERIVATIONS, "--base", "codata"], 0, f"{DERIVATIONS}: 32 entries (0 seeds, 32 formulas)", ""),
+        (["check", str(bad)], 1, "", f"invalid JSON schema in `{bad}`\nentry 1 (`a`): duplicate name, first at entry 0\n"),
+        (["check", str(missing)], 1, "", f"[Errno 2] No such file or directory: '{missing}'\n"
+         f"failed to load constants from `{missing}`: No such file or directory (os error 2)\n"),
+        (["check", DERIVATIONS], 1, "", "expression parse error in `derived_reduced_planck_constant`: "),
+        (["show", "nope", "-c", "codata"], 1, "", "constant `nope` not found in registry\n"),
+        (["show", "b3", "--base", "codata"], 1, "", "--base applies to a catalogue file, not to builtin\n"),
+        (["show"], 2, "", "usage: python -m ostrelin show"),
+        (["table", "--nope"], 2, "", "usage: python -m ostrelin"),
         (["--catalogue", str(good), "nope"], 1, "", "constant `nope` not found in registry\n"),
-        (["check"], 2, "", "usage: python -m ostrelin check"),
+        (["--version"], 0, f"ostrelin {ostrelin.__version__}\n", ""),
     ]
     for args, status, out, err in rows:
         proc = demo(*args)
         assert (proc.returncode, proc.stdout[: len(out)], proc.stderr[: len(err)]) == (status, out, err), args
-    table = demo("--catalogue", str(good)).stdout.splitlines()
-    assert [line.split()[0] for line in table[2:]] == cat.names()
-    assert any(line.split()[:2] == ["ε₀", "Pending"] for line in table)
-    entry = dict(line.split(maxsplit=1) for line in demo("--catalogue", str(good), "f").stdout.splitlines())
-    derived = cat.derived("f")
-    assert entry["derived"] == f"{derived.value!r} ± {derived.uncertainty!r}" and entry["dependencies"] == "a, b, c"
-    assert demo("--catalogue", str(failing)).returncode == 0
-    assert "(division by zero in the expression of `q`)" in demo("--catalogue", str(failing), "q").stdout
+
+
+def test_show_find_and_table_agree_with_the_api():
+    codata = ostrelin.codata
+    lines = dict(line.split(maxsplit=1) for line in demo("show", "topo_gen_check").stdout.splitlines() if " " in line)
+    assert (lines["derived"], lines["dependencies"]) == ("3.0", "chi_eff, b3")
+    shown = json.loads(demo("show", "derived_bohr_magneton", "-c", DERIVATIONS, "--base", "codata", "--json").stdout)
+    cat = ostrelin.load(DERIVATIONS, base=codata)
+    derived = cat.derived("derived_bohr_magneton")
+    assert shown["derived"] == {"value": derived.value, "uncertainty": derived.uncertainty,
+                                "budget": [list(share) for share in cat.budget("derived_bohr_magneton")]}
+    assert shown["entry"]["expression"] == derived.expression
+    text = demo("show", "derived_bohr_magneton", "-c", DERIVATIONS, "--base", "codata").stdout
+    assert "uncertainty budget:" in text and "electron_mass" in text.split("uncertainty budget:")[1]
+    assert json.loads(demo("find", "electron mass", "-c", "codata", "--json").stdout) == codata.find("electron mass")
+    found = demo("find", "Bohr", "-c", "codata").stdout.splitlines()
+    assert [line.split()[0] for line in found[2:]] == codata.find("Bohr")
+    rows = json.loads(demo("table", "--json").stdout)
+    assert [row["name"] for row in rows] == ostrelin.constants.names()
+    assert rows[-1]["derived"]["value"] == ostrelin.derive(rows[-1]["name"])
+    table = demo("table", "-c", DERIVATIONS, "--base", "codata").stdout.splitlines()
+    assert len(table) == 2 + len(cat)
+
+
+def test_a_closed_pipe_ends_quietly():
+    proc = subprocess.run(f"{sys.executable} -m ostrelin table -c codata | head -2", shell=True,
+                          capture_output=True, text=True, timeout=120)
+    assert proc.stdout.splitlines()[0].split()[0] == "name" and proc.stderr == ""
