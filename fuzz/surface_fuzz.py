@@ -9,6 +9,8 @@ __index__, __str__, __eq__ or __hash__ misbehave, call back into the module
 or drop the receiver. Every outcome is checked against what the module
 promises: a result, or an exception of one type with one text. Anything else
 is raised as a Finding, which atheris reports together with its input.
+A quarter of the inputs go to catalogue_surface.py instead, which drives
+ostrelin._veldra_catalogue against its pure-Python twin.
 
 tools/fuzz.sh builds the instrumented extension and runs this with the
 sanitizer runtime preloaded; any libFuzzer flag may follow the script name.
@@ -25,6 +27,7 @@ import warnings
 
 import atheris
 
+import catalogue_surface
 import ostrelin._veldra_core as core
 from ostrelin._catalogue import CONSTANTS
 from ostrelin._catalogue import QUARKS as QUARK_TABLE
@@ -1029,6 +1032,9 @@ def make_patch(fdp, depth):
 
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
+    if fdp.ConsumeIntInRange(0, 3) == 0:  # a quarter of the inputs drive the catalogue module
+        catalogue_surface.test_one_input(fdp)
+        return
     reset(fdp)
     undo = []
     try:
@@ -1088,6 +1094,7 @@ def main():
     # before the C stack of an instrumented build runs out.
     sys.setrecursionlimit(300)
     instrument_harness()
+    catalogue_surface.setup()
     atheris.Setup(sys.argv, test_one_input)
     atheris.Fuzz()
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers (Debian's clang, whatever its version) and runs each one:
-# the libFuzzer harnesses of the C++ core, and the atheris harness that drives
-# the whole Python surface of an instrumented extension (CPython 3.12).
+# the libFuzzer harnesses of the C++ core, and the atheris harnesses that drive
+# the whole Python surface of an instrumented extension (CPython 3.12) and
+# hold the native catalogue to its pure-Python twin.
 #   bash tools/fuzz.sh [SECONDS]      each fuzzer for SECONDS (default 60)
 #   FUZZ_RUNS=N bash tools/fuzz.sh    each fuzzer for N executions
 # Corpora grow in build/fuzz/corpus/<fuzzer>; a finding leaves its input in
@@ -76,6 +77,9 @@ fi
 # libstdc++ is preloaded too, so that the runtime finds the C++ exception
 # machinery it wraps; Python's objects go through malloc, where it sees them.
 # Leaks are the interpreter's business at exit.
-run_fuzzer surface_fuzz env LD_PRELOAD="$PWD/$runtime:$(clang++ -print-file-name=libstdc++.so)" PYTHONMALLOC=malloc \
-    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$py" fuzz/surface_fuzz.py -detect_leaks=0
+preloaded=(env LD_PRELOAD="$PWD/$runtime:$(clang++ -print-file-name=libstdc++.so)" PYTHONMALLOC=malloc
+    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$py")
+run_fuzzer surface_fuzz "${preloaded[@]}" fuzz/surface_fuzz.py -detect_leaks=0
+# Both catalogue twins on each input: the reference needs no instrumenting,
+# but the native reader under the sanitizer shows memory errors as well.
+run_fuzzer twins_fuzz "${preloaded[@]}" fuzz/twins_fuzz.py -detect_leaks=0 -dict=fuzz/catalogue.dict

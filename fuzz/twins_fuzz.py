@@ -1,0 +1,161 @@
+"""Differential fuzzing of the catalogue's twins: the same bytes to the pure-Python
+reference (ostrelin._pycatalogue) and to the native twin (ostrelin._native).
+
+Both must give the same catalogue (names, records, derive() and derived() of
+every name, datasheet(), dumps(), find(), lookups of near misses, len,
+iteration, source, description, repr) or the same exception: type, str() and
+notes. Only a JSON syntax error may be placed and worded by each reader its
+own way, so for one of those the note is not compared. Each catalogue must also read
+back from its own dumps() as an equal one. Anything else raises a Finding.
+
+tools/fuzz.sh runs this like surface_fuzz.py, on the instrumented extension
+with the sanitizer runtime preloaded; any libFuzzer flag may follow.
+"""
+
+import dataclasses
+import re
+import sys
+
+import atheris
+
+# Python coverage of the reference guides the search as much as the
+# native coverage does: a new branch of either reader is worth keeping.
+with atheris.instrument_imports(include=["ostrelin"]):
+    import ostrelin._native as native
+    import ostrelin._pycatalogue as pure
+    from ostrelin import CatalogueError, Constant
+    from ostrelin._input import BOM
+
+FIELDS = [field.name for field in dataclasses.fields(Constant)]
+SYNTAX_NOTE = re.compile(r"line \d+, column \d+: (.*)", re.DOTALL)
+# Text problems both readers must report at the same place in the same words.
+TEXT_PROBLEMS = ("invalid UTF-8", "nesting deeper than", "a \\u escape names half a surrogate pair",
+                 "the text is longer than 4 GiB")
+# find() texts: case folding beyond ASCII ("ß" folds to "ss", "K" is the Kelvin sign).
+FIND_TEXTS = ["", "a", "E", "ss", "ß", "µ", "\u212a", " "]
+
+
+class Finding(AssertionError):
+    """The twins disagree, or a catalogue does not read back from its dumps()."""
+
+
+def is_syntax_error(exc):
+    notes = getattr(exc, "__notes__", None)
+    if type(exc) is not CatalogueError or not notes:
+        return False
+    found = SYNTAX_NOTE.fullmatch(notes[0])
+    return found is not None and not found.group(1).startswith(TEXT_PROBLEMS)
+
+
+def value(result):
+    """A result in terms that compare across the twins: exact types, floats by repr (so -0.0 and 0.0 differ)."""
+    if type(result) is Constant:
+        return ("Constant", [value(getattr(result, f)) for f in FIELDS])
+    if type(result) in (list, tuple):
+        return (type(result).__name__, [value(item) for item in result])
+    if type(result) is dict:
+        return ("dict", [(key, value(item)) for key, item in result.items()])
+    return (type(result).__name__, repr(result))
+
+
+def raised(exc):
+    notes = "<a syntax error>" if is_syntax_error(exc) else getattr(exc, "__notes__", None)
+    return ("raised", type(exc).__name__, str(exc), notes)
+
+
+def attempt(call, *args):
+    try:
+        return value(call(*args))
+    except Exception as exc:  # noqa: BLE001 - the exception is the outcome
+        return raised(exc)
+
+
+def near_misses(names):
+    """Names a lookup should miss, each with the hint the twins must agree on."""
+    misses = ["", "zz", "\ud800"]
+    # The hint's edit distance takes time quadratic in the length of a name: a near
+    # miss of a name of 1,500 characters costs the instrumented reference seconds.
+    for name in [name for name in names if len(name) <= 200][:3]:
+        misses += [name + "x", name[:-1], name.upper(), f" {name}", name[1:] + name[:1]]
+    return misses
+
+
+def described(cat):
+    names = cat.names()
+    finds = FIND_TEXTS + [name[: 1 + len(name) // 2].upper() for name in names[:2]]
+    return [
+        ("names", value(names), attempt(list, cat), attempt(len, cat), attempt(repr, cat)),
+        ("records", [attempt(cat.__getitem__, name) for name in names]),
+        ("derive", [attempt(cat.derive, name) for name in names]),
+        ("derived", [attempt(cat.derived, name) for name in names]),
+        ("datasheet", [attempt(cat.datasheet, name) for name in names[:3]]),
+        ("dumps", attempt(cat.dumps)),
+        ("find", [attempt(cat.find, text) for text in finds]),
+        ("misses", [attempt(cat.__getitem__, name) for name in near_misses(names)]),
+        ("about", attempt(lambda: cat.source), attempt(lambda: cat.description)),
+    ]
+
+
+def outcome(twin, data):
+    try:
+        cat = twin.loads(data)
+    except Exception as exc:  # noqa: BLE001
+        return None, raised(exc)
+    return cat, described(cat)
+
+
+def differences(a, b):
+    if type(a) is list and type(b) is list:  # two catalogues: only the parts that differ
+        return [f"  {x[0]}:\n    pure:   {x!r}\n    native: {y!r}" for x, y in zip(a, b) if x != y]
+    return [f"  pure:   {a!r}\n  native: {b!r}"]
+
+
+def read_back(twin, cat):
+    text = cat.dumps()
+    try:
+        again = twin.loads(text)
+    except Exception as exc:  # noqa: BLE001
+        raise Finding(f"{twin.__name__}: loads(dumps()) raised {raised(exc)!r} for\n{text}") from exc
+    if again != cat or again.dumps() != text:
+        raise Finding(f"{twin.__name__}: loads(dumps()) is not the catalogue it was written from:\n{text}")
+
+
+def known(data, expected, got):
+    """Findings not yet fixed, skipped so that fuzzing goes on; remove each once the twins agree."""
+    # TODO(finding: a second byte-order mark): loads() removes one, and the native reader then
+    # removes another, so a text behind two loads natively and errors are placed one column off.
+    if data.startswith(BOM * 2):
+        return True
+    if expected[:2] != ("raised", "CatalogueError") or got[:2] != expected[:2]:
+        return False
+    pure_note, native_note = expected[3], got[3]
+    # TODO(finding: lone surrogate before a later syntax error): the reference reports any JSON
+    # syntax error (or `NaN`, or the nesting before it) first, the native reader the half surrogate
+    # pair that comes earlier in the text.
+    if type(native_note) is list and native_note[0].endswith(": a \\u escape names half a surrogate pair") and (
+            pure_note == "<a syntax error>" or "nesting deeper than" in pure_note[0]):
+        return True
+    # TODO(finding: brackets inside a string before a syntax error): the reference counts the `[` of
+    # a string that the syntax error cuts short as nesting and reports "nesting deeper than 64 levels".
+    return native_note == "<a syntax error>" and type(pure_note) is list and "nesting deeper than" in pure_note[0]
+
+
+def test_one_input(data):
+    pure_cat, expected = outcome(pure, data)
+    native_cat, got = outcome(native, data)
+    if expected != got and not known(data, expected, got):
+        raise Finding(f"the twins disagree on {data!r}:\n" + "\n".join(differences(expected, got)))
+    if pure_cat is not None:
+        if not (native_cat == pure_cat and pure_cat == native_cat):
+            raise Finding(f"equal catalogues compare unequal across the twins for {data!r}")
+        for twin, cat in ((pure, pure_cat), (native, native_cat)):
+            read_back(twin, cat)
+
+
+def main():
+    atheris.Setup(sys.argv, test_one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
