@@ -46,13 +46,14 @@ def load_failed_note(path: str, error: OSError) -> str:
 def entry_note(index: int, name: object, what: str) -> str:
     """ "entry I (`NAME`): WHAT", the name part only when the entry's name is a
     non-empty str with a UTF-8 form (its text, whatever a subclass says)."""
-    if isinstance(name, str) and name:
-        text = str.__str__(name)
+    if issubclass(type(name), str):
+        text = str.__str__(name)  # type: ignore[arg-type]
         try:
             text.encode("utf-8")
         except UnicodeEncodeError:
             return f"entry {index}: {what}"
-        return f"entry {index} (`{text}`): {what}"
+        if text:
+            return f"entry {index} (`{text}`): {what}"
     return f"entry {index}: {what}"
 
 

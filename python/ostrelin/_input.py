@@ -15,21 +15,27 @@ MAX_TEXT_BYTES: Final = 0xFFFFFFFF
 BOM: Final = b"\xef\xbb\xbf"
 
 
+def is_text(value: object) -> bool:
+    """Whether `value` is a str by its real type, as the native twin asks (a faked __class__ has no say)."""
+    return issubclass(type(value), str)
+
+
 def source_of(path: object) -> str:
-    """The path as given, as text; TypeError for what is not a str or a path of str."""
-    if isinstance(path, str):
-        return path
-    if isinstance(path, os.PathLike):
-        text = os.fspath(path)
-        if isinstance(text, str):
-            return text
+    """The path as given, as a plain str; TypeError for what is not a str or a path of str."""
+    if not is_text(path) and isinstance(path, os.PathLike):
+        path = os.fspath(path)
+    if is_text(path):
+        return str.__str__(path)  # type: ignore[arg-type]
     raise TypeError(f"expected str or os.PathLike[str], not {type(path).__name__}")
 
 
 def check_source(source: object) -> str:
-    if not isinstance(source, str):
+    """`source` as a plain str; TypeError for a non-str, UnicodeEncodeError for one without a UTF-8 form."""
+    if not is_text(source):
         raise TypeError(f"source must be a str, not {type(source).__name__}")
-    return source
+    text = str.__str__(source)  # type: ignore[arg-type]
+    str.encode(text, "utf-8")
+    return text
 
 
 def line_and_column(text: str, at: int) -> tuple[int, int]:

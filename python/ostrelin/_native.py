@@ -41,7 +41,8 @@ class Catalogue(_NativeCatalogue, Mapping[str, Constant]):
 def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
     """The catalogue in `data`, a text in the file format; with `base`, it holds the base's entries too and its
     formulas may use them. Raises CatalogueError."""
-    return Catalogue._read(utf8_of(data, check_source(source)), source, base)
+    label = check_source(source)
+    return Catalogue._read(utf8_of(data, label), label, base)
 
 
 def load(path: str, *, base: Catalogue | None = None) -> Catalogue:

@@ -67,20 +67,29 @@ def _kind(value: object) -> str:
 
 
 def _record_kind(value: object) -> str:
-    """What a record field holds, in the same words as `_kind` where a JSON value could hold it."""
-    if isinstance(value, (list, tuple)):
+    """What a record field holds, in the same words as `_kind` where a JSON value could hold it,
+    asked of its real type (as the native twin asks)."""
+    kind = type(value)
+    if issubclass(kind, (list, tuple)):
         return "an array"
-    if isinstance(value, dict):
+    if issubclass(kind, dict):
         return "an object"
-    if isinstance(value, (str, bool)) or value is None or type(value) in (int, float):
-        return _kind(value)
-    return f"a {type(value).__name__} object"
+    if issubclass(kind, str):
+        return "a string"
+    if kind is bool:
+        return "a boolean"
+    if value is None:
+        return "null"
+    if kind in (int, float):
+        return "a number"
+    return f"a {kind.__name__} object"
 
 
 # ---------------------------------------------------------------- the text
 
-_STRING: Final = re.compile(r'"(?:[^"\\]|\\.)*"')
-_SCAN: Final = re.compile(r'"(?:[^"\\]|\\.)*"|[\[\]{}]|NaN|-?Infinity')
+# A string, or what is left of one that the text cuts short: brackets inside never count.
+_STRING: Final = re.compile(r'"(?:[^"\\]|\\.)*"?')
+_SCAN: Final = re.compile(r'"(?:[^"\\]|\\.)*"?|[\[\]{}]|NaN|-?Infinity')
 _ESCAPE: Final = re.compile(r"\\(u[0-9a-fA-F]{4}|.)")
 _SURROGATE_ESCAPE: Final = re.compile(r"\\u[dD][89a-fA-F]")
 
@@ -105,7 +114,9 @@ def _text_problem(source: str, text: str, at: int, what: str) -> CatalogueError:
 def _first_structural_problem(text: str, end: int) -> tuple[int, str] | None:
     """Where, before `end`, the nesting first passes MAX_JSON_DEPTH or a bare NaN/Infinity stands."""
     depth = 0
-    for match in _SCAN.finditer(text, 0, end):
+    for match in _SCAN.finditer(text):
+        if match.start() >= end:
+            break
         token = match.group()
         if token in ("[", "{"):
             depth += 1
@@ -123,12 +134,14 @@ def _escape_code(escape: re.Match[str]) -> int:
     return int(body[1:], 16) if len(body) == 5 else -1
 
 
-def _first_lone_surrogate(text: str) -> int | None:
+def _first_lone_surrogate(text: str, end: int | None = None) -> int | None:
     """Where the first \\u escape of half a surrogate pair stands, if any: the standard
     reader accepts it, but it has no UTF-8 form."""
     if _SURROGATE_ESCAPE.search(text) is None:
         return None
     for string in _STRING.finditer(text):
+        if end is not None and string.start() >= end:
+            break
         escapes = list(_ESCAPE.finditer(string.group()))
         at = 0
         while at < len(escapes):
@@ -146,6 +159,16 @@ def _first_lone_surrogate(text: str) -> int | None:
     return None
 
 
+def _first_text_problem(text: str, end: int) -> tuple[int, str] | None:
+    """The first problem before `end` that the standard reader lets pass: nesting too deep, NaN or
+    Infinity, or half a surrogate pair."""
+    found = _first_structural_problem(text, end)
+    lone = _first_lone_surrogate(text, found[0] if found else end)
+    if lone is not None and lone < end:
+        return lone, "a \\u escape names half a surrogate pair"
+    return found
+
+
 def _read_json(raw: bytes, source: str) -> tuple[object, str]:
     """The JSON value of `raw` and its text; raises CatalogueError for a problem of the text."""
     try:
@@ -158,20 +181,20 @@ def _read_json(raw: bytes, source: str) -> tuple[object, str]:
     try:
         document = json.loads(text, object_pairs_hook=_Object, parse_int=_integer, parse_constant=_not_json)
     except json.JSONDecodeError as exc:
-        earlier = _first_structural_problem(text, exc.pos)
+        # A string the text cuts short is placed where it starts, but is only
+        # known to be cut short at the end of the text: what it holds comes first.
+        end = len(text) if exc.msg.startswith("Unterminated string") else exc.pos
+        earlier = _first_text_problem(text, end)
         if earlier is not None:
             raise _text_problem(source, text, *earlier) from None
         raise schema_error(source, position_note(exc.lineno, exc.colno, exc.msg)) from None
     except (RecursionError, _NotJson):
-        found = _first_structural_problem(text, len(text))
+        found = _first_text_problem(text, len(text))
         assert found is not None  # both come from what the scan finds
         raise _text_problem(source, text, *found) from None
-    lone = _first_lone_surrogate(text)
-    if lone is not None:
-        earlier = _first_structural_problem(text, lone)
-        if earlier is not None:
-            raise _text_problem(source, text, *earlier)
-        raise _text_problem(source, text, lone, "a \\u escape names half a surrogate pair")
+    found = _first_text_problem(text, len(text)) if _SURROGATE_ESCAPE.search(text) else None
+    if found is not None:
+        raise _text_problem(source, text, *found)
     return document, text
 
 
@@ -249,9 +272,9 @@ def _record_text(label: str, value: object, optional: bool = False) -> str | Non
     """The text of a str field named `label` (`name`, item 0 of `dependencies`)."""
     if optional and value is None:
         return None
-    if not isinstance(value, str):
+    if not issubclass(type(value), str):
         raise _Problem(f"{label} must be a string, not {_record_kind(value)}")
-    text = str.__str__(value)  # a str subclass counts by its text alone
+    text = str.__str__(value)  # type: ignore[arg-type]  # a str subclass counts by its text alone
     try:
         text.encode("utf-8")
     except UnicodeEncodeError:
@@ -260,11 +283,12 @@ def _record_text(label: str, value: object, optional: bool = False) -> str | Non
 
 
 def _record_number(field: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
+    kind = type(value)
+    if kind is bool or not issubclass(kind, (int, float)):
         what = "a number or null" if field == "uncertainty" else "a number"
         raise _Problem(f"`{field}` must be {what}, not {_record_kind(value)}")
     # The value itself: a subclass's own __float__ has no say.
-    if isinstance(value, int):
+    if issubclass(kind, int):
         try:
             return int.__float__(value)
         except OverflowError:
@@ -275,17 +299,20 @@ def _record_number(field: str, value: object) -> float:
     return number
 
 
-def _draft_from_record(entry: object) -> _Draft:
+def _draft_from_record(entry: object, label: list[object]) -> _Draft:
+    """The record's fields, each read once, in their order; its name goes to `label` for a note."""
     if not isinstance(entry, Constant):
         raise _Problem(f"must be a Constant, not {_record_kind(entry)}")
     draft = _Draft()
-    draft.name = _record_text("`name`", entry.name)
+    label.append(entry.name)
+    draft.name = _record_text("`name`", label[0])
     if not draft.name:
         raise _Problem("`name` must not be empty")
     draft.value = _record_number("value", entry.value)
     draft.units = _record_text("`units`", entry.units)
-    if entry.uncertainty is not None:
-        draft.uncertainty = _record_number("uncertainty", entry.uncertainty)
+    uncertainty = entry.uncertainty
+    if uncertainty is not None:
+        draft.uncertainty = _record_number("uncertainty", uncertainty)
         if draft.uncertainty < 0:
             raise _Problem("`uncertainty` must not be negative")
     draft.status = _record_text("`status`", entry.status)
@@ -293,7 +320,7 @@ def _draft_from_record(entry: object) -> _Draft:
         raise _Problem(f"`status` must be Seed, Cached, Pending or External, not `{draft.status}`")
     draft.expression = _record_text("`expression`", entry.expression, optional=True)
     dependencies = entry.dependencies
-    if not isinstance(dependencies, (tuple, list)):
+    if not issubclass(type(dependencies), (tuple, list)):
         raise _Problem(f"`dependencies` must be an array of strings, not {_record_kind(dependencies)}")
     listed = tuple(_item(item, dependency) for item, dependency in enumerate(dependencies))
     draft.dependencies = listed or None  # an empty tuple leaves them to the expression
@@ -342,10 +369,11 @@ class _Built:
         self.order: list[str] = []
 
 
-def _entry_name(entry: object) -> object:
+def _json_label(entry: object) -> object:
+    """The name a note about a JSON entry shows: its first "name" member."""
     if isinstance(entry, _Object):
         return next((value for key, value in entry if key == "name"), None)
-    return getattr(entry, "name", None) if isinstance(entry, Constant) else None
+    return None
 
 
 def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None) -> _Built:
@@ -355,18 +383,33 @@ def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalo
         # formulas come first in the order, as nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
-    first_at: dict[str, int] = {}
+    # Every entry's shape first, until one has a problem; entries after it
+    # are not read (nor asked of an iterable). Then, in file order, each
+    # earlier entry's name and formula: a problem there comes first.
+    drafts: list[tuple[_Draft, str]] = []
+    refused: CatalogueError | None = None
     for index, entry in enumerate(entries):
+        label: list[object] = []
         try:
-            draft = _draft_from_json(entry) if from_json else _draft_from_record(entry)
-            status = _check_status(draft)
-            assert draft.name is not None and draft.units is not None
-            if draft.name in first_at:
-                raise _Problem(f"duplicate name, first at entry {first_at[draft.name]}")
-            if draft.name in built.records:
-                raise _Problem("duplicate name, first in the base catalogue")
+            if from_json:
+                label.append(_json_label(entry))
+                draft = _draft_from_json(entry)
+            else:
+                draft = _draft_from_record(entry, label)
+            drafts.append((draft, _check_status(draft)))
         except _Problem as problem:
-            raise schema_error(source, entry_note(index, _entry_name(entry), problem.args[0])) from None
+            refused = schema_error(source, entry_note(index, label[0] if label else None, problem.args[0]))
+            break
+    first_at: dict[str, int] = {}
+    for index, (draft, status) in enumerate(drafts):
+        assert draft.name is not None and draft.units is not None
+        taken = None
+        if draft.name in first_at:
+            taken = f"duplicate name, first at entry {first_at[draft.name]}"
+        elif draft.name in built.records:
+            taken = "duplicate name, first in the base catalogue"
+        if taken is not None:
+            raise schema_error(source, entry_note(index, draft.name, taken))
         first_at[draft.name] = index
         dependencies: tuple[str, ...] = ()
         if draft.expression is not None:
@@ -381,6 +424,8 @@ def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalo
             draft.name, value, draft.units, draft.uncertainty, status, draft.expression, dependencies,
             draft.description,
         )
+    if refused is not None:
+        raise refused
     own = built.programs if base is None else {n: p for n, p in built.programs.items() if n not in base._built.records}
     for name, program in own.items():
         for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
@@ -528,8 +573,8 @@ class Catalogue(Mapping[str, Constant]):
     __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
 
     def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None:
-        check_source(source)
-        self._setup(_build(entries, source, from_json=False, base=_checked_base(base)), source, "")
+        label = check_source(source)
+        self._setup(_build(entries, label, from_json=False, base=_checked_base(base)), label, "")
 
     def _setup(self, built: _Built, source: str, description: str) -> None:
         self._built = built
@@ -569,9 +614,9 @@ class Catalogue(Mapping[str, Constant]):
         return find(name, self._built.records)
 
     def __contains__(self, name: object) -> bool:
-        if not isinstance(name, str):
+        if not issubclass(type(name), str):
             return False
-        return str.__str__(name) in self._built.records
+        return str.__str__(name) in self._built.records  # type: ignore[arg-type]
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
         """The entry `name`, or `default` when there is none; TypeError, ValueError as ``cat[name]``."""
@@ -605,9 +650,11 @@ class Catalogue(Mapping[str, Constant]):
     def find(self, text: str) -> list[str]:
         """The names, in byte order, of the entries whose name or description contains `text`,
         compared after ``str.casefold()`` of both."""
-        if not isinstance(text, str):
+        if not issubclass(type(text), str):
             raise TypeError(f"argument 'text': '{type(text).__name__}' object cannot be converted to 'PyString'")
-        folded = str.__str__(text).casefold()
+        plain = str.__str__(text)
+        str.encode(plain, "utf-8")  # a lone surrogate raises, as a lookup does
+        folded = plain.casefold()
         records = self._built.records
         return [
             name for name in self._sorted_names()
@@ -794,7 +841,7 @@ def _top_level(document: object, source: str) -> tuple[str, list[object]]:
 
 
 def _checked_base(base: object) -> Catalogue | None:
-    if base is not None and not isinstance(base, Catalogue):
+    if base is not None and not issubclass(type(base), Catalogue):
         raise TypeError(f"base must be a Catalogue, not {type(base).__name__}")
     return base
 
@@ -802,8 +849,9 @@ def _checked_base(base: object) -> Catalogue | None:
 def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
     """The catalogue in `data`, a text in the file format; with `base`, it holds the base's entries too and its
     formulas may use them. Raises CatalogueError."""
-    raw = utf8_of(data, check_source(source))
-    return Catalogue._read(raw, source, _checked_base(base))
+    label = check_source(source)
+    raw = utf8_of(data, label)
+    return Catalogue._read(raw, label, _checked_base(base))
 
 
 def load(path: str, *, base: Catalogue | None = None) -> Catalogue:

@@ -116,9 +116,11 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
                                                                             const CatalogueStore* base = nullptr);
 
 // Parses `text` and reads the catalogue in it; a problem of the text itself
-// comes first. A leading UTF-8 byte-order mark is skipped.
+// comes first. A leading UTF-8 byte-order mark is skipped unless the caller
+// has done that already.
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& text,
                                                                             std::string_view source,
-                                                                            const CatalogueStore* base = nullptr);
+                                                                            const CatalogueStore* base = nullptr,
+                                                                            bool strip_bom = true);
 
 }  // namespace veldra

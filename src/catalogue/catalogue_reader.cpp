@@ -212,9 +212,10 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& padded,
                                                                             std::string_view source,
-                                                                            const CatalogueStore* base) {
+                                                                            const CatalogueStore* base,
+                                                                            bool strip_bom) {
     std::string_view text = padded.view();
-    if (text.starts_with("\xef\xbb\xbf")) text.remove_prefix(3);
+    if (strip_bom && text.starts_with("\xef\xbb\xbf")) text.remove_prefix(3);
     auto document = JsonDocument::parse(text, kMaxJsonDepth);
     if (!document) {
         const JsonTextProblem& problem = document.error();

@@ -106,7 +106,13 @@ PyResult<CatalogueObject*> checked(PyObject* self) {
 }
 
 PyError catalogue_error(const CatalogueFailure& failure) {
-    PyError error = PyError::format(package().catalogue_error, "%U", text_object(failure.error.message()).get());
+    // A source read from a file name that is not UTF-8 holds its raw bytes:
+    // they come back as the surrogate escapes the name was given with.
+    const std::string message = failure.error.message();
+    OwnedRef text = OwnedRef::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape"));
+    if (!text) return PyError::fetch();
+    PyError error = PyError::format(package().catalogue_error, "%U", text.get());
     if (!failure.note.empty() && error.exception() != nullptr && !add_note(error.exception(), failure.note)) {
         return PyError::fetch();
     }
@@ -173,6 +179,7 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         }
         auto source_text = text_argument(source.get(), "source");
         if (!source_text) return unexpected(std::move(source_text).error());
+        if (!PyUnicode_CheckExact(source.get())) source = new_str(*source_text);  // its text, not a subclass
         auto base = base_store(given[1]);
         if (!base) return unexpected(std::move(base).error());
         CatalogueBuilder builder(*source_text, *base);
@@ -202,7 +209,7 @@ PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs
         {
             // The bytes and the base cannot change, and the caller holds them.
             WithoutInterpreterLock unlocked;
-            built = load_catalogue(PaddedText::copy_of(data), *source, *base);
+            built = load_catalogue(PaddedText::copy_of(data), *source, *base, /*strip_bom=*/false);
         }
         if (!built) return unexpected(catalogue_error(built.error()));
         return wrap_value(reinterpret_cast<PyTypeObject*>(type),
@@ -216,13 +223,14 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
         if (nargs != 2 || !PyUnicode_Check(args[0])) {
             return unexpected(PyError::lazy(PyExc_TypeError, "_load(path: str, base)"));
         }
-        auto source = text_argument(args[0], "path");
-        if (!source) return unexpected(std::move(source).error());
         auto base = base_store(args[1]);
         if (!base) return unexpected(std::move(base).error());
+        // The path as open() takes it: a file name that is not UTF-8 comes
+        // as surrogate escapes, and its bytes are the source in messages.
         OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(args[0]));
         if (!encoded) return unexpected(PyError::fetch());
         const char* path = PyBytes_AS_STRING(encoded.get());
+        const std::string_view source(path, static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
         if (std::strlen(path) != static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
             return unexpected(PyError::lazy(PyExc_ValueError, "embedded null byte"));
         }
@@ -232,7 +240,7 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
             WithoutInterpreterLock unlocked;
             auto text = PaddedText::read_file(path);
             if (text) {
-                built = load_catalogue(*text, *source, *base);
+                built = load_catalogue(*text, source, *base);
             } else {
                 failed_errno = text.error();
             }
@@ -241,10 +249,13 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
             errno = failed_errno;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, args[0]);
             PyError error = PyError::fetch();
-            const RegistryError load_failed{LoadFailed{std::string(*source), IoError{failed_errno}}};
-            if (error.exception() != nullptr && !add_note(error.exception(), load_failed.message())) {
-                return unexpected(PyError::fetch());
-            }
+            // LoadFailed's text, the path as given (escapes and all).
+            const std::string reason = IoError{failed_errno}.message();
+            OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat(text::kLoadFailedNote, args[0], reason.c_str()));
+            OwnedRef added = note && error.exception() != nullptr
+                                 ? OwnedRef::steal(PyObject_CallMethod(error.exception(), "add_note", "O", note.get()))
+                                 : OwnedRef();
+            if (!added) return unexpected(PyError::fetch());
             return unexpected(std::move(error));
         }
         if (!built) return unexpected(catalogue_error(built.error()));

@@ -42,5 +42,7 @@ inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it 
 inline constexpr char kEmptyLookupName[] = "name must be non-empty";
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
+// LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".
+inline constexpr char kLoadFailedNote[] = "failed to load constants from `%U`: %s";
 
 }  // namespace veldra::py::text

@@ -91,46 +91,56 @@ std::optional<ConstantStatus> status_of(std::string_view text) {
     return std::nullopt;
 }
 
-// One record's fields into `fields`; `held` keeps the attribute values (and
-// so their UTF-8 texts) alive until the builder has copied them.
-Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held) {
+// One record's fields into `fields`, each attribute read once, in the order
+// the checks need it (a record's field order); `held` keeps what was read
+// (and so the UTF-8 texts) alive until the builder has copied it, and the
+// name read first goes to `label` for a note.
+Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held, std::string& label) {
     if (PyObject_IsInstance(record, package().constant) != 1) {
         if (PyErr_Occurred()) return python_error();
         return refusal("must be a Constant, not " + kind_of(record));
     }
-    PyObject* values[kFieldNames.size()];
-    for (std::size_t i = 0; i < kFieldNames.size(); ++i) {
-        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[i])));
-        if (!held.back()) return python_error();
-        values[i] = held.back().get();
-    }
-    auto name = text_field("name", values[0], false);
+    std::size_t next = 0;
+    const auto read = [&]() -> PyObject* {
+        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[next++])));
+        return held.back().get();
+    };
+    PyObject* value = read();
+    if (value == nullptr) return python_error();
+    auto name = text_field("name", value, false);
     if (!name) return unexpected(std::move(name).error());
+    label.assign(**name);
     if ((*name)->empty()) return refusal("`name` must not be empty");
     fields.name = **name;
-    auto value = number_field("value", values[1]);
-    if (!value) return unexpected(std::move(value).error());
-    fields.value = *value;
-    auto units = text_field("units", values[2], false);
+    if ((value = read()) == nullptr) return python_error();
+    auto number = number_field("value", value);
+    if (!number) return unexpected(std::move(number).error());
+    fields.value = *number;
+    if ((value = read()) == nullptr) return python_error();
+    auto units = text_field("units", value, false);
     if (!units) return unexpected(std::move(units).error());
     fields.units = **units;
-    if (values[3] != Py_None) {
-        auto uncertainty = number_field("uncertainty", values[3]);
+    if ((value = read()) == nullptr) return python_error();
+    if (value != Py_None) {
+        auto uncertainty = number_field("uncertainty", value);
         if (!uncertainty) return unexpected(std::move(uncertainty).error());
         if (*uncertainty < 0) return refusal("`uncertainty` must not be negative");
         fields.uncertainty = *uncertainty;
     }
-    auto status = text_field("status", values[4], false);
+    if ((value = read()) == nullptr) return python_error();
+    auto status = text_field("status", value, false);
     if (!status) return unexpected(std::move(status).error());
     fields.status = status_of(**status);
     if (!fields.status) {
         return refusal("`status` must be Seed, Cached, Pending or External, not " + ticked(**status));
     }
-    auto expression = text_field("expression", values[5], true);
+    if ((value = read()) == nullptr) return python_error();
+    auto expression = text_field("expression", value, true);
     if (!expression) return unexpected(std::move(expression).error());
     fields.expression = *expression;
 
-    PyObject* dependencies = values[6];
+    PyObject* dependencies = read();
+    if (dependencies == nullptr) return python_error();
     if (!(PyList_Check(dependencies) || PyTuple_Check(dependencies))) {
         return refusal("`dependencies` must be an array of strings, not " + kind_of(dependencies));
     }
@@ -143,15 +153,15 @@ Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<Own
             if (PyErr_Occurred()) return python_error();
             break;
         }
-        const std::string label = "item " + std::to_string(i) + " of `dependencies`";
+        const std::string item_label = "item " + std::to_string(i) + " of `dependencies`";
         if (!PyUnicode_Check(item.get())) {
-            return refusal(label + " must be a string, not " + kind_of(item.get()));
+            return refusal(item_label + " must be a string, not " + kind_of(item.get()));
         }
-        auto text = text_field(label, item.get(), false);
+        auto text = text_field(item_label, item.get(), false);
         if (!text) {
             // The label is no field name: the twin says "item 0 of `dependencies` holds …".
             auto& error = text.error();
-            if (auto* refused = std::get_if<Refusal>(&error)) refused->what = label + " holds a lone surrogate";
+            if (auto* refused = std::get_if<Refusal>(&error)) refused->what = item_label + " holds a lone surrogate";
             return unexpected(std::move(error));
         }
         listed.push_back(**text);
@@ -160,29 +170,13 @@ Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<Own
     // An empty tuple leaves the dependencies to the expression.
     if (!listed.empty()) fields.dependencies = std::move(listed);
 
-    auto description = text_field("description", values[7], false);
+    if ((value = read()) == nullptr) return python_error();
+    auto description = text_field("description", value, false);
     if (!description) return unexpected(std::move(description).error());
     fields.description = **description;
     // A record always has a value; a pending formula's is its placeholder 0.0.
     if (fields.status == ConstantStatus::Pending && fields.value == 0.0) fields.value.reset();
     return true;
-}
-
-// The name a note about a record shows: its name, when that is a non-empty
-// str with a UTF-8 form.
-std::string label_of(PyObject* record) {
-    if (PyObject_IsInstance(record, package().constant) != 1) {
-        PyErr_Clear();
-        return {};
-    }
-    OwnedRef name = OwnedRef::steal(PyObject_GetAttrString(record, "name"));
-    Py_ssize_t size = 0;
-    const char* utf8 = name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return {};
-    }
-    return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 }  // namespace
@@ -198,12 +192,13 @@ PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder) {
             return true;
         }
         EntryFields fields;
+        std::string label;
         held.clear();
-        auto read = read_record(record.get(), fields, held);
+        auto read = read_record(record.get(), fields, held, label);
         if (!read) {
             auto& error = read.error();
             if (auto* python = std::get_if<PyError>(&error)) return unexpected(std::move(*python));
-            builder.refuse(entry_note(index, label_of(record.get()), std::get<Refusal>(error).what));
+            builder.refuse(entry_note(index, label, std::get<Refusal>(error).what));
             return true;
         }
         if (!builder.add(fields)) return true;

@@ -1,6 +1,7 @@
 #pragma once
-// The argument rules shared by every callable with parameters: positional
-// count first, then each keyword in the order given, then what is missing.
+// The argument rules shared by every callable with parameters: the core
+// counts positionals, then binds each keyword in the order given, then names
+// what is missing; a Python method binds its keywords before it counts.
 // By default every parameter is required and may be given by position or by
 // keyword, and messages are worded the core's way; a signature may instead
 // make trailing parameters optional or keyword-only and word its messages as

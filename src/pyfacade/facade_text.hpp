@@ -12,6 +12,11 @@ namespace veldra::py::text {
 inline constexpr char kTakesPositional[] = "%s takes %zd positional arguments but %zd %s given";
 inline constexpr char kTakesPositionalSingular[] = "%s takes %zd positional argument but %zd %s given";
 inline constexpr char kTakesPositionalRange[] = "%s takes from %zd to %zd positional arguments but %zd %s given";
+// A Python method's wording: the count given may own up to keyword-only arguments too.
+inline constexpr char kTakesPositionalMethod[] = "%s takes %zd positional arguments but %U %s given";
+inline constexpr char kTakesPositionalSingularMethod[] = "%s takes %zd positional argument but %U %s given";
+inline constexpr char kTakesPositionalRangeMethod[] = "%s takes from %zd to %zd positional arguments but %U %s given";
+inline constexpr char kGivenWithKeywordOnly[] = "%zd positional argument%s (and %zd keyword-only argument%s)";
 inline constexpr char kKeywordsMustBeStrings[] = "keywords must be strings";
 inline constexpr char kUnexpectedKeyword[] = "%s got an unexpected keyword argument '%U'";
 inline constexpr char kMultipleValues[] = "%s got multiple values for argument '%U'";

@@ -38,6 +38,12 @@ CASES = [
     ("deep beats shape", doc(seed("a", units=1), x=[[[[[[[[[]]]]]]]]]).replace(
         "[[[[[[[[[", "[" * 70).replace("]]]]]]]]]", "]" * 70), SCHEMA, "line 1, column 172: nesting deeper than 64 levels"),
     ("half a surrogate", '{"a": "x\\ud800"}', SCHEMA, "line 1, column 9: a \\u escape names half a surrogate pair"),
+    ("half a surrogate in a string cut short", '"\\ud84dpd', SCHEMA,
+     "line 1, column 2: a \\u escape names half a surrogate pair"),
+    ("half a surrogate before a syntax error", '{"a": "\\udc00", }', SCHEMA,
+     "line 1, column 8: a \\u escape names half a surrogate pair"),
+    ("brackets in a string cut short", '{"a": "' + "[" * 70, SCHEMA, SYNTAX),
+    ("two byte-order marks", "\ufeff\ufeff" + doc(), SCHEMA, SYNTAX),
     ("unclosed", '{"format": ', SCHEMA, SYNTAX),
     ("NaN", f'{{{TOP}, "constants": [{{"name": "a", "units": "", "value": NaN}}]}}', SCHEMA, SYNTAX),
     ("trailing comma", f'{{{TOP}, "constants": [],}}', SCHEMA, SYNTAX),

@@ -64,6 +64,33 @@ def test_the_twins_answer_every_table_input_alike():
     assert_twins_agree(lambda package: package.loads(derivations, base=package.codata))
 
 
+class Label(str):
+    def __format__(self, spec):
+        return "formatted"
+
+
+# Calls on a catalogue of `a` whose arguments Python binds (or whose strings it encodes) for the
+# pure twin: the native twin must word the same error, or give the same answer.
+CALLS = [
+    lambda package, cat: cat.get("a", None, 3, x=1),  # a bad keyword before too many positionals
+    lambda package, cat: cat.get("a", None, 3, name="a"),
+    lambda package, cat: cat.find(self="a"),
+    lambda package, cat: package.Catalogue([], None, base=None),
+    lambda package, cat: package.Catalogue([], **{1: 1, "x": 2}),
+    lambda package, cat: cat.find("\ud800"),
+    lambda package, cat: package.load("/nonexistent/\udcff.json"),
+    lambda package, cat: [type(c.source) for c in (package.loads(doc(), source=Label("s")),
+                                                   package.Catalogue([], source=Label("s")))],
+    lambda package, cat: package.loads(doc(seed("a"), seed("a")), source=Label("s")),
+]
+
+
+def test_the_twins_bind_arguments_and_take_odd_strings_alike():
+    for call in CALLS:
+        native, pure = (attempt(call, package, package.loads(doc(seed("a")))) for package in (ostrelin, PURE))
+        assert native == pure
+
+
 NAMES = st.sampled_from(["a", "b", "c_1", "µ0", "ε₀", "x"])
 NUMBERS = st.one_of(
     st.floats(allow_nan=False, allow_infinity=False), st.integers(-(10**30), 10**30),
