@@ -73,9 +73,7 @@ def attempt(call, *args):
 def near_misses(names):
     """Names a lookup should miss, each with the hint the twins must agree on."""
     misses = ["", "zz", "\ud800"]
-    # The hint's edit distance takes time quadratic in the length of a name: a near
-    # miss of a name of 1,500 characters costs the instrumented reference seconds.
-    for name in [name for name in names if len(name) <= 200][:3]:
+    for name in names[:3]:
         misses += [name + "x", name[:-1], name.upper(), f" {name}", name[1:] + name[:1]]
     return misses
 

@@ -86,13 +86,20 @@ def edit_distance(a: bytes, b: bytes, limit: int) -> int:
     """Levenshtein distance between `a` and `b`, or limit + 1 once it must exceed `limit`."""
     if abs(len(a) - len(b)) > limit:
         return limit + 1
-    row = list(range(len(b) + 1))
+    # A cell further than `limit` from the diagonal cannot be within it: only a band of each
+    # row is computed, so a long near miss costs time linear in its length.
+    beyond = limit + 1
+    row = [min(j, beyond) for j in range(len(b) + 1)]
     for i, byte in enumerate(a, 1):
-        diagonal, row[0] = row[0], i
-        for j in range(1, len(b) + 1):
+        first, last = max(1, i - limit), min(len(b), i + limit)
+        diagonal = row[first - 1]
+        row[first - 1] = min(i, beyond) if first == 1 else beyond
+        best = row[first - 1]
+        for j in range(first, last + 1):
             above = row[j]
-            row[j] = min(above + 1, row[j - 1] + 1, diagonal + (byte != b[j - 1]))
+            row[j] = min(above + 1, row[j - 1] + 1, diagonal + (byte != b[j - 1]), beyond)
             diagonal = above
-        if min(row) > limit:
-            return limit + 1
+            best = min(best, row[j])
+        if best > limit:
+            return beyond
     return row[-1]

@@ -24,22 +24,27 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 // Levenshtein distance over bytes, giving up (returning limit + 1) once it
-// must exceed `limit`.
+// must exceed `limit`. A cell further than `limit` from the diagonal cannot
+// be within it, so only a band of each row is computed: a long near miss
+// costs time linear in its length.
 std::size_t edit_distance(std::string_view a, std::string_view b, std::size_t limit) {
     if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) return limit + 1;
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    const std::size_t beyond = limit + 1;
+    std::vector<std::size_t> row(b.size() + 1, beyond);
+    for (std::size_t j = 0; j <= std::min(b.size(), limit); ++j) row[j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        std::size_t best = row[0];
-        for (std::size_t j = 1; j <= b.size(); ++j) {
+        const std::size_t first = i > limit ? i - limit : 1;
+        const std::size_t last = std::min(b.size(), i + limit);
+        std::size_t diagonal = row[first - 1];
+        row[first - 1] = first == 1 ? std::min(i, beyond) : beyond;
+        std::size_t best = row[first - 1];
+        for (std::size_t j = first; j <= last; ++j) {
             const std::size_t above = row[j];
-            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1), beyond});
             diagonal = above;
             best = std::min(best, row[j]);
         }
-        if (best > limit) return limit + 1;
+        if (best > limit) return beyond;
     }
     return row[b.size()];
 }
