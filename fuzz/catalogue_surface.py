@@ -33,7 +33,7 @@ FIELDS = [field.name for field in dataclasses.fields(Constant)]
 NOT_MADE = "Catalogue object was not made by Catalogue()"
 NAMES = ["a", "b", "µ0", "x_1", "E"]
 PARAMS = {"get": ("name", "default"), "find": ("text",), "datasheet": ("name",), "derive": ("name",),
-          "derived": ("name",), "names": (), "dumps": ()}
+          "derived": ("name",), "budget": ("name",), "names": (), "dumps": ()}
 
 
 

@@ -1,8 +1,8 @@
 """Differential fuzzing of the catalogue's twins: the same bytes to the pure-Python
 reference (ostrelin._pycatalogue) and to the native twin (ostrelin._native).
 
-Both must give the same catalogue (names, records, derive() and derived() of
-every name, datasheet(), dumps(), find(), lookups of near misses, len,
+Both must give the same catalogue (names, records, derive(), derived() and
+budget() of every name, datasheet(), dumps(), find(), lookups of near misses, len,
 iteration, source, description, repr) or the same exception: type, str() and
 notes. Only a JSON syntax error may be placed and worded by each reader its
 own way, so for one of those the note is not compared. Each catalogue must also read
@@ -86,6 +86,7 @@ def described(cat):
         ("records", [attempt(cat.__getitem__, name) for name in names]),
         ("derive", [attempt(cat.derive, name) for name in names]),
         ("derived", [attempt(cat.derived, name) for name in names]),
+        ("budget", [attempt(cat.budget, name) for name in names]),
         ("datasheet", [attempt(cat.datasheet, name) for name in names[:3]]),
         ("dumps", attempt(cat.dumps)),
         ("find", [attempt(cat.find, text) for text in finds]),

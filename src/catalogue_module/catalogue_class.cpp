@@ -10,6 +10,7 @@
 
 #include "catalogue_module/catalogue_class.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +38,8 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
       records_(std::exchange(other.records_, nullptr)),
       source_(std::exchange(other.source_, nullptr)),
       base_(std::exchange(other.base_, nullptr)),
-      names_(std::exchange(other.names_, nullptr)) {}
+      names_(std::exchange(other.names_, nullptr)),
+      folded_(std::move(other.folded_)) {}
 
 CatalogueObject::~CatalogueObject() {
     if (records_ != nullptr) {
@@ -81,11 +83,23 @@ PyResult<PyObject*> CatalogueObject::names() {
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
+            OwnedRef name = text_object(store_->row(sorted[i]).name());
+            if (!name) return unexpected(PyError::fetch());
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), name.release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
     return names_;
+}
+
+PyResult<const FoldedTexts*> CatalogueObject::folded() {
+    if (folded_ == nullptr) {
+        auto made = fold_texts(*store_);
+        if (!made) return unexpected(std::move(made).error());
+        // Folding ran the interpreter, which may have searched this catalogue meanwhile.
+        if (folded_ == nullptr) folded_ = std::move(*made);
+    }
+    return folded_.get();
 }
 
 namespace {
@@ -371,30 +385,6 @@ PyObject* catalogue_names(PyObject* self, PyObject* const* args, Py_ssize_t narg
     });
 }
 
-// Whether `text` contains `folded` after ASCII case folding, which is what
-// str.casefold() does to an ASCII text.
-bool ascii_folded_contains(std::string_view text, std::string_view folded) noexcept {
-    if (folded.size() > text.size()) return false;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-    for (std::size_t at = 0; at + folded.size() <= text.size(); ++at) {
-        std::size_t i = 0;
-        while (i < folded.size() && lower(text[at + i]) == folded[i]) ++i;
-        if (i == folded.size()) return true;
-    }
-    return false;
-}
-
-PyResult<bool> folded_contains(std::string_view text, std::string_view folded, bool folded_is_ascii) {
-    if (is_ascii(text)) return folded_is_ascii && ascii_folded_contains(text, folded);
-    // Unicode case folding is the interpreter's: ask it.
-    OwnedRef casefolded = OwnedRef::steal(PyObject_CallMethod(text_object(text).get(), "casefold", nullptr));
-    if (!casefolded) return unexpected(PyError::fetch());
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(casefolded.get(), &size);
-    if (utf8 == nullptr) return unexpected(PyError::fetch());
-    return std::string_view(utf8, static_cast<std::size_t>(size)).find(folded) != std::string_view::npos;
-}
-
 PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return method<1>(kFindSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         auto text = text_argument(given[0], "text");
@@ -404,28 +394,30 @@ PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(casefolded.get(), &size);
         if (utf8 == nullptr) return unexpected(PyError::fetch());
-        const std::string_view folded(utf8, static_cast<std::size_t>(size));
-        const bool folded_is_ascii = is_ascii(folded);
+        auto names = object.names();
+        if (!names) return unexpected(std::move(names).error());
+        auto folded = object.folded();
+        if (!folded) return unexpected(std::move(folded).error());
+        // Rows are searched in storage order, which reads the texts front to
+        // back; the answer then follows the byte order of the names.
+        std::vector<bool> found;
         std::span<const std::uint32_t> sorted;
+        Py_ssize_t count = 0;
         {
             WithoutInterpreterLock unlocked;
+            found = rows_containing(object.store(), **folded, std::string_view(utf8, static_cast<std::size_t>(size)));
             sorted = object.store().sorted();
+            count = static_cast<Py_ssize_t>(std::count(found.begin(), found.end(), true));
         }
-        OwnedRef found = OwnedRef::steal(PyList_New(0));
-        if (!found) return unexpected(PyError::fetch());
-        for (std::uint32_t row : sorted) {
-            const CatalogueRow& entry = object.store().row(row);
-            auto matched = folded_contains(entry.name(), folded, folded_is_ascii);
-            if (!matched) return unexpected(std::move(matched).error());
-            if (!*matched) {
-                matched = folded_contains(object.store().description(row), folded, folded_is_ascii);
-                if (!matched) return unexpected(std::move(matched).error());
-            }
-            if (*matched && PyList_Append(found.get(), text_object(entry.name()).get()) < 0) {
-                return unexpected(PyError::fetch());
+        OwnedRef list = OwnedRef::steal(PyList_New(count));
+        if (!list) return unexpected(PyError::fetch());
+        Py_ssize_t filled = 0;
+        for (std::size_t at = 0; at < sorted.size(); ++at) {
+            if (found[sorted[at]]) {
+                PyList_SET_ITEM(list.get(), filled++, Py_NewRef(PyTuple_GET_ITEM(*names, static_cast<Py_ssize_t>(at))));
             }
         }
-        return found;
+        return list;
     });
 }
 

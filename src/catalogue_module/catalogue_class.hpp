@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "catalogue/catalogue_store.hpp"
+#include "catalogue_module/folded_texts.hpp"
 #include "pyfacade/owned_ref.hpp"
 #include "pyfacade/py_error.hpp"
 #include "pyfacade/wrapped_object.hpp"
@@ -36,12 +37,16 @@ public:
     // The names in byte order as a tuple (borrowed), made on first need.
     PyResult<PyObject*> names();
 
+    // The folded names and descriptions find() searches, made on first need.
+    PyResult<const FoldedTexts*> folded();
+
 private:
     std::unique_ptr<CatalogueStore> store_;
     PyObject** records_ = nullptr;  // one owned reference or null per own row; null until a lookup
     PyObject* source_ = nullptr;    // owned
     PyObject* base_ = nullptr;      // owned, or null
     PyObject* names_ = nullptr;     // owned, or null
+    std::unique_ptr<const FoldedTexts> folded_;
 };
 
 // The type, made once per process. Subclassable: the package adds the

@@ -1,0 +1,83 @@
+#include "catalogue_module/folded_texts.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+#include "catalogue_module/records.hpp"
+#include "pyfacade/owned_ref.hpp"
+#include "support/short_text.hpp"
+
+namespace veldra::py {
+namespace {
+
+char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+PyResult<bool> append_folded(std::string_view text, std::string& out) {
+    if (is_ascii(text)) {
+        std::transform(text.begin(), text.end(), std::back_inserter(out), ascii_lower);
+        return true;
+    }
+    OwnedRef original = text_object(text);
+    if (!original) return unexpected(PyError::fetch());
+    OwnedRef folded = OwnedRef::steal(PyObject_CallMethod(original.get(), "casefold", nullptr));
+    if (!folded) return unexpected(PyError::fetch());
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(folded.get(), &size);
+    if (utf8 == nullptr) return unexpected(PyError::fetch());
+    out.append(utf8, static_cast<std::size_t>(size));
+    return true;
+}
+
+// Whether ASCII `text`, lowered, contains `needle`: the text is lowered
+// into `buffer` so that the library's search (a memchr and compares) does
+// the scanning.
+bool ascii_contains(std::string_view text, std::string_view needle, std::string& buffer) {
+    if (needle.size() > text.size()) return false;
+    buffer.resize(text.size());
+    std::transform(text.begin(), text.end(), buffer.begin(), ascii_lower);
+    return std::string_view(buffer).find(needle) != std::string_view::npos;
+}
+
+}  // namespace
+
+PyResult<std::unique_ptr<const FoldedTexts>> fold_texts(const CatalogueStore& store) {
+    auto folded = std::make_unique<FoldedTexts>();
+    const auto size = static_cast<std::uint32_t>(store.size());
+    for (std::uint32_t row = 0; row < size; ++row) {
+        const std::string_view name = store.row(row).name();
+        const std::string_view description = store.description(row);
+        if (is_ascii(name) && is_ascii(description)) continue;
+        folded->rows.push_back(row);
+        folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
+        if (auto done = append_folded(name, folded->text); !done) return unexpected(std::move(done).error());
+        folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
+        if (auto done = append_folded(description, folded->text); !done) return unexpected(std::move(done).error());
+    }
+    folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
+    return std::unique_ptr<const FoldedTexts>(std::move(folded));
+}
+
+std::vector<bool> rows_containing(const CatalogueStore& store, const FoldedTexts& folded, std::string_view needle) {
+    const std::size_t size = store.size();
+    if (needle.empty()) return std::vector<bool>(size, true);
+    std::vector<bool> found(size, false);
+    // Casefolding an ASCII text gives ASCII, which cannot hold a needle that is not.
+    const bool needle_is_ascii = is_ascii(needle);
+    std::string buffer;
+    std::size_t next = 0;  // the next entry of folded.rows
+    for (std::uint32_t row = 0; row < size; ++row) {
+        if (next < folded.rows.size() && folded.rows[next] == row) {
+            const std::string_view text(folded.text);
+            const std::uint32_t* at = &folded.starts[2 * next];
+            found[row] = text.substr(at[0], at[1] - at[0]).find(needle) != std::string_view::npos ||
+                         text.substr(at[1], at[2] - at[1]).find(needle) != std::string_view::npos;
+            ++next;
+        } else if (needle_is_ascii) {
+            found[row] = ascii_contains(store.row(row).name(), needle, buffer) ||
+                         ascii_contains(store.description(row), needle, buffer);
+        }
+    }
+    return found;
+}
+
+}  // namespace veldra::py
