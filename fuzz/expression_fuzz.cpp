@@ -8,6 +8,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +61,11 @@ void check_program(const CompiledFormula& formula, const std::string& text) {
         }
     }
     if (depth != 1) fail("a program that does not leave one value", text);
+    std::vector<bool> loaded(formula.dependencies.size(), false);
+    for (const Instruction& step : formula.code) {
+        if (step.op == Op::Load) loaded[step.arg] = true;
+    }
+    if (std::find(loaded.begin(), loaded.end(), false) != loaded.end()) fail("a dependency never loaded", text);
     std::set<std::string_view> names(formula.dependencies.begin(), formula.dependencies.end());
     if (names.size() != formula.dependencies.size()) fail("a dependency twice", text);
     if (formula.offsets.size() != formula.dependencies.size()) fail("offsets out of step", text);
@@ -103,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!backpropagate(formula.code, constants.values(), inputs, uncertain, 1.0, scratch, slots)) return 0;
     for (std::size_t i = 0; i < slots.size(); ++i) {
         if (!uncertain[i] && slots[i] != 0.0) fail("a slot without uncertainty got a derivative", text);
+        if (uncertain[i] && !std::isfinite(slots[i])) fail("a derivative that is not finite, reported as one", text);
     }
     return 0;
 }

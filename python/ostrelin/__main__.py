@@ -176,7 +176,10 @@ def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool) -> str:
 
 
 def find(catalogue: ostrelin.Catalogue, text: str, as_json: bool) -> str:
-    names = catalogue.find(text)
+    try:
+        names = catalogue.find(text)
+    except ValueError as exc:  # an argument that is not text (undecodable bytes): UnicodeEncodeError
+        raise Refused(exc) from None
     if as_json:
         return json.dumps(names, indent=2, ensure_ascii=False)
     if not names:

@@ -171,13 +171,14 @@ def _first_text_problem(text: str, end: int) -> tuple[int, str] | None:
 
 def _read_json(raw: bytes, source: str) -> tuple[object, str]:
     """The JSON value of `raw` and its text; raises CatalogueError for a problem of the text."""
+    # Too long a text is refused before anything in it is read.
+    if len(raw) > MAX_TEXT_BYTES:
+        raise _text_problem(source, "", 0, "the text is longer than 4 GiB")
     try:
         text = raw.decode("utf-8")
     except UnicodeDecodeError as exc:
         prefix = raw[: exc.start].decode("utf-8")
         raise _text_problem(source, prefix, len(prefix), "invalid UTF-8") from None
-    if len(raw) > MAX_TEXT_BYTES:
-        raise _text_problem(source, text, 0, "the text is longer than 4 GiB")
     try:
         document = json.loads(text, object_pairs_hook=_Object, parse_int=_integer, parse_constant=_not_json)
     except json.JSONDecodeError as exc:
@@ -190,7 +191,8 @@ def _read_json(raw: bytes, source: str) -> tuple[object, str]:
         raise schema_error(source, position_note(exc.lineno, exc.colno, exc.msg)) from None
     except (RecursionError, _NotJson):
         found = _first_text_problem(text, len(text))
-        assert found is not None  # both come from what the scan finds
+        if found is None:  # the caller's own stack was deep already: not the text's problem
+            raise
         raise _text_problem(source, text, *found) from None
     found = _first_text_problem(text, len(text)) if _SURROGATE_ESCAPE.search(text) else None
     if found is not None:
@@ -379,8 +381,9 @@ def _json_label(entry: object) -> object:
 def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None) -> _Built:
     built = _Built()
     if base is not None:
-        # The base's records and programs are shared, not copied; its
-        # formulas come first in the order, as nothing of theirs depends on ours.
+        # The base's records and programs are the base's own objects, put in
+        # this catalogue's tables; its formulas come first in the order, as
+        # nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
     # Every entry's shape first, until one has a problem; entries after it
@@ -841,9 +844,18 @@ def _top_level(document: object, source: str) -> tuple[str, list[object]]:
 
 
 def _checked_base(base: object) -> Catalogue | None:
-    if base is not None and not issubclass(type(base), Catalogue):
+    # One made without its constructor (object.__new__) holds no catalogue to build over.
+    if base is not None and not (issubclass(type(base), Catalogue) and _has_slot(base, "_built")):
         raise TypeError(f"base must be a Catalogue, not {type(base).__name__}")
     return base
+
+
+def _has_slot(obj: object, slot: str) -> bool:
+    try:
+        object.__getattribute__(obj, slot)
+    except AttributeError:
+        return False
+    return True
 
 
 def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
@@ -863,6 +875,11 @@ def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
         with open(source, "rb") as file:
             raw = file.read()
     except OSError as exc:
-        exc.add_note(load_failed_note(source, exc))
-        raise
+        if exc.filename is not None or exc.errno is None:
+            exc.add_note(load_failed_note(source, exc))
+            raise
+        # A read that fails after the open names no file; name it, as the open would.
+        named = OSError(exc.errno, exc.strerror, source)
+        named.add_note(load_failed_note(source, named))
+        raise named from None
     return Catalogue._read(utf8_of(raw, source), source, base)

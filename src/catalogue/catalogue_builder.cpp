@@ -56,6 +56,14 @@ void CatalogueBuilder::reserve(std::size_t entries) {
     store_->rows_.reserve(std::min(entries, kMaxEntries));
 }
 
+std::optional<ConstantStatus> status_named(std::string_view text) noexcept {
+    for (ConstantStatus status : {ConstantStatus::Seed, ConstantStatus::Cached, ConstantStatus::Pending,
+                                  ConstantStatus::External}) {
+        if (status_text(status) == text) return status;
+    }
+    return std::nullopt;
+}
+
 std::uint32_t CatalogueBuilder::intern(std::string_view text) {
     if (text.empty()) return 0;
     std::vector<std::string_view>& texts = store_->texts_;
@@ -216,8 +224,15 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std:
         std::vector<std::uint32_t> moved(out.constants.size());
         for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = store.constants_.add(out.constants.values()[i]);
         if (!moved.empty() && *std::max_element(moved.begin(), moved.end()) > kMaxArgument) {
-            const CatalogueRow& row = store.row(store.formulas_[starts[part]].row);
-            return Problem{store.formulas_[starts[part]].row - store.first_own_, 2,
+            // Blame the first formula with a number past the limit.
+            std::size_t f = starts[part];
+            auto past_limit = [&](const Instruction& step) { return step.op == Op::Number && moved[step.arg] > kMaxArgument; };
+            while (!std::any_of(out.code.begin() + store.formulas_[f].code_begin,
+                                out.code.begin() + store.formulas_[f].code_begin + store.formulas_[f].code_size, past_limit)) {
+                ++f;
+            }
+            const CatalogueRow& row = store.row(store.formulas_[f].row);
+            return Problem{store.formulas_[f].row - store.first_own_, 2,
                            parse_failure(row.name(), "the catalogue's formulas hold more than 16777215 distinct numbers")};
         }
         const auto shift = narrow(store.code_.size());

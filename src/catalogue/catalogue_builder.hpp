@@ -14,8 +14,10 @@
 // The first problem found is the one reported. The pure-Python twin
 // (ostrelin/_pycatalogue.py) checks the same things in the same order.
 //
-// Not synchronised: one thread builds; no Python is involved, so the facade
-// runs the work without the interpreter lock.
+// Not synchronised: one thread adds the entries and builds, though building
+// compiles and resolves large catalogues' formulas on worker threads
+// (support/parallel.hpp); no Python is involved, so the facade runs the work
+// without the interpreter lock.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +51,9 @@ struct EntryFields {
     std::optional<std::vector<std::string_view>> dependencies;  // nullopt: the names the formula uses
     std::string_view description;
 };
+
+// The status an entry's `status` text names ("Seed", "Cached", ...), if any.
+std::optional<ConstantStatus> status_named(std::string_view text) noexcept;
 
 class CatalogueBuilder {
 public:

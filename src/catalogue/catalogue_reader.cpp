@@ -30,14 +30,6 @@ int field_of(std::string_view key) {
     return -1;
 }
 
-std::optional<ConstantStatus> status_of(std::string_view text) {
-    for (ConstantStatus status : {ConstantStatus::Seed, ConstantStatus::Cached, ConstantStatus::Pending,
-                                  ConstantStatus::External}) {
-        if (status_text(status) == text) return status;
-    }
-    return std::nullopt;
-}
-
 // One member of an entry into `fields`, or what is wrong with it.
 std::optional<std::string> read_field(int field, JsonElement value, EntryFields& fields) {
     const JsonKind kind = value.kind();
@@ -90,7 +82,7 @@ std::optional<std::string> read_field(int field, JsonElement value, EntryFields&
             break;
         case kUnits: fields.units = text; break;
         case kStatus:
-            fields.status = status_of(text);
+            fields.status = status_named(text);
             if (!fields.status) return "`status` must be Seed, Cached, Pending or External, not " + ticked(text);
             break;
         case kExpression: fields.expression = text; break;

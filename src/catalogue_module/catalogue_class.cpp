@@ -41,7 +41,7 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
       names_(std::exchange(other.names_, nullptr)),
       folded_(std::move(other.folded_)) {}
 
-CatalogueObject::~CatalogueObject() {
+CatalogueObject::~CatalogueObject() noexcept(false) {
     if (records_ != nullptr) {
         for (std::size_t i = 0; i < store_->size() - store_->first_own(); ++i) {
             if (records_[i] != nullptr) drop_reference(records_[i]);
@@ -83,9 +83,7 @@ PyResult<PyObject*> CatalogueObject::names() {
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            OwnedRef name = text_object(store_->row(sorted[i]).name());
-            if (!name) return unexpected(PyError::fetch());
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), name.release());
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
@@ -212,7 +210,7 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (nargs != 3 || !PyBytes_Check(args[0]) || !PyUnicode_Check(args[1])) {
-            return unexpected(PyError::lazy(PyExc_TypeError, "_read(data: bytes, source: str, base)"));
+            return unexpected(PyError::lazy(PyExc_TypeError, text::kReadArguments));
         }
         auto source = text_argument(args[1], "source");
         if (!source) return unexpected(std::move(source).error());
@@ -226,8 +224,9 @@ PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs
             built = load_catalogue(PaddedText::copy_of(data), *source, *base, /*strip_bom=*/false);
         }
         if (!built) return unexpected(catalogue_error(built.error()));
+        OwnedRef label = PyUnicode_CheckExact(args[1]) ? OwnedRef::borrow(args[1]) : new_str(*source);
         return wrap_value(reinterpret_cast<PyTypeObject*>(type),
-                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[1]), base_reference(args[2])));
+                          CatalogueObject(std::move(built).value(), std::move(label), base_reference(args[2])));
     });
 }
 
@@ -235,7 +234,7 @@ PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs
 PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (nargs != 2 || !PyUnicode_Check(args[0])) {
-            return unexpected(PyError::lazy(PyExc_TypeError, "_load(path: str, base)"));
+            return unexpected(PyError::lazy(PyExc_TypeError, text::kLoadArguments));
         }
         auto base = base_store(args[1]);
         if (!base) return unexpected(std::move(base).error());
@@ -246,7 +245,7 @@ PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs
         const char* path = PyBytes_AS_STRING(encoded.get());
         const std::string_view source(path, static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
         if (std::strlen(path) != static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
-            return unexpected(PyError::lazy(PyExc_ValueError, "embedded null byte"));
+            return unexpected(PyError::lazy(PyExc_ValueError, text::kEmbeddedNull));
         }
         int failed_errno = 0;
         Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});

@@ -23,9 +23,9 @@ public:
     CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base) noexcept;
     CatalogueObject(CatalogueObject&& other) noexcept;
     CatalogueObject& operator=(CatalogueObject&&) = delete;
-    // noexcept, unlike ~OwnedRef: what it releases (records of plain fields,
-    // a str, a tuple of str) runs no Python code that could wait for the lock.
-    ~CatalogueObject();
+    // Not noexcept, as ~OwnedRef: releasing the base (a subclass may have a
+    // __del__) or a record can run Python code that waits for the lock.
+    ~CatalogueObject() noexcept(false);
 
     const CatalogueStore& store() const noexcept { return *store_; }
     PyObject* source() const noexcept { return source_; }

@@ -6,11 +6,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "catalogue_module/catalogue_text.hpp"
+#include "pyfacade/facade_text.hpp"
 #include "pyfacade/module_hooks.hpp"
 #include "pyfacade/owned_ref.hpp"
+#include "pyfacade/py_error.hpp"
+#include "support/fault.hpp"
 
 namespace veldra::py {
 
@@ -24,6 +28,17 @@ void raise_internal_fault(std::optional<std::string_view> message) noexcept {
 void stop_at_boundary() noexcept {
     std::fputs(text::kFaultWhileRaising, stderr);
     std::abort();
+}
+
+void api_call_failed() {
+    // A new str or float fails for want of memory: the caller's MemoryError,
+    // as the pure twin would raise it, not a fault of ours.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        throw std::bad_alloc();
+    }
+    print_pending_error();
+    raise_fault(text::kApiCallFailed);
 }
 
 void inspect_fetched(PyObject*) {

@@ -12,7 +12,11 @@ inline constexpr char kCatalogueModuleDoc[] =
 inline constexpr char kCatalogueSubinterpreters[] = "ostrelin._veldra_catalogue does not support subinterpreters";
 inline constexpr char kNotCxxException[] = "something that is no C++ exception was thrown";
 inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault while raising an error\n";
-inline constexpr char kPackageModuleMissing[] = "ostrelin._veldra_catalogue needs the ostrelin package";
+
+// The private constructors the package calls, and open()'s own refusal.
+inline constexpr char kReadArguments[] = "_read(data: bytes, source: str, base)";
+inline constexpr char kLoadArguments[] = "_load(path: str, base)";
+inline constexpr char kEmbeddedNull[] = "embedded null byte";
 
 inline constexpr char kCatalogueDoc[] =
     "Catalogue(entries, *, base=None, source='<records>')\n--\n\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <unordered_map>
 
 #include "catalogue_module/records.hpp"
 #include "pyfacade/owned_ref.hpp"
@@ -12,20 +13,19 @@ namespace {
 
 char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-PyResult<bool> append_folded(std::string_view text, std::string& out) {
+PyResult<FoldedTexts::Span> append_folded(std::string_view text, std::string& out) {
+    const std::size_t begin = out.size();
     if (is_ascii(text)) {
         std::transform(text.begin(), text.end(), std::back_inserter(out), ascii_lower);
-        return true;
+        return FoldedTexts::Span{begin, out.size()};
     }
-    OwnedRef original = text_object(text);
-    if (!original) return unexpected(PyError::fetch());
-    OwnedRef folded = OwnedRef::steal(PyObject_CallMethod(original.get(), "casefold", nullptr));
+    OwnedRef folded = OwnedRef::steal(PyObject_CallMethod(text_object(text).get(), "casefold", nullptr));
     if (!folded) return unexpected(PyError::fetch());
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(folded.get(), &size);
     if (utf8 == nullptr) return unexpected(PyError::fetch());
     out.append(utf8, static_cast<std::size_t>(size));
-    return true;
+    return FoldedTexts::Span{begin, out.size()};
 }
 
 // Whether ASCII `text`, lowered, contains `needle`: the text is lowered
@@ -42,18 +42,25 @@ bool ascii_contains(std::string_view text, std::string_view needle, std::string&
 
 PyResult<std::unique_ptr<const FoldedTexts>> fold_texts(const CatalogueStore& store) {
     auto folded = std::make_unique<FoldedTexts>();
+    // The store keeps each description once, so its text's address names it.
+    std::unordered_map<const char*, FoldedTexts::Span> descriptions;
     const auto size = static_cast<std::uint32_t>(store.size());
     for (std::uint32_t row = 0; row < size; ++row) {
         const std::string_view name = store.row(row).name();
         const std::string_view description = store.description(row);
         if (is_ascii(name) && is_ascii(description)) continue;
+        auto folded_name = append_folded(name, folded->text);
+        if (!folded_name) return unexpected(std::move(folded_name).error());
+        auto known = descriptions.find(description.data());
+        if (known == descriptions.end()) {
+            auto folded_description = append_folded(description, folded->text);
+            if (!folded_description) return unexpected(std::move(folded_description).error());
+            known = descriptions.emplace(description.data(), *folded_description).first;
+        }
         folded->rows.push_back(row);
-        folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
-        if (auto done = append_folded(name, folded->text); !done) return unexpected(std::move(done).error());
-        folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
-        if (auto done = append_folded(description, folded->text); !done) return unexpected(std::move(done).error());
+        folded->spans.push_back(*folded_name);
+        folded->spans.push_back(known->second);
     }
-    folded->starts.push_back(static_cast<std::uint32_t>(folded->text.size()));
     return std::unique_ptr<const FoldedTexts>(std::move(folded));
 }
 
@@ -68,9 +75,10 @@ std::vector<bool> rows_containing(const CatalogueStore& store, const FoldedTexts
     for (std::uint32_t row = 0; row < size; ++row) {
         if (next < folded.rows.size() && folded.rows[next] == row) {
             const std::string_view text(folded.text);
-            const std::uint32_t* at = &folded.starts[2 * next];
-            found[row] = text.substr(at[0], at[1] - at[0]).find(needle) != std::string_view::npos ||
-                         text.substr(at[1], at[2] - at[1]).find(needle) != std::string_view::npos;
+            auto contains = [&](FoldedTexts::Span span) {
+                return text.substr(span.begin, span.end - span.begin).find(needle) != std::string_view::npos;
+            };
+            found[row] = contains(folded.spans[2 * next]) || contains(folded.spans[2 * next + 1]);
             ++next;
         } else if (needle_is_ascii) {
             found[row] = ascii_contains(store.row(row).name(), needle, buffer) ||

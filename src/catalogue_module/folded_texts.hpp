@@ -16,9 +16,12 @@
 namespace veldra::py {
 
 struct FoldedTexts {
-    std::vector<std::uint32_t> rows;    // the rows with a non-ASCII name or description, ascending
-    std::vector<std::uint32_t> starts;  // for each: where its folded name and its folded description start; then the end
-    std::string text;
+    struct Span {
+        std::size_t begin, end;
+    };
+    std::vector<std::uint32_t> rows;  // the rows with a non-ASCII name or description, ascending
+    std::vector<Span> spans;          // for each: its folded name, then its folded description, in `text`
+    std::string text;                 // a description many rows share is folded once
 };
 
 // Folds the texts that are not ASCII. Needs the interpreter lock.

@@ -83,14 +83,6 @@ Checked<double> number_field(std::string_view field, PyObject* value) {
     return number;
 }
 
-std::optional<ConstantStatus> status_of(std::string_view text) {
-    for (ConstantStatus status : {ConstantStatus::Seed, ConstantStatus::Cached, ConstantStatus::Pending,
-                                  ConstantStatus::External}) {
-        if (status_text(status) == text) return status;
-    }
-    return std::nullopt;
-}
-
 // One record's fields into `fields`, each attribute read once, in the order
 // the checks need it (a record's field order); `held` keeps what was read
 // (and so the UTF-8 texts) alive until the builder has copied it, and the
@@ -130,7 +122,7 @@ Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<Own
     if ((value = read()) == nullptr) return python_error();
     auto status = text_field("status", value, false);
     if (!status) return unexpected(std::move(status).error());
-    fields.status = status_of(**status);
+    fields.status = status_named(**status);
     if (!fields.status) {
         return refusal("`status` must be Seed, Cached, Pending or External, not " + ticked(**status));
     }

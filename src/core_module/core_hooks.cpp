@@ -7,6 +7,7 @@
 
 #include "core_module/interface_text.hpp"
 #include "core_module/panic_exception.hpp"
+#include "pyfacade/facade_text.hpp"
 #include "pyfacade/module_hooks.hpp"
 #include "pyfacade/owned_ref.hpp"
 #include "pyfacade/py_error.hpp"
@@ -21,6 +22,11 @@ void raise_internal_fault(std::optional<std::string_view> message) noexcept {
 void stop_at_boundary() noexcept {
     std::fputs(text::kUncaughtPanic, stderr);
     std::abort();
+}
+
+void api_call_failed() {
+    print_pending_error();
+    raise_fault(text::kApiCallFailed);
 }
 
 void inspect_fetched(PyObject* raised) {

@@ -1,6 +1,7 @@
 #include "core_module/json_module.hpp"
 
 #include "pyfacade/conversions.hpp"
+#include "pyfacade/module_hooks.hpp"
 
 namespace veldra::py {
 namespace {

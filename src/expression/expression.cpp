@@ -4,10 +4,11 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <cstdlib>
-#include <locale.h>
 #include <numbers>
+#include <string>
 #include <unordered_map>
+
+#include "support/c_number.hpp"
 
 namespace veldra {
 namespace {
@@ -80,8 +81,7 @@ std::string message(std::initializer_list<std::string_view> parts) {
 // exponent), as Python's float() gives it. Most literals take Clinger's
 // fast path: at most 19 digits worth less than 2^53, scaled by at most
 // 10^22, is one exact operation on exact operands, so correctly rounded. The
-// rest go to strtod, which rounds correctly too; the "C" locale keeps the
-// decimal point a '.' whatever the process's locale says.
+// rest go to strtod, which rounds correctly too.
 double parse_double(std::string_view literal) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -106,9 +106,7 @@ double parse_double(std::string_view literal) {
         const double m = static_cast<double>(mantissa);
         return exponent < 0 ? m / kPowers[-exponent] : m * kPowers[exponent];
     }
-    static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
-    const std::string terminated(literal);
-    return strtod_l(terminated.c_str(), nullptr, c_locale);
+    return c_strtod(std::string(literal));
 }
 
 bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
@@ -142,7 +140,6 @@ ValueFault call(std::uint32_t function, double x, double& result) {
     return f == Function::Log || f == Function::Log10 ? ValueFault::Domain : ValueFault::Overflow;
 }
 
-// One non-leaf instruction at its operand values (b unused when unary).
 // Spreads a double's bits over a word for the constant pool's table.
 std::size_t mix(std::uint64_t bits) noexcept {
     bits ^= bits >> 33;
@@ -151,6 +148,7 @@ std::size_t mix(std::uint64_t bits) noexcept {
     return static_cast<std::size_t>(bits);
 }
 
+// One non-leaf instruction at its operand values (b unused when unary).
 ValueFault apply(Instruction instruction, double a, double b, double& result) {
     if (instruction.op == Op::Neg) {
         result = -a;

@@ -14,7 +14,7 @@
 // the same operator-precedence loop and reports the same problems at the same
 // offsets, counted in characters (code points), and evaluates the same IEEE
 // double operations in the same order with the same libm functions, so both
-// give the same bits. The translation unit is built without floating-point
+// give the same bits. The project is built without floating-point
 // contraction for that reason.
 //
 // Thread-safety: compiled programs are plain data; evaluating or

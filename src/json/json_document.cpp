@@ -216,6 +216,10 @@ JsonDocument& JsonDocument::operator=(JsonDocument&&) noexcept = default;
 JsonDocument::~JsonDocument() = default;
 
 Expected<JsonDocument, JsonTextProblem> JsonDocument::parse(std::string_view view, std::size_t max_depth) {
+    // Too long a text is refused before anything in it is read.
+    if (view.size() > simdjson::SIMDJSON_MAXSIZE_BYTES) {
+        return unexpected(JsonTextProblem{0, "the text is longer than 4 GiB"});
+    }
     JsonDocument document;
     Parsed& parsed = *document.parsed_;
     simdjson::error_code error = parsed.parser.allocate(view.size(), max_depth);
@@ -225,7 +229,6 @@ Expected<JsonDocument, JsonTextProblem> JsonDocument::parse(std::string_view vie
     if (!error) return document;
     // Refused: our reader says where, or reads what simdjson could not hold.
     if (auto problem = find_json_problem(view, max_depth)) return unexpected(std::move(*problem));
-    if (error == simdjson::CAPACITY) return unexpected(JsonTextProblem{0, "the text is longer than 4 GiB"});
     auto tree = read_json_tree(view, max_depth);
     if (!tree) return unexpected(std::move(tree).error());
     parsed.tree = std::move(tree).value();

@@ -37,10 +37,6 @@ public:
 
     char* data() noexcept { return bytes_.get(); }
     std::string_view view() const noexcept { return {bytes_.get(), size_}; }
-    void release() noexcept {
-        bytes_.reset();
-        size_ = 0;
-    }
 
 private:
     std::unique_ptr<char[]> bytes_;

@@ -1,7 +1,5 @@
 #include "json/json_reader.hpp"
 
-#include <locale.h>  // newlocale
-#include <stdlib.h>  // strtod_l
 
 #include <algorithm>
 #include <array>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <new>
 #include <utility>
+
+#include "support/c_number.hpp"
 
 namespace veldra {
 namespace {
@@ -72,14 +72,6 @@ constexpr std::array<bool, 256> make_plain() {
 }
 
 constexpr std::array<bool, 256> kPlain = make_plain();
-
-// strtod honours the process locale's decimal point, which a host program
-// may have changed; a "C" locale of our own keeps '.' the decimal point.
-locale_t c_locale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (locale == locale_t{}) throw std::bad_alloc();
-    return locale;
-}
 
 int hex_value(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
@@ -271,7 +263,7 @@ private:
             } else {
                 // The text need not end in a NUL where the token does.
                 scratch_.assign(p_ + start, i_ - start);
-                value = strtod_l(scratch_.c_str(), nullptr, c_locale());
+                value = c_strtod(scratch_);
             }
             if (integer && value == 0.0) value = 0.0;  // the integer -0 is the integer zero
             tree_->nodes[node].number = value;

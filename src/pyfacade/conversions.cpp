@@ -1,6 +1,7 @@
 #include "pyfacade/conversions.hpp"
 
 #include "pyfacade/facade_text.hpp"
+#include "pyfacade/module_hooks.hpp"
 #include "support/fault.hpp"
 #include "support/short_text.hpp"
 
@@ -40,11 +41,6 @@ PyResult<double> float_argument(PyObject* obj, const char* param) {
     const double value = PyFloat_AsDouble(obj);
     if (value == -1.0 && PyErr_Occurred()) return unexpected(name_the_argument(PyError::fetch(), param));
     return value;
-}
-
-void api_call_failed() {
-    print_pending_error();
-    raise_fault(text::kApiCallFailed);
 }
 
 PyResult<Py_ssize_t> checked_length(std::size_t count) {

@@ -33,12 +33,8 @@ inline PyResult<std::string_view> text_argument(PyObject* obj, const char* param
 // "argument '<param>': <message>"; other errors pass unchanged.
 PyResult<double> float_argument(PyObject* obj, const char* param);
 
-// Prints the interpreter's pending error and raises the internal fault
-// "Python API call failed": for objects the module cannot do without.
-[[noreturn]] void api_call_failed();
-
-// New float / str / list of str. If the interpreter cannot make one, its
-// error is printed and the call ends in the internal fault "Python API call failed".
+// New float / str / list of str. If the interpreter cannot make one, the
+// call ends in api_call_failed() (module_hooks.hpp).
 OwnedRef new_float(double value);
 OwnedRef new_str(std::string_view text);
 OwnedRef new_str_list(std::span<const std::string_view> items);

@@ -10,8 +10,6 @@ namespace veldra::py::text {
 
 // Arguments and conversions.
 inline constexpr char kTakesPositional[] = "%s takes %zd positional arguments but %zd %s given";
-inline constexpr char kTakesPositionalSingular[] = "%s takes %zd positional argument but %zd %s given";
-inline constexpr char kTakesPositionalRange[] = "%s takes from %zd to %zd positional arguments but %zd %s given";
 // A Python method's wording: the count given may own up to keyword-only arguments too.
 inline constexpr char kTakesPositionalMethod[] = "%s takes %zd positional arguments but %U %s given";
 inline constexpr char kTakesPositionalSingularMethod[] = "%s takes %zd positional argument but %U %s given";
@@ -21,7 +19,6 @@ inline constexpr char kKeywordsMustBeStrings[] = "keywords must be strings";
 inline constexpr char kUnexpectedKeyword[] = "%s got an unexpected keyword argument '%U'";
 inline constexpr char kMultipleValues[] = "%s got multiple values for argument '%U'";
 inline constexpr char kMissingArguments[] = "%s missing %zd required positional %s: %s";
-inline constexpr char kMissingKeywordOnly[] = "%s missing %zd required keyword-only %s: %s";
 inline constexpr char kCannotConvert[] = "'%U' object cannot be converted to '%s'";
 inline constexpr char kStringTarget[] = "PyString";
 inline constexpr char kNamedArgument[] = "argument '%s': %U";

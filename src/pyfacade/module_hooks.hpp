@@ -20,6 +20,12 @@ void raise_internal_fault(std::optional<std::string_view> message) noexcept;
 // Ends the process after a fault while raising an error, with the module's text.
 [[noreturn]] void stop_at_boundary() noexcept;
 
+// Ends a call in which the interpreter failed to make an object the module
+// cannot do without (a new str or float), its error pending: the core prints
+// that error and raises the internal fault "Python API call failed"; the
+// catalogue module lets the interpreter's MemoryError stand.
+[[noreturn]] void api_call_failed();
+
 // Called with every exception PyError::fetch takes from the interpreter,
 // before it is kept; may raise an internal fault instead (the core resumes
 // a PanicException that went through Python code this way).

@@ -1,5 +1,5 @@
 #pragma once
-// The one scheme behind all three classes: a Python object that holds its
+// The one scheme behind every class of both modules: a Python object that holds its
 // native value inline, with a borrow counter; the type made once from a
 // PyType_Spec; allocation, deallocation and the shared borrow every method takes.
 
@@ -31,7 +31,7 @@ struct Wrapped {
 };
 
 // What a class is made from. Names are given twice: the dotted name makes
-// the type's __module__ "ostrelin._veldra_core"; messages use the bare one.
+// the type's __module__ (as "ostrelin._veldra_core"); messages use the bare one.
 struct ClassSpec {
     const char* dotted_name;
     const char* name;
@@ -87,7 +87,8 @@ private:
 // interpreter cannot allocate the instance.
 template <class T>
 PyResult<OwnedRef> wrap_value(PyTypeObject* type, T value) {
-    static_assert(std::is_nothrow_move_constructible_v<T>);
+    // The move into the instance must not throw (the destructor may: see ~OwnedRef).
+    static_assert(noexcept(::new (static_cast<void*>(nullptr)) T(std::declval<T&&>())));
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     if (alloc == nullptr) alloc = PyType_GenericAlloc;
     OwnedRef obj = OwnedRef::steal(alloc(type, 0));

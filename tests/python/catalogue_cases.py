@@ -1,5 +1,5 @@
 """Catalogue texts that must fail, each with what it must raise: one table for the API tests and the
-differential test. The expected texts are the quoted ones of the file format's errors table."""
+differential test. The expected texts are those of the README's table of errors at load."""
 
 import json
 

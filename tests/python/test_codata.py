@@ -111,3 +111,26 @@ def test_budgets_are_the_uncertainties_packages_error_components(api, expression
         assert share == pytest.approx(expected[name], rel=1e-12)
     assert math.sqrt(sum(share**2 for _, share in budget)) == pytest.approx(cat.derived("f").uncertainty, rel=1e-14)
     assert cat.budget("x") == [("x", 0.01)] and cat.budget("z") == cat.budget("w") == []
+
+
+def test_a_catalogue_over_bases_answers_as_the_same_entries_in_one(api, tmp_path):
+    seeds = [seed(n, v, uncertainty=s) for n, (v, s) in SEEDS.items()] + [seed("zero", 0.0)]
+    middle = [formula("g", "x * y + w"), formula("h", "g * v"), formula("bad", "x / zero")]
+    top = [formula("f", "h * x - g"), formula("worse", "bad + 1"), formula("k", "f * zero")]
+    path = tmp_path / "top.json"
+    path.write_text(doc(*top), encoding="utf-8")
+    stacked = api.load(path, base=api.loads(doc(*middle), base=api.loads(doc(*seeds))))
+    flat = api.loads(doc(*seeds, *middle, *top))
+
+    def answers(cat, name):
+        outcomes = []
+        for call in (cat.derive, cat.derived, cat.budget):
+            try:
+                outcomes.append(call(name))
+            except api.DerivationError as exc:
+                outcomes.append(str(exc))
+        return outcomes
+
+    assert stacked == flat and stacked.names() == flat.names() and stacked.find("o") == flat.find("o")
+    for name in flat.names():
+        assert answers(stacked, name) == answers(flat, name), name

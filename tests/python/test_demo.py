@@ -99,6 +99,7 @@ def test_subcommands_exit_and_print_as_documented(tmp_path):
          f"failed to load constants from `{missing}`: No such file or directory (os error 2)\n"),
         (["check", DERIVATIONS], 1, "", "expression parse error in `derived_reduced_planck_constant`: "),
         (["show", "nope", "-c", "codata"], 1, "", "constant `nope` not found in registry\n"),
+        (["find", "\udcff"], 1, "", "'utf-8' codec can't encode character '\\udcff' in position 0"),
         (["show", "b3", "--base", "codata"], 1, "", "--base applies to a catalogue file, not to builtin\n"),
         (["show"], 2, "", "usage: python -m ostrelin show"),
         (["table", "--nope"], 2, "", "usage: python -m ostrelin"),

@@ -113,7 +113,7 @@ FAULTS = [
 def test_a_value_that_cannot_be_computed_fails_its_formula_and_what_depends_on_it(api, expression, message):
     cat = catalogue(api, formula("f", expression), formula("g", "f + a"), formula("h", "a * 2"))
     for name, text in [("f", message), ("g", f"cannot derive `g`: {message}")]:
-        for call in (cat.derive, cat.derived):
+        for call in (cat.derive, cat.derived, cat.budget):
             with pytest.raises(api.DerivationError) as info:
                 call(name)
             assert info.value.args == (text,)
@@ -123,7 +123,8 @@ def test_a_value_that_cannot_be_computed_fails_its_formula_and_what_depends_on_i
 def test_an_uncertainty_without_a_finite_derivative_is_a_derivation_error(api):
     cat = catalogue(api, formula("f", "sqrt(a - 1.5)"), formula("g", "f * c"), formula("h", "c ** 0.5 * zero ** 2"))
     assert cat.derive("g") == 0.0 and cat.derived("h").uncertainty is None
-    with pytest.raises(api.DerivationError) as info:
-        cat.derived("g")
-    assert info.value.args == ("cannot propagate the uncertainty of `g`: a derivative in the expression of `f` is not "
-                               "finite",)
+    for call in (cat.derived, cat.budget):
+        with pytest.raises(api.DerivationError) as info:
+            call("g")
+        assert info.value.args == ("cannot propagate the uncertainty of `g`: a derivative in the expression of `f` is "
+                                   "not finite",)

@@ -125,7 +125,7 @@ print(json.dumps({
     "lookups": [o.constant(n) == o.constants[n] for n in o.constants] + [o.quark(n) == o.quarks[n] for n in o.quarks],
     "derived": [o.derive(n) for n in o.constants],
     "types": [o.Constant.__name__, o.Quark.__name__, o.DerivationError.__mro__[1].__name__],
-    "core loaded": sys.modules.get("ostrelin._veldra_catalogue") is not None,
+    "native catalogue loaded": sys.modules.get("ostrelin._veldra_catalogue") is not None,
 }))
 """
 
@@ -137,6 +137,6 @@ def test_a_fresh_interpreter_without_the_core_gives_the_same_answers():
     )
     assert native.returncode == blocked.returncode == 0, native.stderr + blocked.stderr
     native, blocked = json.loads(native.stdout), json.loads(blocked.stdout)
-    assert (native.pop("implementation"), native.pop("core loaded")) == ("native", True)
-    assert (blocked.pop("implementation"), blocked.pop("core loaded")) == ("python", False)
+    assert (native.pop("implementation"), native.pop("native catalogue loaded")) == ("native", True)
+    assert (blocked.pop("implementation"), blocked.pop("native catalogue loaded")) == ("python", False)
     assert native == blocked
