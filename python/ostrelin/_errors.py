@@ -7,6 +7,8 @@ test holds both to the same texts.
 
 from __future__ import annotations
 
+from typing import cast
+
 
 class CatalogueError(ValueError):
     """A catalogue that cannot be built: bad text, wrong shape, a bad formula or a cycle.
@@ -47,7 +49,7 @@ def entry_note(index: int, name: object, what: str) -> str:
     """ "entry I (`NAME`): WHAT", the name part only when the entry's name is a
     non-empty str with a UTF-8 form (its text, whatever a subclass says)."""
     if issubclass(type(name), str):
-        text = str.__str__(name)  # type: ignore[arg-type]
+        text = str.__str__(cast(str, name))
         try:
             text.encode("utf-8")
         except UnicodeEncodeError:

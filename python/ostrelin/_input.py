@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import os
-from typing import Final
+from typing import Final, cast
 
 FORMAT: Final = "ostrelin-catalogue"
 VERSION: Final = 1
@@ -25,7 +25,7 @@ def source_of(path: object) -> str:
     if not is_text(path) and isinstance(path, os.PathLike):
         path = os.fspath(path)
     if is_text(path):
-        return str.__str__(path)  # type: ignore[arg-type]
+        return str.__str__(cast(str, path))
     raise TypeError(f"expected str or os.PathLike[str], not {type(path).__name__}")
 
 
@@ -33,7 +33,7 @@ def check_source(source: object) -> str:
     """`source` as a plain str; TypeError for a non-str, UnicodeEncodeError for one without a UTF-8 form."""
     if not is_text(source):
         raise TypeError(f"source must be a str, not {type(source).__name__}")
-    text = str.__str__(source)  # type: ignore[arg-type]
+    text = str.__str__(cast(str, source))
     str.encode(text, "utf-8")
     return text
 

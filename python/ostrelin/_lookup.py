@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from collections.abc import Iterable, Mapping
-from typing import TypeVar
+from typing import TypeVar, cast
 
 T = TypeVar("T")
 
@@ -22,7 +22,7 @@ def is_empty_text(name: object) -> bool:
     Asked as the core asks: by the object's real type (not a faked
     ``__class__``) and its text (not a subclass's own ``__len__`` or ``__bool__``).
     """
-    return issubclass(type(name), str) and str.__len__(name) == 0  # type: ignore[arg-type]
+    return issubclass(type(name), str) and str.__len__(cast(str, name)) == 0
 
 
 def find(name: object, table: Mapping[str, T]) -> T:

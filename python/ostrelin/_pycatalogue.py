@@ -26,7 +26,7 @@ import re
 import threading
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any, Final
+from typing import Any, Final, cast
 
 from . import _expression as ex
 from ._errors import (
@@ -276,7 +276,7 @@ def _record_text(label: str, value: object, optional: bool = False) -> str | Non
         return None
     if not issubclass(type(value), str):
         raise _Problem(f"{label} must be a string, not {_record_kind(value)}")
-    text = str.__str__(value)  # type: ignore[arg-type]  # a str subclass counts by its text alone
+    text = str.__str__(cast(str, value))  # a str subclass counts by its text alone
     try:
         text.encode("utf-8")
     except UnicodeEncodeError:
@@ -292,10 +292,10 @@ def _record_number(field: str, value: object) -> float:
     # The value itself: a subclass's own __float__ has no say.
     if issubclass(kind, int):
         try:
-            return int.__float__(value)
+            return int.__float__(cast(int, value))
         except OverflowError:
             raise _Problem(f"`{field}` is too large for a double") from None
-    number = float.__float__(value)
+    number = float.__float__(cast(float, value))
     if not math.isfinite(number):
         raise _Problem(f"`{field}` must be finite, not {number!r}")
     return number
@@ -619,7 +619,7 @@ class Catalogue(Mapping[str, Constant]):
     def __contains__(self, name: object) -> bool:
         if not issubclass(type(name), str):
             return False
-        return str.__str__(name) in self._built.records  # type: ignore[arg-type]
+        return str.__str__(cast(str, name)) in self._built.records
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
         """The entry `name`, or `default` when there is none; TypeError, ValueError as ``cat[name]``."""
@@ -847,7 +847,7 @@ def _checked_base(base: object) -> Catalogue | None:
     # One made without its constructor (object.__new__) holds no catalogue to build over.
     if base is not None and not (issubclass(type(base), Catalogue) and _has_slot(base, "_built")):
         raise TypeError(f"base must be a Catalogue, not {type(base).__name__}")
-    return base
+    return cast("Catalogue | None", base)
 
 
 def _has_slot(obj: object, slot: str) -> bool:
