@@ -356,8 +356,8 @@ def backpropagate(
     Only operands that depend on an uncertain input are differentiated, so
     an exact constant never asks for a derivative that does not exist
     (``x ** 2`` at ``x = 0`` needs no ``log(0)``). Raises NotFinite when a
-    needed partial derivative is not a finite number. Inputs must be values
-    `evaluate` accepts.
+    needed partial derivative, or their product along the chain, is not a
+    finite number. Inputs must be values `evaluate` accepts.
     """
     values: list[float] = []
     operands: list[tuple[int, ...]] = []
@@ -394,6 +394,8 @@ def backpropagate(
         opcode, argument = code[at]
         if opcode == LOAD:
             slots[int(argument)] += adjoint[at]
+            if not math.isfinite(slots[int(argument)]):
+                raise NotFinite
             continue
         inputs_of = operands[at]
         a = values[inputs_of[0]]
@@ -407,5 +409,8 @@ def backpropagate(
                 raise NotFinite from None
             if not math.isfinite(partial):
                 raise NotFinite
+            # Finite partials can still multiply or add up past the range.
             adjoint[source] += adjoint[at] * partial
+            if not math.isfinite(adjoint[source]):
+                raise NotFinite
     return slots

@@ -482,6 +482,7 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
         const Instruction instruction = code[at];
         if (instruction.op == Op::Load) {
             slots[instruction.arg] += adjoints[at];
+            if (!std::isfinite(slots[instruction.arg])) return false;
             continue;
         }
         std::size_t x, y;
@@ -494,7 +495,9 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
             if (!carries[source]) continue;
             const double p = partial(instruction, operand, a, b, values[at]);
             if (!std::isfinite(p)) return false;
+            // Finite partials can still multiply or add up past the range.
             adjoints[source] += adjoints[at] * p;
+            if (!std::isfinite(adjoints[source])) return false;
         }
     }
     return true;

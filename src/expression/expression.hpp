@@ -129,8 +129,8 @@ ValueFault evaluate(std::span<const Instruction> code, std::span<const double> c
 // The reverse pass: sets slots[s] to `seed` × ∂(program)/∂(input s) for every
 // slot whose `uncertain[s]` is set, and to 0 for the others. Only operands
 // that depend on an uncertain input are differentiated. Returns false when a
-// partial derivative it needs is not finite. `inputs` must be values that
-// evaluate accepts.
+// partial derivative it needs is not finite, or when their products along
+// the chain are not. `inputs` must be values that evaluate accepts.
 bool backpropagate(std::span<const Instruction> code, std::span<const double> constants,
                    std::span<const double> inputs, std::span<const std::uint8_t> uncertain, double seed,
                    EvaluationScratch& scratch, std::span<double> slots);

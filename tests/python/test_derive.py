@@ -120,11 +120,15 @@ def test_a_value_that_cannot_be_computed_fails_its_formula_and_what_depends_on_i
     assert cat.derive("h") == 3.0
 
 
-def test_an_uncertainty_without_a_finite_derivative_is_a_derivation_error(api):
-    cat = catalogue(api, formula("f", "sqrt(a - 1.5)"), formula("g", "f * c"), formula("h", "c ** 0.5 * zero ** 2"))
-    assert cat.derive("g") == 0.0 and cat.derived("h").uncertainty is None
+# `k`'s partials are finite but its derivative by `a` (1e310) is not, although
+# its uncertainty (1e308) would be.
+@pytest.mark.parametrize("name, blamed", [("g", "f"), ("k", "k")])
+def test_an_uncertainty_without_a_finite_derivative_is_a_derivation_error(api, name, blamed):
+    cat = catalogue(api, formula("f", "sqrt(a - 1.5)"), formula("g", "f * c"), formula("h", "c ** 0.5 * zero ** 2"),
+                    formula("k", "(a - 1.5) * 1e300 * 1e10"))
+    assert cat.derive(name) == 0.0 and cat.derived("h").uncertainty is None
     for call in (cat.derived, cat.budget):
         with pytest.raises(api.DerivationError) as info:
-            call("g")
-        assert info.value.args == ("cannot propagate the uncertainty of `g`: a derivative in the expression of `f` is "
-                                   "not finite",)
+            call(name)
+        assert info.value.args == (f"cannot propagate the uncertainty of `{name}`: a derivative in the expression of "
+                                   f"`{blamed}` is not finite",)

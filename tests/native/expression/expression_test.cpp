@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -163,7 +162,7 @@ TEST(Expression, BackpropagatesExactPartials) {
         std::vector<double> inputs;
         std::vector<std::uint8_t> uncertain;
         double seed;
-        std::optional<std::vector<double>> slots;  // none: a needed partial is not finite
+        std::optional<std::vector<double>> slots;  // none: a needed partial, or a chain of them, is not finite
     };
     const Row rows[] = {
         {"a * a", {3}, {1}, 1, {{6}}}, {"a * a", {3}, {1}, 2, {{12}}},
@@ -175,8 +174,9 @@ TEST(Expression, BackpropagatesExactPartials) {
         {"sqrt(x)", {0}, {1}, 1, std::nullopt}, {"sqrt(x) + y", {0, 1}, {0, 1}, 1, {{0, 1}}},
         {"x ** y", {0, 2}, {0, 1}, 1, std::nullopt}, {"x ** 0.5", {0}, {1}, 1, std::nullopt},
         {"asin(x)", {1}, {1}, 1, std::nullopt},
-        // Only partials are checked: an adjoint may still overflow.
-        {"exp(x)", {700}, {1}, 1e300, {{std::numeric_limits<double>::infinity()}}},
+        // Finite partials whose product along the chain overflows.
+        {"exp(x)", {700}, {1}, 1e300, std::nullopt}, {"x * 1e300 * 1e10", {0}, {1}, 1, std::nullopt},
+        {"x * 1e300 + x * 1e300", {0}, {1}, 1e8, std::nullopt},
     };
     EvaluationScratch scratch;  // reused, as a caller would, from row to row
     for (const Row& row : rows) {
