@@ -116,15 +116,15 @@ def counted(n: int, one: str, many: str = "") -> str:
     return f"{n} {one if n == 1 else many or one + 's'}"
 
 
-def open_catalogue(spec: str, base: str | None = None) -> ostrelin.Catalogue:
-    """The catalogue `spec` names: builtin, codata, or a file (over the catalogue `base` names)."""
+def open_catalogue(which: str, base: str | None = None) -> ostrelin.Catalogue:
+    """The catalogue `which` names: builtin, codata, or a file (over the catalogue `base` names)."""
     over = None if base is None else open_catalogue(base)
-    if spec in ("builtin", "codata"):
+    if which in ("builtin", "codata"):
         if over is not None:
-            raise Refused(ValueError(f"--base applies to a catalogue file, not to {spec}"))
-        return ostrelin.constants if spec == "builtin" else ostrelin.codata
+            raise Refused(ValueError(f"--base applies to a catalogue file, not to {which}"))
+        return ostrelin.constants if which == "builtin" else ostrelin.codata
     try:
-        return ostrelin.load(spec, base=over)
+        return ostrelin.load(which, base=over)
     except (OSError, ostrelin.CatalogueError) as exc:
         raise Refused(exc) from None
 
