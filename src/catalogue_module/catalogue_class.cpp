@@ -424,18 +424,15 @@ PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t 
     return method<1>(kDatasheetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         auto row = row_named(object, given[0]);
         if (!row) return unexpected(std::move(row).error());
-        const CatalogueRow& entry = object.store().row(*row);
+        // From the record a lookup hands out, as the reference does: its
+        // texts are made already, and both read the same attributes.
+        auto record = object.record(*row);
+        if (!record) return unexpected(std::move(record).error());
         OwnedRef sheet = OwnedRef::steal(PyDict_New());
         if (!sheet) return unexpected(PyError::fetch());
-        const std::pair<const char*, OwnedRef> fields[] = {
-            {"name", text_object(entry.name())},
-            {"status", text_object(status_text(entry.status()))},
-            {"uncertainty", entry.has_uncertainty() ? new_float(entry.uncertainty) : OwnedRef::borrow(Py_None)},
-            {"units", text_object(object.store().units(*row))},
-            {"value", new_float(entry.value)},
-        };
-        for (const auto& [key, value] : fields) {
-            if (PyDict_SetItemString(sheet.get(), key, value.get()) < 0) return unexpected(PyError::fetch());
+        for (PyObject* field : package().datasheet_fields) {
+            OwnedRef value = OwnedRef::steal(PyObject_GetAttr(*record, field));
+            if (!value || PyDict_SetItem(sheet.get(), field, value.get()) < 0) return unexpected(PyError::fetch());
         }
         return sheet;
     });

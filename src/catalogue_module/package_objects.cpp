@@ -7,7 +7,7 @@ namespace {
 
 // Written once, with the interpreter lock held, before any call can read it.
 PackageObjects objects{};
-KeptRef kept[3];
+KeptRef kept[3 + kDatasheetSize];
 
 PyResult<OwnedRef> attribute_of(const char* module, const char* name) {
     OwnedRef imported = OwnedRef::steal(PyImport_ImportModule(module));
@@ -27,10 +27,19 @@ PyResult<bool> import_package_objects() {
     if (!catalogue_error) return unexpected(std::move(catalogue_error).error());
     auto derivation_error = attribute_of("ostrelin._errors", "DerivationError");
     if (!derivation_error) return unexpected(std::move(derivation_error).error());
-    objects = {constant->get(), catalogue_error->get(), derivation_error->get()};
+    OwnedRef fields[kDatasheetSize];
+    for (std::size_t i = 0; i < kDatasheetSize; ++i) {
+        fields[i] = OwnedRef::steal(PyUnicode_InternFromString(kDatasheetFields[i]));
+        if (!fields[i]) return unexpected(PyError::fetch());
+    }
+    objects = {constant->get(), catalogue_error->get(), derivation_error->get(), {}};
     kept[0].keep(std::move(*constant));
     kept[1].keep(std::move(*catalogue_error));
     kept[2].keep(std::move(*derivation_error));
+    for (std::size_t i = 0; i < kDatasheetSize; ++i) {
+        objects.datasheet_fields[i] = fields[i].get();
+        kept[3 + i].keep(std::move(fields[i]));
+    }
     return true;
 }
 
