@@ -21,6 +21,9 @@ ratios, the ratios' range, and the ratio of the medians.
   not the dict's own key objects, as a caller's names would be.
 - first derive: the first `derive` of a formula (which computes every value)
   timed once per process after an untimed load.
+- twins: below 10^6 entries, each call of the native twin against the same
+  statement on the pure twin, both catalogues in one process and timed
+  as the lookups are, their values derived first.
 
 The pure twin is slow and needs gigabytes at 10^6 entries: at sizes of 10^6
 and above its rows are measured in --pure-runs runs only (default 1).
@@ -54,6 +57,7 @@ from ostrelin import _pycatalogue
 from generate_catalogue import write as write_catalogue
 
 SAMPLE = 1000
+FORMULAS = 100
 REPEATS = 7
 LOAD_REPEATS = 10
 LARGE = 10**6
@@ -173,7 +177,10 @@ LOOKUPS = [
 
 def best_pair(native: str, floor: str, namespace: dict[str, Any]) -> tuple[float, float]:
     """Minimum seconds per execution of each statement over alternating repeats."""
-    timers = [timeit.Timer(native, globals=namespace), timeit.Timer(floor, globals=namespace)]
+    return best_of(timeit.Timer(native, globals=namespace), timeit.Timer(floor, globals=namespace))
+
+
+def best_of(*timers: timeit.Timer) -> tuple[float, float]:
     number = 1
     while max(timer.timeit(number) for timer in timers) < 0.05:
         number *= 2
@@ -200,10 +207,46 @@ def child_lookups(path: str) -> dict[str, tuple[float, float]]:
             for figure, native, floor, per in LOOKUPS}
 
 
+# (key, call, statement, per how many operations): the same statement on each twin's catalogue.
+TWIN_CALLS = [
+    ("getitem", "`cat[name]`", "for n in s: c[n]", SAMPLE),
+    ("contains", "`name in cat`", "for n in s: n in c", SAMPLE),
+    ("get", "`cat.get(name)`", "for n in s: c.get(n)", SAMPLE),
+    ("datasheet", "`cat.datasheet(name)`", "for n in s: c.datasheet(n)", SAMPLE),
+    ("derive", "`cat.derive(name)` warm", "for n in s: c.derive(n)", SAMPLE),
+    ("derived", "`cat.derived(name)`, formulas", "for n in f: c.derived(n)", FORMULAS),
+    ("budget", "`cat.budget(name)`, formulas", "for n in f: c.budget(n)", FORMULAS),
+    ("len", "`len(cat)`", "len(c)", 1),
+    ("iter", "`list(cat)`", "list(c)", 1),
+    ("names", "`names()`", "c.names()", 1),
+    ("find", '`find("ab")`', 'c.find("ab")', 1),
+    ("dumps", "`dumps()`", "c.dumps()", 1),
+    ("eq", "`cat == other`, equal", "c == o", 1),
+]
+
+
+def child_twins(path: str) -> dict[str, tuple[float, float]]:
+    with open(path, "rb") as file:
+        data = file.read()
+    spaces = []
+    for module in (ostrelin, _pycatalogue):
+        c = module.loads(data)
+        names = c.names()
+        s = [name.encode().decode() for name in random.Random(1).sample(names, min(SAMPLE, len(names)))]
+        f = [name for name in s if c[name].expression is not None][:FORMULAS]
+        for n in f:
+            c.derived(n)  # the first derive (all values) and the records, outside the timing
+        spaces.append({"c": c, "o": module.loads(data), "s": s, "f": f})
+    return {key: tuple(t / per for t in best_of(*(timeit.Timer(statement, globals=space) for space in spaces)))
+            for key, _, statement, per in TWIN_CALLS}
+
+
 def child_main(job: list[str]) -> None:
     kind, *args = job
     if kind == "lookups":
         result: object = child_lookups(args[0])
+    elif kind == "twins":
+        result = child_twins(args[0])
     else:
         result = {"load": child_load, "memory": child_memory, "first_derive": child_first_derive}[kind](*args)
     print(json.dumps(result))
@@ -263,8 +306,10 @@ def measure_run(path: str, tiny: str, run: int, with_pure: bool) -> dict[str, tu
 def shown(value: float, unit: str) -> str:
     if unit == "bytes":
         return f"{value / 2**20:.1f} MiB"
-    if unit == "ns":
+    if unit == "ns" or unit == "auto" and value < 1e-6:
         return f"{value * 1e9:.1f} ns"
+    if unit == "auto" and value < 1e-3:
+        return f"{value * 1e6:.2f} µs"
     return f"{value * 1e3:.2f} ms" if value < 1 else f"{value:.2f} s"
 
 
@@ -287,6 +332,18 @@ def table(size: int, runs: list[dict[str, tuple[float, float | None]]]) -> list[
         lines.append(f"| {figure} | {spread(natives, unit)} | {floor}{note} | {spread(floors, unit)} | "
                      f"{statistics.median(ratios):.3f} | {min(ratios):.3f}–{max(ratios):.3f} | "
                      f"{statistics.median(natives) / statistics.median(floors):.3f} | {goal_text} |")
+    return lines
+
+
+def twins_table(size: int, runs: list[dict[str, tuple[float, float]]]) -> list[str]:
+    count = f"{size:,}".replace(",", " ")
+    lines = [f"Each call of the native twin against the same call of the pure twin, {count} entries:",
+             "", "| call | native | pure twin | ratio | range | goal |", "|---|---:|---:|---:|---:|---:|"]
+    for key, call, _, _ in TWIN_CALLS:
+        natives, pures = [run[key][0] for run in runs], [run[key][1] for run in runs]
+        ratios = [a / b for a, b in zip(natives, pures)]
+        lines.append(f"| {call} | {spread(natives, 'auto')} | {spread(pures, 'auto')} | {statistics.median(ratios):.3f} | "
+                     f"{min(ratios):.3f}–{max(ratios):.3f} | ≤ 1.00 |")
     return lines
 
 
@@ -338,6 +395,9 @@ def main() -> None:
             print(f"File: {os.path.getsize(path) / 1e6:.1f} MB, {args.runs} run(s)"
                   + (f", the pure twin's rows {pure_runs} (it is slow)" if pure_runs < args.runs else "") + "\n")
             print("\n".join(table(size, runs)) + "\n", flush=True)
+            if size < LARGE:  # the pure twin would need minutes per call and gigabytes at 10^6
+                twins = [spawn("twins", path) for _ in range(args.runs)]
+                print("\n".join(twins_table(size, twins)) + "\n", flush=True)
 
 
 if __name__ == "__main__":
