@@ -14,7 +14,8 @@ namespace veldra {
 
 struct CatalogueFailure {
     // InvalidSchema (a problem of the text or the shape), ParseError (a
-    // formula), CyclicDerivation, or LoadFailed (the file could not be read).
+    // formula) or CyclicDerivation. A file that cannot be read is the
+    // caller's OSError, not one of these.
     RegistryError error;
     std::string note;  // empty: none
 };

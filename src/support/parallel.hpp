@@ -1,11 +1,10 @@
 #pragma once
-// Splitting a loop over the processors the process may use. Only the
-// catalogue's larger builds use it: a thread costs tens of microseconds, so
-// below a few thousand items per thread one thread does the work alone.
+// Splitting a loop over the processors the process may use. Only large
+// catalogue builds and listings use it: a thread costs tens of microseconds,
+// so below a few thousand items per thread one thread does the work alone.
 
 #include <cstddef>
 #include <exception>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -35,10 +34,13 @@ std::size_t for_each_part(std::size_t count, std::size_t least, Work&& work) {
         }
     };
     std::vector<std::thread> threads;
+    threads.reserve(parts - 1);  // may throw, before any thread runs
     for (std::size_t part = 1; part < parts; ++part) {
+        // Out of threads or of memory for one: the threads already started
+        // must still be joined, so the part runs here instead.
         try {
             threads.emplace_back(run, part);
-        } catch (const std::system_error&) {
+        } catch (...) {
             run(part);
         }
     }
