@@ -93,6 +93,13 @@ std::uint32_t CatalogueBuilder::intern(std::string_view text) {
 }
 
 bool CatalogueBuilder::add(const EntryFields& fields) {
+    // Rows keep these lengths in 32 bits. Only records can carry such texts
+    // (a whole file is refused past 4 GiB), and nothing may read them first.
+    const bool long_name = fields.name.size() > kMaxFieldBytes;
+    if (long_name || fields.expression.value_or(std::string_view()).size() > kMaxFieldBytes) {
+        refuse(entry_note(count(), long_name ? std::string_view() : fields.name, "a text longer than 4 GiB"));
+        return false;
+    }
     const ConstantStatus status =
         fields.status.value_or(fields.expression ? ConstantStatus::Pending : ConstantStatus::Seed);
     if (auto problem = status_problem(fields, status)) {

@@ -39,6 +39,8 @@ namespace veldra {
 inline constexpr std::size_t kMaxJsonDepth = 64;
 // Rows are numbered with 32 bits and the name index holds fewer than 2^29.
 inline constexpr std::size_t kMaxEntries = (std::size_t{1} << 29) - 1;
+// The longest name or expression an entry may have.
+inline constexpr std::size_t kMaxFieldBytes = 0xFFFFFFFF;
 
 // One entry's fields as read; views need only last for the call to add().
 struct EntryFields {

@@ -1,10 +1,13 @@
 // The catalogue store from several threads at once: the first derive, the
 // first sorted listing and every read racing, while another thread keeps
 // loading catalogues; each answer must be the one a lone thread gets.
-// (ThreadSanitizer runs this in tools/sanitizers.sh.)
+// (ThreadSanitizer runs this in tools/sanitizers.sh.) And the builder's
+// limit on the length of one text.
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +94,36 @@ TEST(CatalogueStore, ABuildLargeEnoughForSeveralThreadsResolvesEveryFormula) {
         const double expected = 2.0 * (n - 1 - i) + i % 7 + i;
         EXPECT_EQ(store->derive(store->find(std::string("f").append(std::to_string(i)))).value(), expected) << i;
     }
+}
+
+TEST(CatalogueBuilder, RefusesANameOrExpressionPastFourGiB) {
+    // Address space only: the builder must refuse before it reads a byte.
+    constexpr std::size_t size = kMaxFieldBytes + 1;
+    void* pages = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    const std::string_view huge(static_cast<const char*>(pages), size);
+    const struct {
+        std::string_view name;
+        std::optional<std::string_view> expression;
+        const char* note;
+    } rows[] = {
+        {huge, std::nullopt, "entry 1: a text longer than 4 GiB"},
+        {"f", huge, "entry 1 (`f`): a text longer than 4 GiB"},
+    };
+    for (const auto& row : rows) {
+        CatalogueBuilder builder("records");
+        EntryFields seed, formula;
+        seed.name = "a";
+        seed.value = 1.0;
+        formula.name = row.name;
+        formula.expression = row.expression;
+        EXPECT_TRUE(builder.add(seed));
+        EXPECT_FALSE(builder.add(formula));
+        auto built = std::move(builder).finish("");
+        ASSERT_FALSE(built);
+        EXPECT_EQ(built.error().note, row.note);
+    }
+    munmap(pages, size);
 }
 
 }  // namespace
