@@ -279,7 +279,7 @@ def run_classic(argv: list[str]) -> int:
         return 0
     try:
         sheet = ostrelin.Get(args.name)
-    except KeyError as exc:
+    except (KeyError, ValueError) as exc:  # ValueError: a name that is not text (undecodable bytes)
         return report(exc)
     print(json.dumps(sheet, indent=2))
     return 0

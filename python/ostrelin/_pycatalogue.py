@@ -22,11 +22,13 @@ from __future__ import annotations
 import dataclasses
 import json
 import math
+import os
 import re
+import stat
 import threading
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any, Final, cast
+from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, cast
 
 from . import _expression as ex
 from ._errors import (
@@ -111,6 +113,26 @@ def _text_problem(source: str, text: str, at: int, what: str) -> CatalogueError:
     return schema_error(source, position_note(*line_and_column(text, at), what))
 
 
+def _too_long(source: str) -> CatalogueError:
+    return _text_problem(source, "", 0, "the text is longer than 4 GiB")
+
+
+def _read_file(file: BinaryIO, source: str) -> bytes:
+    """The bytes of `file`, refused unread when a regular file is too long; a stream stops one byte past the limit."""
+    info = os.fstat(file.fileno())
+    if stat.S_ISREG(info.st_mode):
+        if info.st_size > MAX_TEXT_BYTES:
+            raise _too_long(source)
+        return file.read()
+    data = bytearray()
+    while len(data) <= MAX_TEXT_BYTES:
+        chunk = file.read(min(1 << 20, MAX_TEXT_BYTES + 1 - len(data)))
+        if not chunk:
+            break
+        data += chunk
+    return bytes(data)
+
+
 def _first_structural_problem(text: str, end: int) -> tuple[int, str] | None:
     """Where, before `end`, the nesting first passes MAX_JSON_DEPTH or a bare NaN/Infinity stands."""
     depth = 0
@@ -173,7 +195,7 @@ def _read_json(raw: bytes, source: str) -> tuple[object, str]:
     """The JSON value of `raw` and its text; raises CatalogueError for a problem of the text."""
     # Too long a text is refused before anything in it is read.
     if len(raw) > MAX_TEXT_BYTES:
-        raise _text_problem(source, "", 0, "the text is longer than 4 GiB")
+        raise _too_long(source)
     try:
         text = raw.decode("utf-8")
     except UnicodeDecodeError as exc:
@@ -565,6 +587,10 @@ class _Values:
         return DerivationError(message if root == name else f"cannot derive `{name}`: {message}")
 
 
+BUILT_ALREADY: Final = "Catalogue.__init__() cannot build a catalogue again: catalogues are immutable"
+NOT_MADE: Final = "Catalogue object was not made by Catalogue.__init__()"
+
+
 class Catalogue(Mapping[str, Constant]):
     """An immutable mapping from name to `Constant`, iterated in byte order of the names.
 
@@ -576,8 +602,29 @@ class Catalogue(Mapping[str, Constant]):
     __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
 
     def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None:
+        if _has_slot(self, "_built"):
+            raise TypeError(BUILT_ALREADY)
         label = check_source(source)
-        self._setup(_build(entries, label, from_json=False, base=_checked_base(base)), label, "")
+        built = _build(entries, label, from_json=False, base=_checked_base(base))
+        if _has_slot(self, "_built"):  # the entries' iteration may have built it meanwhile
+            raise TypeError(BUILT_ALREADY)
+        self._setup(built, label, "")
+
+    if not TYPE_CHECKING:  # typed, every attribute would pass
+
+        def __getattr__(self, name: str) -> NoReturn:
+            # Reached when a slot is empty: a subclass whose __init__ did not call this one.
+            if name in Catalogue.__slots__:
+                raise TypeError(NOT_MADE)
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}", name=name, obj=self)
+
+    def __copy__(self) -> Catalogue:
+        """The catalogue itself: it is immutable."""
+        return self
+
+    def __deepcopy__(self, memo: object, /) -> Catalogue:
+        """The catalogue itself: it is immutable."""
+        return self
 
     def _setup(self, built: _Built, source: str, description: str) -> None:
         self._built = built
@@ -873,7 +920,7 @@ def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
     _checked_base(base)
     try:
         with open(source, "rb") as file:
-            raw = file.read()
+            raw = _read_file(file, source)
     except OSError as exc:
         if exc.filename is not None or exc.errno is None:
             exc.add_note(load_failed_note(source, exc))

@@ -130,4 +130,8 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const
                                                                             const CatalogueStore* base = nullptr,
                                                                             bool strip_bom = true);
 
+// The failure load_catalogue gives a text longer than kMaxJsonText, for a
+// file known to be that long before it is read.
+CatalogueFailure text_too_long(std::string_view source);
+
 }  // namespace veldra

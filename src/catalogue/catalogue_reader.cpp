@@ -202,6 +202,10 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     return std::move(builder).finish(std::string(description));
 }
 
+CatalogueFailure text_too_long(std::string_view source) {
+    return schema_failure(source, position_note({}, 0, kTextTooLong));
+}
+
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& padded,
                                                                             std::string_view source,
                                                                             const CatalogueStore* base,

@@ -9,13 +9,58 @@
 namespace veldra {
 
 std::uint32_t CatalogueStore::find(std::string_view name) const {
-    std::uint32_t found = kNoIndex;
-    index_->read(name, [&](const RowKey& key, const NoValue&) {
-        found = first_own_ + static_cast<std::uint32_t>(key.row - rows_.data());
-    });
-    if (found == kNoIndex && base_ != nullptr) return base_->find(name);
-    return found;
+    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
+        std::uint32_t found = kNoIndex;
+        store->index_->read(name, [&](const RowKey& key, const NoValue&) {
+            found = store->first_own_ + static_cast<std::uint32_t>(key.row - store->rows_.data());
+        });
+        if (found != kNoIndex) return found;
+    }
+    return kNoIndex;
 }
+
+std::vector<const CatalogueStore*> CatalogueStore::levels() const {
+    std::vector<const CatalogueStore*> chain;
+    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) chain.push_back(store);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
+}
+
+const CatalogueRow& row_in(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept {
+    const auto after = std::upper_bound(levels.begin(), levels.end(), index,
+                                        [](std::uint32_t i, const CatalogueStore* s) { return i < s->first_own(); });
+    return (*(after - 1))->row(index);
+}
+
+namespace {
+
+// A row with its name at hand, so that sorting compares texts without
+// finding the row's store each time.
+struct NamedRow {
+    const char* text;
+    std::uint32_t size;
+    std::uint32_t index;
+    std::string_view name() const noexcept { return {text, size}; }
+};
+
+bool name_less(const NamedRow& a, const NamedRow& b) noexcept { return byte_less(a.name(), b.name()); }
+
+void sort_named(std::vector<NamedRow>& rows) {
+    // Two halves sorted side by side, then merged: sorting a million
+    // names is most of what listing them costs.
+    const auto middle = rows.begin() + static_cast<std::ptrdiff_t>(rows.size() / 2);
+    if (rows.size() >= 65536 && worker_threads() > 1) {
+        for_each_part(2, 1, [&](std::size_t part, std::size_t, std::size_t) {
+            if (part == 0) std::sort(rows.begin(), middle, name_less);
+            else std::sort(middle, rows.end(), name_less);
+        });
+        std::inplace_merge(rows.begin(), middle, rows.end(), name_less);
+    } else {
+        std::sort(rows.begin(), rows.end(), name_less);
+    }
+}
+
+}  // namespace
 
 std::span<const std::uint32_t> CatalogueStore::dependencies(std::uint32_t row) const noexcept {
     const CatalogueStore& store = owner(row);
@@ -50,31 +95,52 @@ bool CatalogueStore::uses_default_dependencies(std::uint32_t index) const noexce
 
 std::span<const std::uint32_t> CatalogueStore::sorted() const {
     std::call_once(sorted_once_, [this] {
-        std::vector<std::uint32_t> order(rows_.size());
-        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = first_own_ + i;
-        auto by_name = [this](std::uint32_t a, std::uint32_t b) { return byte_less(row(a).name(), row(b).name()); };
-        // Two halves sorted side by side, then merged: sorting a million
-        // names is most of what listing them costs.
-        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2);
-        if (order.size() >= 65536 && worker_threads() > 1) {
-            for_each_part(2, 1, [&](std::size_t part, std::size_t, std::size_t) {
-                if (part == 0) std::sort(order.begin(), middle, by_name);
-                else std::sort(middle, order.end(), by_name);
-            });
-            std::inplace_merge(order.begin(), middle, order.end(), by_name);
-        } else {
-            std::sort(order.begin(), order.end(), by_name);
-        }
-        if (base_ != nullptr) {
-            // The base's names come in order already; its rows come first.
-            const auto base_sorted = base_->sorted();
-            order.insert(order.begin(), base_sorted.begin(), base_sorted.end());
-            std::inplace_merge(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(base_sorted.size()),
-                               order.end(), by_name);
-        }
-        sorted_ = std::move(order);
+        sorted_ = sort_rows();
+        sorted_ready_.store(true, std::memory_order_release);
     });
     return sorted_;
+}
+
+std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
+    // The levels down to the nearest base whose listing is made already;
+    // the base's listing is not made for this (each level of a deep chain
+    // would hold a listing of every level under it).
+    std::vector<const CatalogueStore*> unlisted;
+    const CatalogueStore* listed = nullptr;
+    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
+        if (store != this && store->sorted_ready_.load(std::memory_order_acquire)) {
+            listed = store;
+            break;
+        }
+        unlisted.push_back(store);
+    }
+    std::size_t count = 0;
+    for (const CatalogueStore* store : unlisted) count += store->rows_.size();
+    std::vector<NamedRow> rows;
+    rows.reserve(count);
+    for (const CatalogueStore* store : unlisted) {
+        for (std::uint32_t i = 0; i < store->rows_.size(); ++i) {
+            const CatalogueRow& row = store->rows_[i];
+            rows.push_back({row.text, row.name_size, store->first_own_ + i});
+        }
+    }
+    sort_named(rows);
+    std::vector<std::uint32_t> order;
+    order.reserve(size());
+    if (listed == nullptr) {
+        for (const NamedRow& row : rows) order.push_back(row.index);
+        return order;
+    }
+    // Merged with the listing made already, whose rows are all below ours.
+    const std::vector<const CatalogueStore*> levels = listed->levels();
+    auto next = rows.begin();
+    for (std::uint32_t index : listed->sorted_) {
+        const std::string_view name = row_in(levels, index).name();
+        for (; next != rows.end() && byte_less(next->name(), name); ++next) order.push_back(next->index);
+        order.push_back(index);
+    }
+    for (; next != rows.end(); ++next) order.push_back(next->index);
+    return order;
 }
 
 namespace {
@@ -115,45 +181,53 @@ std::string CatalogueStore::dumps() const {
         return out.take();
     }
     out.piece("  \"constants\": [\n");
-    for (std::uint32_t i = 0; i < size(); ++i) {
-        const CatalogueRow& entry = row(i);
-        out.piece(i == 0 ? "    {\"name\": " : ",\n    {\"name\": ");
-        out.string(entry.name());
-        out.piece(", \"units\": ");
-        out.string(units(i));
-        if (entry.status() != ConstantStatus::Pending) {
-            out.piece(", \"value\": ");
-            out.number(entry.value);
-        }
-        if (entry.has_uncertainty()) {
-            out.piece(", \"uncertainty\": ");
-            out.number(entry.uncertainty);
-        }
-        const ConstantStatus usual = entry.is_formula() ? ConstantStatus::Pending : ConstantStatus::Seed;
-        if (entry.status() != usual) {
-            out.piece(", \"status\": \"");
-            out.piece(status_text(entry.status()));
-            out.piece("\"");
-        }
-        if (entry.is_formula()) {
-            out.piece(", \"expression\": ");
-            out.string(expression(i));
-            if (!uses_default_dependencies(i)) {
-                out.piece(", \"dependencies\": [");
-                bool first = true;
-                for (std::uint32_t dependency : dependencies(i)) {
-                    if (!first) out.piece(", ");
-                    first = false;
-                    out.string(row(dependency).name());
-                }
-                out.piece("]");
+    // Level by level, root first: a row's store is known without a search.
+    const std::vector<const CatalogueStore*> chain = levels();
+    bool first_entry = true;
+    for (const CatalogueStore* level : chain) {
+        const CatalogueStore& store = *level;
+        for (std::uint32_t own = 0; own < store.rows_.size(); ++own) {
+            const std::uint32_t i = store.first_own_ + own;
+            const CatalogueRow& entry = store.rows_[own];
+            out.piece(first_entry ? "    {\"name\": " : ",\n    {\"name\": ");
+            first_entry = false;
+            out.string(entry.name());
+            out.piece(", \"units\": ");
+            out.string(store.units(i));
+            if (entry.status() != ConstantStatus::Pending) {
+                out.piece(", \"value\": ");
+                out.number(entry.value);
             }
+            if (entry.has_uncertainty()) {
+                out.piece(", \"uncertainty\": ");
+                out.number(entry.uncertainty);
+            }
+            const ConstantStatus usual = entry.is_formula() ? ConstantStatus::Pending : ConstantStatus::Seed;
+            if (entry.status() != usual) {
+                out.piece(", \"status\": \"");
+                out.piece(status_text(entry.status()));
+                out.piece("\"");
+            }
+            if (entry.is_formula()) {
+                out.piece(", \"expression\": ");
+                out.string(store.expression(i));
+                if (!store.uses_default_dependencies(i)) {
+                    out.piece(", \"dependencies\": [");
+                    bool first = true;
+                    for (std::uint32_t dependency : store.dependencies(i)) {
+                        if (!first) out.piece(", ");
+                        first = false;
+                        out.string(row_in(chain, dependency).name());
+                    }
+                    out.piece("]");
+                }
+            }
+            if (entry.description != 0) {
+                out.piece(", \"description\": ");
+                out.string(store.description(i));
+            }
+            out.piece("}");
         }
-        if (entry.description != 0) {
-            out.piece(", \"description\": ");
-            out.string(description(i));
-        }
-        out.piece("}");
     }
     out.piece("\n  ]\n}\n");
     return out.take();

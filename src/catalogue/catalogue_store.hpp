@@ -86,8 +86,11 @@ public:
     // is a base), then this catalogue's own in file order; every operation
     // below takes and gives those numbers.
     std::size_t size() const noexcept { return first_own_ + rows_.size(); }
+    // Walks the chain of bases (a loop: any depth), so a row of the N-th base
+    // costs N steps; bulk work goes level by level instead.
     const CatalogueRow& row(std::uint32_t index) const noexcept {
-        return index < first_own_ ? base_->row(index) : rows_[index - first_own_];
+        const CatalogueStore& store = owner(index);
+        return store.rows_[index - store.first_own_];
     }
     std::string_view description() const noexcept { return description_; }
 
@@ -95,6 +98,13 @@ public:
     const CatalogueStore* base() const noexcept { return base_; }
     // The number of the first row this catalogue holds itself.
     std::uint32_t first_own() const noexcept { return first_own_; }
+    // The rows this catalogue holds itself, [first_own(), size()).
+    std::uint32_t own_end() const noexcept { return first_own_ + static_cast<std::uint32_t>(rows_.size()); }
+
+    // The chain of bases and this store, root first. Work over every row goes
+    // level by level, asking each level for its own rows (found at once),
+    // where asking this store would walk the chain for each row.
+    std::vector<const CatalogueStore*> levels() const;
 
     // A row's other texts.
     std::string_view units(std::uint32_t index) const noexcept;
@@ -109,7 +119,9 @@ public:
     // The rows a formula depends on, in its dependency order; empty for a seed.
     std::span<const std::uint32_t> dependencies(std::uint32_t row) const noexcept;
 
-    // The rows in byte order of their names, sorted on first call.
+    // The rows in byte order of their names, sorted on first call, in time
+    // n log n in the rows whatever the depth of the chain of bases (a base's
+    // listing is merged in when it is made already, and is not made for this).
     std::span<const std::uint32_t> sorted() const;
 
     // Whether derive() and uncertainty() can answer without computing every
@@ -159,8 +171,11 @@ private:
     CatalogueStore() = default;
     // The store that holds row `index` itself.
     const CatalogueStore& owner(std::uint32_t index) const noexcept {
-        return index >= first_own_ || base_ == nullptr ? *this : base_->owner(index);
+        const CatalogueStore* store = this;
+        while (index < store->first_own_ && store->base_ != nullptr) store = store->base_;
+        return *store;
     }
+    std::vector<std::uint32_t> sort_rows() const;
     const Values& values() const;
     void compute_values(Values& values) const;
     // What the row's owner knows of it once every value is computed.
@@ -184,10 +199,15 @@ private:
     std::string description_;
 
     mutable std::once_flag sorted_once_;
+    mutable std::atomic<bool> sorted_ready_{false};
     mutable std::vector<std::uint32_t> sorted_;
     mutable std::once_flag values_once_;
     mutable std::atomic<bool> values_ready_{false};
     mutable Values values_;
 };
+
+// Row `index` of a store whose levels() are `levels`, found by bisection:
+// log of the depth, for work that reads rows of any level in any order.
+const CatalogueRow& row_in(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept;
 
 }  // namespace veldra

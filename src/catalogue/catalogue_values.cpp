@@ -15,17 +15,28 @@
 namespace veldra {
 
 const CatalogueStore::Values& CatalogueStore::values() const {
-    std::call_once(values_once_, [this] {
-        if (base_ != nullptr) base_->prepare_values();
-        compute_values(values_);
-        values_ready_.store(true, std::memory_order_release);
-    });
+    if (!values_ready_.load(std::memory_order_acquire)) {
+        // The bases first, root first, each once: a level computes its own
+        // values reading only levels that are ready, so nothing recurses
+        // however deep the chain of bases is.
+        std::vector<const CatalogueStore*> waiting;
+        for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
+            if (store->values_ready_.load(std::memory_order_acquire)) break;
+            waiting.push_back(store);
+        }
+        for (auto it = waiting.rbegin(); it != waiting.rend(); ++it) {
+            const CatalogueStore* store = *it;
+            std::call_once(store->values_once_, [store] {
+                store->compute_values(store->values_);
+                store->values_ready_.store(true, std::memory_order_release);
+            });
+        }
+    }
     return values_;
 }
 
-bool CatalogueStore::values_ready() const noexcept {
-    return values_ready_.load(std::memory_order_acquire) && (base_ == nullptr || base_->values_ready());
-}
+// A level is ready only once every level under it is (values() sees to it).
+bool CatalogueStore::values_ready() const noexcept { return values_ready_.load(std::memory_order_acquire); }
 
 void CatalogueStore::prepare_values() const { (void)values(); }
 

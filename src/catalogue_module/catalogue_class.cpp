@@ -11,6 +11,7 @@
 #include "catalogue_module/catalogue_class.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -42,35 +43,58 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
       folded_(std::move(other.folded_)) {}
 
 CatalogueObject::~CatalogueObject() noexcept(false) {
-    if (records_ != nullptr) {
-        for (std::size_t i = 0; i < store_->size() - store_->first_own(); ++i) {
-            if (records_[i] != nullptr) drop_reference(records_[i]);
-        }
-        std::free(records_);
-    }
+    clear_made();
     if (source_ != nullptr) drop_reference(source_);
+    // The store reads its base's store until it goes.
+    store_.reset();
     if (base_ != nullptr) drop_reference(base_);
-    if (names_ != nullptr) drop_reference(names_);
 }
 
 PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
-    const std::uint32_t first_own = store_->first_own();
-    if (row < first_own) return reinterpret_cast<Wrapped<CatalogueObject>*>(base_)->value.record(row);
+    // The base that holds the row keeps its record; a loop, for any depth.
+    CatalogueObject* holder = this;
+    while (row < holder->store_->first_own()) holder = &reinterpret_cast<Wrapped<CatalogueObject>*>(holder->base_)->value;
+    return holder->own_record(row);
+}
+
+PyResult<PyObject*> CatalogueObject::own_record(std::uint32_t row) {
+    const std::size_t at = row - store_->first_own();
+    if (records_ != nullptr && records_[at] != nullptr) return records_[at];
+    auto made = make_record(*store_, row);
+    if (!made) return unexpected(std::move(made).error());
     if (records_ == nullptr) {
         // Zeroed pages cost nothing until a lookup touches them.
-        const std::size_t own = store_->size() - first_own;
-        records_ = static_cast<PyObject**>(std::calloc(own == 0 ? 1 : own, sizeof(PyObject*)));
+        records_ = static_cast<PyObject**>(std::calloc(store_->size() - store_->first_own(), sizeof(PyObject*)));
         if (records_ == nullptr) throw std::bad_alloc();
     }
-    PyObject*& cached = records_[row - first_own];
-    if (cached == nullptr) {
-        auto made = make_record(*store_, row);
-        if (!made) return unexpected(std::move(made).error());
-        // Making it ran Python code (the record's __init__), which may have
-        // asked for the same row.
-        if (cached == nullptr) cached = made->release();
+    // Making it ran Python code (the record's __init__), which may have
+    // asked for the same row.
+    if (records_[at] == nullptr) records_[at] = made->release();
+    return records_[at];
+}
+
+int CatalogueObject::traverse(visitproc visit, void* arg) const {
+    Py_VISIT(source_);
+    Py_VISIT(base_);
+    Py_VISIT(names_);
+    if (records_ != nullptr) {
+        for (std::size_t i = 0; i < store_->size() - store_->first_own(); ++i) Py_VISIT(records_[i]);
     }
-    return cached;
+    return 0;
+}
+
+void CatalogueObject::clear_made() {
+    // Only what is made again on need: the base and the source stay, as
+    // the store reads the base's store (and no cycle runs through either
+    // that does not run through an object the collector can clear).
+    PyObject** records = std::exchange(records_, nullptr);
+    if (records != nullptr) {
+        for (std::size_t i = 0; i < store_->size() - store_->first_own(); ++i) {
+            if (records[i] != nullptr) drop_reference(records[i]);
+        }
+        std::free(records);
+    }
+    if (PyObject* names = std::exchange(names_, nullptr)) drop_reference(names);
 }
 
 PyResult<PyObject*> CatalogueObject::names() {
@@ -80,10 +104,11 @@ PyResult<PyObject*> CatalogueObject::names() {
             WithoutInterpreterLock unlocked;
             sorted = store_->sorted();
         }
+        const std::vector<const CatalogueStore*> levels = store_->levels();
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(row_in(levels, sorted[i]).name()).release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
@@ -145,8 +170,9 @@ PyResult<std::uint32_t> row_named(const CatalogueObject& object, PyObject* name_
     const CatalogueStore& store = object.store();
     const std::uint32_t row = store.find(*name);
     if (row != kNoIndex) return row;
+    const std::vector<const CatalogueStore*> levels = store.levels();
     auto suggestion = suggest_name(*name, store.size(), [&](std::size_t i) {
-        return store.row(static_cast<std::uint32_t>(i)).name();
+        return row_in(levels, static_cast<std::uint32_t>(i)).name();
     });
     return unexpected(lookup_error(RegistryError::not_found(*name), suggestion));
 }
@@ -177,12 +203,27 @@ OwnedRef base_reference(PyObject* base) {
     return base == nullptr || base == Py_None ? OwnedRef() : OwnedRef::borrow(base);
 }
 
-PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyError built_already() { return PyError::lazy(PyExc_TypeError, text::kBuiltAlready); }
+
+// Only allocates: the catalogue is built by __init__, so that a subclass's
+// __init__ may take arguments of its own, as any Python class's may.
+PyObject* catalogue_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> { return allocate_instance(type); });
+}
+
+int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     static constexpr std::array<const char*, 3> kParams{"entries", "base", "source"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
-    return call_boundary([&]() -> PyResult<OwnedRef> {
+    return int_boundary([&]() -> PyResult<int> {
+        if (object_of(self) != nullptr) return unexpected(built_already());
         PyObject* given[3] = {nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
+        // Owned for the whole call: reading the records runs Python code,
+        // which may drop every other reference to what the call was given
+        // (the keyword dict holds the only one), while the builder reads the
+        // base's store.
+        const OwnedRef entries = OwnedRef::borrow(given[0]);
+        const OwnedRef base = base_reference(given[1]);
         OwnedRef source = given[2] ? OwnedRef::borrow(given[2]) : new_str("<records>");
         if (!PyUnicode_Check(source.get())) {
             OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(source.get())));
@@ -192,18 +233,42 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         auto source_text = text_argument(source.get(), "source");
         if (!source_text) return unexpected(std::move(source_text).error());
         if (!PyUnicode_CheckExact(source.get())) source = new_str(*source_text);  // its text, not a subclass
-        auto base = base_store(given[1]);
-        if (!base) return unexpected(std::move(base).error());
-        CatalogueBuilder builder(*source_text, *base);
-        if (auto read = read_records(given[0], builder); !read) return unexpected(std::move(read).error());
+        auto base_of = base_store(base.get());
+        if (!base_of) return unexpected(std::move(base_of).error());
+        CatalogueBuilder builder(*source_text, *base_of);
+        if (auto read = read_records(entries.get(), builder); !read) return unexpected(std::move(read).error());
         Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
         {
             WithoutInterpreterLock unlocked;
             built = std::move(builder).finish({});
         }
         if (!built) return unexpected(catalogue_error(built.error()));
-        return wrap_value(type, CatalogueObject(std::move(built).value(), std::move(source), base_reference(given[1])));
+        // The records' iteration, or another thread while the lock was
+        // released, may have built this object meanwhile.
+        if (object_of(self) != nullptr) return unexpected(built_already());
+        place_value(self, CatalogueObject(std::move(built).value(), std::move(source), OwnedRef::borrow(base.get())));
+        return 0;
     });
+}
+
+int catalogue_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    const CatalogueObject* object = object_of(self);
+    return object == nullptr ? 0 : object->traverse(visit, arg);
+}
+
+int catalogue_clear(PyObject* self) {
+    if (CatalogueObject* object = object_of(self)) dealloc_boundary([object] { object->clear_made(); });
+    return 0;
+}
+
+void catalogue_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    // A chain of bases is released one level at a time: releasing the last
+    // catalogue over a deep chain must not recurse as deep.
+    Py_TRASHCAN_BEGIN(self, catalogue_dealloc)
+    dealloc_wrapped<CatalogueObject>(self);
+    Py_TRASHCAN_END
 }
 
 // Catalogue._read(data, source, base): the pure twin's loads once the text is bytes.
@@ -230,50 +295,63 @@ PyObject* catalogue_read(PyObject* type, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
+// The load's failure to read: the OSError open() would raise, with the
+// note of the pure twin's load (the path as given, escapes and all).
+PyError read_failure(PyObject* path, int failed_errno) {
+    errno = failed_errno;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    PyError error = PyError::fetch();
+    const std::string reason = IoError{failed_errno}.message();
+    OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat(text::kLoadFailedNote, path, reason.c_str()));
+    OwnedRef added = note && error.exception() != nullptr
+                         ? OwnedRef::steal(PyObject_CallMethod(error.exception(), "add_note", "O", note.get()))
+                         : OwnedRef();
+    if (!added) return PyError::fetch();
+    return error;
+}
+
 // Catalogue._load(path, base): the pure twin's load; the path is the source.
 PyObject* catalogue_load(PyObject* type, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (nargs != 2 || !PyUnicode_Check(args[0])) {
             return unexpected(PyError::lazy(PyExc_TypeError, text::kLoadArguments));
         }
-        auto base = base_store(args[1]);
-        if (!base) return unexpected(std::move(base).error());
+        // Owned: a signal handler runs Python code while the file is read.
+        const OwnedRef path_given = OwnedRef::borrow(args[0]);
+        const OwnedRef base = base_reference(args[1]);
+        auto base_of = base_store(base.get());
+        if (!base_of) return unexpected(std::move(base_of).error());
         // The path as open() takes it: a file name that is not UTF-8 comes
         // as surrogate escapes, and its bytes are the source in messages.
-        OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(args[0]));
+        OwnedRef encoded = OwnedRef::steal(PyUnicode_EncodeFSDefault(path_given.get()));
         if (!encoded) return unexpected(PyError::fetch());
         const char* path = PyBytes_AS_STRING(encoded.get());
         const std::string_view source(path, static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
-        if (std::strlen(path) != static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
-            return unexpected(PyError::lazy(PyExc_ValueError, text::kEmbeddedNull));
+        if (std::strlen(path) != source.size()) return unexpected(PyError::lazy(PyExc_ValueError, text::kEmbeddedNull));
+        FileReading reading(path, kMaxJsonText);
+        Expected<PaddedText, int> text = unexpected(0);
+        for (;;) {
+            {
+                WithoutInterpreterLock unlocked;
+                text = reading.step();
+            }
+            if (text || text.error() != EINTR) break;
+            // As the interpreter reads its own files (PEP 475): a handler
+            // that raises ends the load with its exception alone; else the
+            // reading goes on.
+            if (PyErr_CheckSignals() < 0) return unexpected(PyError::fetch());
         }
-        int failed_errno = 0;
+        if (!text && text.error() == EFBIG) return unexpected(catalogue_error(text_too_long(source)));
+        if (!text) return unexpected(read_failure(path_given.get(), text.error()));
         Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> built = unexpected(CatalogueFailure{});
         {
             WithoutInterpreterLock unlocked;
-            auto text = PaddedText::read_file(path);
-            if (text) {
-                built = load_catalogue(*text, source, *base);
-            } else {
-                failed_errno = text.error();
-            }
-        }
-        if (failed_errno != 0) {
-            errno = failed_errno;
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, args[0]);
-            PyError error = PyError::fetch();
-            // LoadFailed's text, the path as given (escapes and all).
-            const std::string reason = IoError{failed_errno}.message();
-            OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat(text::kLoadFailedNote, args[0], reason.c_str()));
-            OwnedRef added = note && error.exception() != nullptr
-                                 ? OwnedRef::steal(PyObject_CallMethod(error.exception(), "add_note", "O", note.get()))
-                                 : OwnedRef();
-            if (!added) return unexpected(PyError::fetch());
-            return unexpected(std::move(error));
+            built = load_catalogue(*text, source, *base_of);
         }
         if (!built) return unexpected(catalogue_error(built.error()));
         return wrap_value(reinterpret_cast<PyTypeObject*>(type),
-                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(args[0]), base_reference(args[1])));
+                          CatalogueObject(std::move(built).value(), OwnedRef::borrow(path_given.get()),
+                                          OwnedRef::borrow(base.get())));
     });
 }
 
@@ -302,10 +380,13 @@ PyObject* catalogue_subscript(PyObject* self, PyObject* key) {
 }
 
 int catalogue_contains(PyObject* self, PyObject* key) {
-    // Nothing here can fail but the text of the key, and a key without a
-    // UTF-8 form (a lone surrogate) names nothing: `in` never raises.
+    // Only a catalogue that was never built fails: a key without a UTF-8
+    // form (a lone surrogate) names nothing, and so does a non-str.
     const CatalogueObject* object = object_of(self);
-    if (object == nullptr || !PyUnicode_Check(key)) return 0;
+    if (object == nullptr) {
+        return int_boundary([]() -> PyResult<int> { return unexpected(unmade_error(catalogue_class().spec())); });
+    }
+    if (!PyUnicode_Check(key)) return 0;
     if (PyUnicode_CheckExact(key) && PyUnicode_IS_COMPACT_ASCII(key)) return fast_row(*object, key) != kNoIndex;
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
@@ -539,7 +620,12 @@ PyObject* catalogue_description(PyObject* self, void*) {
     });
 }
 
+// An immutable catalogue is its own copy, as a tuple is.
+PyObject* catalogue_copy(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
 PyMethodDef kMethods[] = {
+    {"__copy__", catalogue_copy, METH_NOARGS, text::kCopyDoc},
+    {"__deepcopy__", catalogue_copy, METH_O, text::kDeepCopyDoc},
     {"get", method_entry(catalogue_get), METH_FASTCALL | METH_KEYWORDS, text::kGetDoc},
     {"names", method_entry(catalogue_names), METH_FASTCALL | METH_KEYWORDS, text::kNamesDoc},
     {"find", method_entry(catalogue_find), METH_FASTCALL | METH_KEYWORDS, text::kFindDoc},
@@ -560,6 +646,9 @@ PyGetSetDef kProperties[] = {
 };
 
 const PyType_Slot kMoreSlots[] = {
+    {Py_tp_init, reinterpret_cast<void*>(catalogue_init)},
+    {Py_tp_traverse, reinterpret_cast<void*>(catalogue_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(catalogue_clear)},
     {Py_mp_subscript, reinterpret_cast<void*>(catalogue_subscript)},
     {Py_sq_contains, reinterpret_cast<void*>(catalogue_contains)},
     {Py_tp_iter, reinterpret_cast<void*>(catalogue_iter)},
@@ -571,13 +660,13 @@ const ClassSpec kSpec{
     "ostrelin._veldra_catalogue.Catalogue",
     "Catalogue",
     text::kCatalogueDoc,
-    "Catalogue()",
+    "Catalogue.__init__()",
     static_cast<int>(sizeof(Self)),
-    dealloc_wrapped<CatalogueObject>,
+    catalogue_dealloc,
     catalogue_new,
     catalogue_len,
     kMethods,
-    Py_TPFLAGS_BASETYPE,
+    Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
     kMoreSlots,
 };
 

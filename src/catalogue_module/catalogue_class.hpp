@@ -40,7 +40,13 @@ public:
     // The folded names and descriptions find() searches, made on first need.
     PyResult<const FoldedTexts*> folded();
 
+    // The collector's view: every reference held, and what it may drop.
+    int traverse(visitproc visit, void* arg) const;
+    void clear_made();
+
 private:
+    PyResult<PyObject*> own_record(std::uint32_t row);
+
     std::unique_ptr<CatalogueStore> store_;
     PyObject** records_ = nullptr;  // one owned reference or null per own row; null until a lookup
     PyObject* source_ = nullptr;    // owned

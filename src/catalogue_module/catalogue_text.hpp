@@ -39,11 +39,14 @@ inline constexpr char kDerivedDoc[] =
     "derived($self, name)\n--\n\nThe entry with its derived value, status and propagated uncertainty.";
 inline constexpr char kBudgetDoc[] =
     "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first.";
+inline constexpr char kCopyDoc[] = "__copy__($self, /)\n--\n\nThe catalogue itself: it is immutable.";
+inline constexpr char kDeepCopyDoc[] = "__deepcopy__($self, memo, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDumpsDoc[] = "dumps($self)\n--\n\nThe catalogue in the file format.";
 inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as given, or the label it was made with.";
 inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
 
 inline constexpr char kEmptyLookupName[] = "name must be non-empty";
+inline constexpr char kBuiltAlready[] = "Catalogue.__init__() cannot build a catalogue again: catalogues are immutable";
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
 // LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".

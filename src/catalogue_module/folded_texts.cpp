@@ -44,22 +44,23 @@ PyResult<std::unique_ptr<const FoldedTexts>> fold_texts(const CatalogueStore& st
     auto folded = std::make_unique<FoldedTexts>();
     // The store keeps each description once, so its text's address names it.
     std::unordered_map<const char*, FoldedTexts::Span> descriptions;
-    const auto size = static_cast<std::uint32_t>(store.size());
-    for (std::uint32_t row = 0; row < size; ++row) {
-        const std::string_view name = store.row(row).name();
-        const std::string_view description = store.description(row);
-        if (is_ascii(name) && is_ascii(description)) continue;
-        auto folded_name = append_folded(name, folded->text);
-        if (!folded_name) return unexpected(std::move(folded_name).error());
-        auto known = descriptions.find(description.data());
-        if (known == descriptions.end()) {
-            auto folded_description = append_folded(description, folded->text);
-            if (!folded_description) return unexpected(std::move(folded_description).error());
-            known = descriptions.emplace(description.data(), *folded_description).first;
+    for (const CatalogueStore* level : store.levels()) {
+        for (std::uint32_t row = level->first_own(); row < level->own_end(); ++row) {
+            const std::string_view name = level->row(row).name();
+            const std::string_view description = level->description(row);
+            if (is_ascii(name) && is_ascii(description)) continue;
+            auto folded_name = append_folded(name, folded->text);
+            if (!folded_name) return unexpected(std::move(folded_name).error());
+            auto known = descriptions.find(description.data());
+            if (known == descriptions.end()) {
+                auto folded_description = append_folded(description, folded->text);
+                if (!folded_description) return unexpected(std::move(folded_description).error());
+                known = descriptions.emplace(description.data(), *folded_description).first;
+            }
+            folded->rows.push_back(row);
+            folded->spans.push_back(*folded_name);
+            folded->spans.push_back(known->second);
         }
-        folded->rows.push_back(row);
-        folded->spans.push_back(*folded_name);
-        folded->spans.push_back(known->second);
     }
     return std::unique_ptr<const FoldedTexts>(std::move(folded));
 }
@@ -70,19 +71,21 @@ std::vector<bool> rows_containing(const CatalogueStore& store, const FoldedTexts
     std::vector<bool> found(size, false);
     // Casefolding an ASCII text gives ASCII, which cannot hold a needle that is not.
     const bool needle_is_ascii = is_ascii(needle);
+    const std::string_view text(folded.text);
+    const auto contains = [&](FoldedTexts::Span span) {
+        return text.substr(span.begin, span.end - span.begin).find(needle) != std::string_view::npos;
+    };
     std::string buffer;
     std::size_t next = 0;  // the next entry of folded.rows
-    for (std::uint32_t row = 0; row < size; ++row) {
-        if (next < folded.rows.size() && folded.rows[next] == row) {
-            const std::string_view text(folded.text);
-            auto contains = [&](FoldedTexts::Span span) {
-                return text.substr(span.begin, span.end - span.begin).find(needle) != std::string_view::npos;
-            };
-            found[row] = contains(folded.spans[2 * next]) || contains(folded.spans[2 * next + 1]);
-            ++next;
-        } else if (needle_is_ascii) {
-            found[row] = ascii_contains(store.row(row).name(), needle, buffer) ||
-                         ascii_contains(store.description(row), needle, buffer);
+    for (const CatalogueStore* level : store.levels()) {
+        for (std::uint32_t row = level->first_own(); row < level->own_end(); ++row) {
+            if (next < folded.rows.size() && folded.rows[next] == row) {
+                found[row] = contains(folded.spans[2 * next]) || contains(folded.spans[2 * next + 1]);
+                ++next;
+            } else if (needle_is_ascii) {
+                found[row] = ascii_contains(level->row(row).name(), needle, buffer) ||
+                             ascii_contains(level->description(row), needle, buffer);
+            }
         }
     }
     return found;

@@ -403,7 +403,8 @@ std::uint32_t ConstantPool::add(double value) {
         std::memcpy(&known, &values_[table_[i] - 1], sizeof known);
         if (known == bits) return table_[i] - 1;
     }
-    if (values_.size() > kMaxArgument) return static_cast<std::uint32_t>(kMaxArgument + 1);
+    // At most kMaxArgument numbers, as the limit is documented and told.
+    if (values_.size() >= kMaxArgument) return static_cast<std::uint32_t>(kMaxArgument + 1);
     values_.push_back(value);
     table_[i] = static_cast<std::uint32_t>(values_.size());
     return table_[i] - 1;

@@ -57,55 +57,67 @@ PaddedText PaddedText::copy_of(std::string_view text) {
     return padded;
 }
 
-Expected<PaddedText, int> PaddedText::read_file(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return unexpected(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+FileReading::~FileReading() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Expected<bool, int> FileReading::open() {
+    fd_ = ::open(path_, O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return unexpected(errno);
     struct stat info;
-    if (::fstat(fd, &info) != 0) return unexpected(errno);
+    if (::fstat(fd_, &info) != 0) return unexpected(errno);
     if (S_ISDIR(info.st_mode)) return unexpected(EISDIR);
+    regular_ = S_ISREG(info.st_mode);
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (regular_ && size > limit_) return unexpected(EFBIG);
     // A regular file is read in one go at its size; anything else (a pipe,
     // a device) grows as it comes.
-    std::size_t capacity = S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 1 << 16;
-    PaddedText text(capacity);
-    std::size_t filled = 0;
+    capacity_ = regular_ ? size : std::min<std::size_t>(std::size_t{1} << 16, limit_ + 1);
+    text_ = PaddedText(capacity_);
+    return true;
+}
+
+void FileReading::grow() {
+    // Never past one byte over the limit, which is enough to refuse the file.
+    const std::size_t bigger = std::min(capacity_ * 2 + 1, limit_ + 1);
+    PaddedText grown(bigger);
+    std::memcpy(grown.data(), text_.data(), filled_);
+    text_ = std::move(grown);
+    capacity_ = bigger;
+}
+
+Expected<PaddedText, int> FileReading::step() {
+    if (fd_ < 0) {
+        if (auto opened = open(); !opened) {
+            // Open again from the start if asked again (after EINTR).
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = -1;
+            return unexpected(opened.error());
+        }
+    }
     for (;;) {
-        if (filled == capacity) {
-            if (S_ISREG(info.st_mode)) {
+        if (filled_ > limit_) return unexpected(EFBIG);
+        if (filled_ == capacity_) {
+            if (regular_) {
                 // The file may have grown since fstat: look for more.
                 char probe;
-                const ssize_t more = ::read(fd, &probe, 1);
+                const ssize_t more = ::read(fd_, &probe, 1);
+                if (more < 0) return unexpected(errno);
                 if (more == 0) break;
-                if (more < 0) {
-                    if (errno == EINTR) continue;
-                    return unexpected(errno);
-                }
-                PaddedText bigger(capacity * 2 + 1);
-                std::memcpy(bigger.data(), text.data(), filled);
-                bigger.data()[filled++] = probe;
-                text = std::move(bigger);
-                capacity = capacity * 2 + 1;
+                grow();
+                text_.data()[filled_++] = probe;
                 continue;
             }
-            PaddedText bigger(capacity * 2);
-            std::memcpy(bigger.data(), text.data(), filled);
-            text = std::move(bigger);
-            capacity *= 2;
+            grow();
         }
-        const ssize_t got = ::read(fd, text.data() + filled, capacity - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return unexpected(errno);
-        }
+        const ssize_t got = ::read(fd_, text_.data() + filled_, capacity_ - filled_);
+        if (got < 0) return unexpected(errno);
         if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
+        filled_ += static_cast<std::size_t>(got);
     }
-    std::memset(text.data() + filled, 0, kJsonPadding);
-    text.size_ = filled;
-    return text;
+    std::memset(text_.data() + filled_, 0, kJsonPadding);
+    text_.size_ = filled_;
+    return std::move(text_);
 }
 
 JsonKind JsonElement::kind() const noexcept {
@@ -217,8 +229,9 @@ JsonDocument::~JsonDocument() = default;
 
 Expected<JsonDocument, JsonTextProblem> JsonDocument::parse(std::string_view view, std::size_t max_depth) {
     // Too long a text is refused before anything in it is read.
-    if (view.size() > simdjson::SIMDJSON_MAXSIZE_BYTES) {
-        return unexpected(JsonTextProblem{0, "the text is longer than 4 GiB"});
+    static_assert(kMaxJsonText == simdjson::SIMDJSON_MAXSIZE_BYTES);
+    if (view.size() > kMaxJsonText) {
+        return unexpected(JsonTextProblem{0, kTextTooLong});
     }
     JsonDocument document;
     Parsed& parsed = *document.parsed_;

@@ -24,6 +24,12 @@ namespace veldra {
 // Bytes that must be readable past a text's end for simdjson's kernels.
 inline constexpr std::size_t kJsonPadding = 64;
 
+// The longest text the parser takes (its offsets are 32 bits), and its word for a longer one.
+inline constexpr std::size_t kMaxJsonText = 0xFFFFFFFF;
+inline constexpr char kTextTooLong[] = "the text is longer than 4 GiB";
+
+class FileReading;
+
 // A text with kJsonPadding zero bytes after its end, in storage of its own.
 class PaddedText {
 public:
@@ -32,15 +38,44 @@ public:
     explicit PaddedText(std::size_t size);
     // A copy of `text`.
     static PaddedText copy_of(std::string_view text);
-    // The file at `path`, or the errno of what failed (a directory gives EISDIR).
-    static Expected<PaddedText, int> read_file(const char* path);
 
     char* data() noexcept { return bytes_.get(); }
     std::string_view view() const noexcept { return {bytes_.get(), size_}; }
 
 private:
+    friend class FileReading;
     std::unique_ptr<char[]> bytes_;
     std::size_t size_ = 0;
+};
+
+// A file read into a PaddedText, by steps. A signal that interrupts a
+// blocking open() or read() (of a pipe, a FIFO, a terminal) ends the step
+// with EINTR, so that the caller can run its signal handlers and then call
+// again, the reading going on where it stopped, or give up.
+class FileReading {
+public:
+    FileReading(const char* path, std::size_t limit) noexcept : path_(path), limit_(limit) {}
+    FileReading(const FileReading&) = delete;
+    FileReading& operator=(const FileReading&) = delete;
+    ~FileReading();
+
+    // Reads on: the whole text when the file ends, else an errno: EINTR
+    // (call again), EFBIG when the file holds more than `limit` bytes (a
+    // regular file's size says so before anything is read; a stream stops
+    // one byte past the limit), EISDIR for a directory, or what failed.
+    Expected<PaddedText, int> step();
+
+private:
+    Expected<bool, int> open();
+    void grow();
+
+    const char* path_;
+    std::size_t limit_;
+    int fd_ = -1;
+    bool regular_ = false;
+    PaddedText text_;
+    std::size_t capacity_ = 0;
+    std::size_t filled_ = 0;
 };
 
 struct JsonNumber {

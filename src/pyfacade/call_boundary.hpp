@@ -67,6 +67,13 @@ Py_ssize_t length_boundary(Body&& body) {
     return detail::boundary<Py_ssize_t>(body, -1);
 }
 
+// For slots that answer an int (tp_init, sq_contains): a non-negative int,
+// or -1 with an exception set.
+template <class Body>
+int int_boundary(Body&& body) {
+    return detail::boundary<int>(body, -1);
+}
+
 // For deallocators: runs `body`; whatever escapes it is reported through the
 // unraisable-exception hook, and the exception that was current before (if
 // any) is left in place.

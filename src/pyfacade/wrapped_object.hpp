@@ -46,8 +46,9 @@ struct ClassSpec {
     const PyType_Slot* more_slots = nullptr;  // further slots, ended by {0, nullptr}
 };
 
-// A new heap type from `spec` via PyType_FromSpec (no GC, mutable class
-// attributes; subclassing only with Py_TPFLAGS_BASETYPE in its flags), or
+// A new heap type from `spec` via PyType_FromSpec (mutable class attributes;
+// subclassing only with Py_TPFLAGS_BASETYPE in its flags, taking part in
+// garbage collection only with Py_TPFLAGS_HAVE_GC and its slots), or
 // null with the interpreter's error set.
 PyTypeObject* create_type(const ClassSpec& spec) noexcept;
 
@@ -83,20 +84,32 @@ private:
     KeptRef type_;
 };
 
-// A new instance of `type` holding `value`; the value is destroyed if the
-// interpreter cannot allocate the instance.
-template <class T>
-PyResult<OwnedRef> wrap_value(PyTypeObject* type, T value) {
-    // The move into the instance must not throw (the destructor may: see ~OwnedRef).
-    static_assert(noexcept(::new (static_cast<void*>(nullptr)) T(std::declval<T&&>())));
+// A new instance of `type`, zeroed: its value is not made yet.
+inline PyResult<OwnedRef> allocate_instance(PyTypeObject* type) {
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     if (alloc == nullptr) alloc = PyType_GenericAlloc;
     OwnedRef obj = OwnedRef::steal(alloc(type, 0));
     if (!obj) return unexpected(PyError::fetch());
-    auto* self = reinterpret_cast<Wrapped<T>*>(obj.get());
+    return obj;
+}
+
+// Puts `value` into an instance whose value is not made (an initialiser's work).
+template <class T>
+void place_value(PyObject* obj, T value) noexcept {
+    // The move into the instance must not throw (the destructor may: see ~OwnedRef).
+    static_assert(noexcept(::new (static_cast<void*>(nullptr)) T(std::declval<T&&>())));
+    auto* self = reinterpret_cast<Wrapped<T>*>(obj);
     ::new (static_cast<void*>(&self->value)) T(std::move(value));
     self->borrow = 0;
     self->made = true;
+}
+
+// A new instance of `type` holding `value`; the value is destroyed if the
+// interpreter cannot allocate the instance.
+template <class T>
+PyResult<OwnedRef> wrap_value(PyTypeObject* type, T value) {
+    auto obj = allocate_instance(type);
+    if (obj) place_value(obj->get(), std::move(value));
     return obj;
 }
 

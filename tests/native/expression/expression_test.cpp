@@ -193,3 +193,17 @@ TEST(Expression, BackpropagatesExactPartials) {
 }
 
 }  // namespace
+
+TEST(Expression, NumberPoolHoldsAsManyNumbersAsDocumentedAndNoMore) {
+    ConstantPool pool;
+    for (std::uint32_t i = 0; i < kMaxArgument; ++i) ASSERT_EQ(pool.add(static_cast<double>(i)), i);
+    // A number it holds is still found; one more is refused with the index past the field.
+    EXPECT_EQ(pool.add(7.0), 7u);
+    EXPECT_EQ(pool.add(-1.0), kMaxArgument + 1);
+    // The formula that brings it says which limit it passed.
+    FormulaCompiler compiler;
+    CompiledFormula formula;
+    const auto problem = compiler.compile("f", "0.5", nullptr, pool, formula);
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(*problem, "the catalogue's formulas hold more than 16777215 distinct numbers");
+}
