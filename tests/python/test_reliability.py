@@ -80,6 +80,16 @@ CALLS |= {
     "dumps": CAT.dumps,
     "KeyError with a hint": expect(KeyError, CAT.__getitem__, "pi_usr"),
 }
+class Lab(ostrelin.Catalogue):
+    pass
+
+
+def catalogue_over_its_holder():
+    lab = Lab(RECORDS[:2])
+    lab.extended = ostrelin.loads(VALID[0], base=lab)  # a cycle only the collector can free
+
+
+CALLS["a catalogue over its holder"] = catalogue_over_its_holder
 for label in ["a million brackets", "unclosed", "duplicate name", "not in the catalogue", "a cycle", "value too large"]:
     CALLS[f"CatalogueError: {label}"] = expect(ostrelin.CatalogueError, ostrelin.loads, TEXTS[label])
 CALLS["CatalogueError from records"] = expect(ostrelin.CatalogueError, ostrelin.Catalogue, [*RECORDS, RECORDS[0]])
