@@ -104,11 +104,22 @@ PyResult<PyObject*> CatalogueObject::names() {
             WithoutInterpreterLock unlocked;
             sorted = store_->sorted();
         }
-        const std::vector<const CatalogueStore*> levels = store_->levels();
+        // Over a base, each row's name is looked up level by level once, in
+        // row order, rather than searched for in sorted order.
+        std::vector<std::string_view> over_base;
+        if (store_->base() != nullptr) {
+            over_base.resize(store_->size());
+            for (const CatalogueStore* level : store_->levels()) {
+                for (std::uint32_t row = level->first_own(); row < level->own_end(); ++row) {
+                    over_base[row] = level->row(row).name();
+                }
+            }
+        }
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(row_in(levels, sorted[i]).name()).release());
+            const std::string_view name = over_base.empty() ? store_->row(sorted[i]).name() : over_base[sorted[i]];
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(name).release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
