@@ -28,7 +28,7 @@ import stat
 import threading
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
-from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, cast
+from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, Self, cast
 
 from . import _expression as ex
 from ._errors import (
@@ -618,11 +618,11 @@ class Catalogue(Mapping[str, Constant]):
                 raise TypeError(NOT_MADE)
             raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}", name=name, obj=self)
 
-    def __copy__(self) -> Catalogue:
+    def __copy__(self) -> Self:
         """The catalogue itself: it is immutable."""
         return self
 
-    def __deepcopy__(self, memo: object, /) -> Catalogue:
+    def __deepcopy__(self, memo: object, /) -> Self:
         """The catalogue itself: it is immutable."""
         return self
 

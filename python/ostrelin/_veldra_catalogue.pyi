@@ -11,7 +11,11 @@ from ._records import Constant
 class Catalogue:
     """An immutable mapping from name to `Constant`, iterated in byte order of the names."""
 
-    def __new__(cls, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> Self: ...
+    def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None: ...
+    def __copy__(self) -> Self:
+        """The catalogue itself: it is immutable."""
+    def __deepcopy__(self, memo: Any, /) -> Self:
+        """The catalogue itself: it is immutable."""
     @classmethod
     def _read(cls, data: bytes, source: str, base: Catalogue | None, /) -> Self:
         """The catalogue in `data` (bytes in the file format), over `base`."""
