@@ -47,6 +47,7 @@ CatalogueBuilder::CatalogueBuilder(std::string_view source, const CatalogueStore
     : store_(new CatalogueStore()), source_(source), text_keys_(next_map_keys()) {
     store_->texts_.push_back({});
     store_->base_ = base;
+    store_->below_span_ = base;  // until join_bases() joins some
     store_->first_own_ = base == nullptr ? 0 : narrow(base->size());
 }
 
@@ -437,6 +438,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::fi
     if (refused_) return unexpected(schema_failure(source_, std::move(*refused_)));
     if (auto failure = resolve_dependencies()) return unexpected(std::move(*failure));
     if (auto failure = order_formulas()) return unexpected(std::move(*failure));
+    store_->join_bases();
     store_->description_ = std::move(description);
     return std::move(store_);
 }

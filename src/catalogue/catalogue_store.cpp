@@ -3,20 +3,51 @@
 #include <algorithm>
 
 #include "json/json_writer.hpp"
+#include "support/shard_amount.hpp"
 #include "support/name_order.hpp"
 #include "support/parallel.hpp"
 
 namespace veldra {
 
 std::uint32_t CatalogueStore::find(std::string_view name) const {
-    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
+    for (const CatalogueStore* store = this; store != nullptr; store = store->below_span_) {
         std::uint32_t found = kNoIndex;
-        store->index_->read(name, [&](const RowKey& key, const NoValue&) {
-            found = store->first_own_ + static_cast<std::uint32_t>(key.row - store->rows_.data());
-        });
+        if (store->span_index_) {
+            store->span_index_->read(name, [&](const RowKey&, const std::uint32_t& row) { found = row; });
+        } else {
+            store->index_->read(name, [&](const RowKey& key, const NoValue&) {
+                found = store->first_own_ + static_cast<std::uint32_t>(key.row - store->rows_.data());
+            });
+        }
         if (found != kNoIndex) return found;
     }
     return kNoIndex;
+}
+
+const CatalogueStore& CatalogueStore::span_owner(std::uint32_t index) const noexcept {
+    const auto after = std::upper_bound(span_levels_.begin(), span_levels_.end(), index,
+                                        [](std::uint32_t i, const CatalogueStore* s) { return i < s->first_own_; });
+    return **(after - 1);
+}
+
+void CatalogueStore::join_bases() {
+    below_span_ = base_;
+    span_weight_ = rows_.size() + 1;
+    while (below_span_ != nullptr && below_span_->span_weight_ <= 2 * span_weight_) {
+        span_weight_ += below_span_->span_weight_;
+        below_span_ = below_span_->below_span_;
+    }
+    if (below_span_ == base_) return;
+    for (const CatalogueStore* level = this; level != below_span_; level = level->base_) span_levels_.push_back(level);
+    std::reverse(span_levels_.begin(), span_levels_.end());
+    std::vector<std::pair<RowKey, std::uint32_t>> keys;
+    keys.reserve(size() - span_first_row());
+    for (const CatalogueStore* level : span_levels_) {
+        for (std::uint32_t i = 0; i < level->rows_.size(); ++i) {
+            keys.push_back({RowKey{&level->rows_[i]}, level->first_own_ + i});
+        }
+    }
+    span_index_.emplace(shard_amount(), std::span<const std::pair<RowKey, std::uint32_t>>(keys));
 }
 
 std::vector<const CatalogueStore*> CatalogueStore::levels() const {

@@ -96,6 +96,8 @@ public:
 
     // The catalogue this one was built over, or null; it must outlive this one.
     const CatalogueStore* base() const noexcept { return base_; }
+    // The first store under this one's span (below), or null; a base of this one.
+    const CatalogueStore* below_span() const noexcept { return below_span_; }
     // The number of the first row this catalogue holds itself.
     std::uint32_t first_own() const noexcept { return first_own_; }
     // The rows this catalogue holds itself, [first_own(), size()).
@@ -169,12 +171,19 @@ private:
     static constexpr std::uint8_t kInformed = 2;   // reaches a seed with any uncertainty
 
     CatalogueStore() = default;
-    // The store that holds row `index` itself.
+    // The store that holds row `index` itself: one step per span (below).
     const CatalogueStore& owner(std::uint32_t index) const noexcept {
         const CatalogueStore* store = this;
-        while (index < store->first_own_ && store->base_ != nullptr) store = store->base_;
+        while (index < store->first_own_) {
+            if (index >= store->span_first_row()) return store->span_owner(index);
+            store = store->below_span_;
+        }
         return *store;
     }
+    std::uint32_t span_first_row() const noexcept {
+        return span_levels_.empty() ? first_own_ : span_levels_.front()->first_own_;
+    }
+    const CatalogueStore& span_owner(std::uint32_t index) const noexcept;
     std::vector<std::uint32_t> sort_rows() const;
     const Values& values() const;
     void compute_values(Values& values) const;
@@ -196,6 +205,18 @@ private:
     std::vector<std::uint32_t> dependencies_;
     std::vector<std::uint32_t> evaluation_order_;  // formulas, each after those it depends on
     std::optional<ShardedMap<NoValue, RowKey>> index_;
+    // Lookups down a chain of bases go span by span. A span is this store
+    // and the consecutive bases under it that were joined when it was built:
+    // bases whose own span weighed (one per level plus its rows) at most
+    // twice what the span held so far. Spans thus at least double in weight
+    // going down, so a lookup probes O(log n) indexes whatever the depth,
+    // while joining copies at most about twice the new store's own keys (a
+    // small catalogue over a large base copies nothing).
+    void join_bases();
+    const CatalogueStore* below_span_ = nullptr;
+    std::uint64_t span_weight_ = 1;
+    std::vector<const CatalogueStore*> span_levels_;  // root first, this store last; empty when it joined none
+    std::optional<ShardedMap<std::uint32_t, RowKey>> span_index_;  // name to row over the span's levels
     std::string description_;
 
     mutable std::once_flag sorted_once_;

@@ -31,8 +31,23 @@
 
 namespace veldra::py {
 
-CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base) noexcept
-    : store_(std::move(store)), source_(source.release()), base_(base.release()) {}
+CatalogueObject* CatalogueObject::of(PyObject* catalogue) noexcept {
+    return catalogue == nullptr ? nullptr : &reinterpret_cast<Wrapped<CatalogueObject>*>(catalogue)->value;
+}
+
+CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base)
+    : store_(std::move(store)) {
+    // The objects whose stores the store's span joined, as it found them.
+    CatalogueObject* level = of(base.get());
+    while (level != nullptr && &level->store() != store_->below_span()) {
+        span_objects_.push_back(level);
+        level = of(level->base_);
+    }
+    std::reverse(span_objects_.begin(), span_objects_.end());
+    below_span_ = level;
+    source_ = source.release();
+    base_ = base.release();
+}
 
 CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
     : store_(std::move(other.store_)),
@@ -40,7 +55,9 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
       source_(std::exchange(other.source_, nullptr)),
       base_(std::exchange(other.base_, nullptr)),
       names_(std::exchange(other.names_, nullptr)),
-      folded_(std::move(other.folded_)) {}
+      folded_(std::move(other.folded_)),
+      span_objects_(std::move(other.span_objects_)),
+      below_span_(other.below_span_) {}
 
 CatalogueObject::~CatalogueObject() noexcept(false) {
     clear_made();
@@ -51,9 +68,19 @@ CatalogueObject::~CatalogueObject() noexcept(false) {
 }
 
 PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
-    // The base that holds the row keeps its record; a loop, for any depth.
+    // The base that holds the row keeps its record; found span by span, as
+    // the store finds the row's store.
     CatalogueObject* holder = this;
-    while (row < holder->store_->first_own()) holder = &reinterpret_cast<Wrapped<CatalogueObject>*>(holder->base_)->value;
+    while (row < holder->store_->first_own()) {
+        const auto& span = holder->span_objects_;
+        if (!span.empty() && row >= span.front()->store_->first_own()) {
+            holder = *(std::upper_bound(span.begin(), span.end(), row, [](std::uint32_t r, const CatalogueObject* o) {
+                return r < o->store_->first_own();
+            }) - 1);
+            break;
+        }
+        holder = holder->below_span_;
+    }
     return holder->own_record(row);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "catalogue/catalogue_store.hpp"
 #include "catalogue_module/folded_texts.hpp"
@@ -20,7 +21,7 @@ class CatalogueObject {
 public:
     // `base`: the Catalogue object the store was built over (its store is
     // the store's base), or null; held as long as this one.
-    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base) noexcept;
+    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base);
     CatalogueObject(CatalogueObject&& other) noexcept;
     CatalogueObject& operator=(CatalogueObject&&) = delete;
     // Not noexcept, as ~OwnedRef: releasing the base (a subclass may have a
@@ -46,6 +47,7 @@ public:
 
 private:
     PyResult<PyObject*> own_record(std::uint32_t row);
+    static CatalogueObject* of(PyObject* catalogue) noexcept;
 
     std::unique_ptr<CatalogueStore> store_;
     PyObject** records_ = nullptr;  // one owned reference or null per own row; null until a lookup
@@ -53,6 +55,11 @@ private:
     PyObject* base_ = nullptr;      // owned, or null
     PyObject* names_ = nullptr;     // owned, or null
     std::unique_ptr<const FoldedTexts> folded_;
+    // The objects of the store's span (root first, without this one) and of
+    // the store below it, for records of a base's rows found span by span;
+    // bases of this one, so the base reference keeps them.
+    std::vector<CatalogueObject*> span_objects_;
+    CatalogueObject* below_span_ = nullptr;
 };
 
 // The type, made once per process. Subclassable: the package adds the

@@ -79,6 +79,31 @@ def test_a_deep_chain_of_bases_answers_without_recursing(api):
     assert level is None or level() is None
 
 
+def test_every_entry_of_a_chain_of_mixed_sizes_is_found_from_every_level(api):
+    # Levels of uneven sizes, so that some lookups go through joined levels
+    # and some from level to level; each catalogue answers for its own and
+    # every lower level's entries, and for none above.
+    sizes = [40, 1, 1, 3, 90, 2, 2, 2, 7, 1, 0, 1, 300, 1, 5, 5, 5, 5, 1, 1, 1, 1, 60, 2]
+    cats, level_of, total, previous, cat = [], {}, 0.0, None, None
+    for level, size in enumerate(sizes):
+        entries = [seed(f"L{level}_{i}", float(level * 1000 + i)) for i in range(size)]
+        if size:
+            total += level * 1000
+            expression = f"L{level}_0" + (f" + {previous}" if previous else "")
+            previous = f"sum{level}"
+            entries.append({"name": previous, "units": "m", "expression": expression})
+        cat = api.loads(doc(*entries), base=cat)
+        cats.append(cat)
+        level_of.update({entry["name"]: level for entry in entries})
+    for level, cat in enumerate(cats):
+        known = sorted(name for name, at in level_of.items() if at <= level)
+        assert list(cat) == sorted(known, key=lambda n: n.encode()) and len(cat) == len(known)
+        assert [name for name in level_of if name in cat] == [name for name in level_of if level_of[name] <= level]
+        assert [cat[name].name for name in known] == known
+        assert cat.get(f"L{level + 1}_0") is None
+    assert cats[-1].derive(previous) == total
+
+
 def test_a_catalogue_over_its_own_holder_is_collected(api):
     class Lab(api.Catalogue):
         pass
