@@ -14,6 +14,7 @@ from typing import TYPE_CHECKING, Final, Literal
 
 from ._catalogue import CONSTANTS
 from ._errors import CatalogueError, DerivationError
+from ._lookup import find
 from ._pyostrelin import Get, list_constants, list_quarks, quark, quarks
 from ._records import Constant, Quark
 
@@ -58,8 +59,13 @@ constants: Final[Catalogue] = Catalogue(CONSTANTS, source="<built-in>")
 
 
 def constant(name: str) -> Constant:
-    """The built-in entry `name`; KeyError (with a hint) for an unknown name."""
-    return constants[name]
+    """The built-in entry `name`; KeyError (with a hint) for an unknown name, ValueError for the empty name,
+    TypeError for a non-str."""
+    try:
+        return constants[name]
+    except KeyError:
+        # A lookup's own errors, where the mapping has only KeyError.
+        return find(name, constants)
 
 
 def derive(name: str) -> float:

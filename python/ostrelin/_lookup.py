@@ -25,7 +25,7 @@ def is_empty_text(name: object) -> bool:
     return issubclass(type(name), str) and str.__len__(cast(str, name)) == 0
 
 
-def find(name: object, table: Mapping[str, T]) -> T:
+def find(name: object, table: Mapping[str, T], kind: str = "constant") -> T:
     """The entry of `table` called `name`, matched byte for byte.
 
     Raises TypeError when `name` is not a str, ValueError when it is empty,
@@ -41,18 +41,23 @@ def find(name: object, table: Mapping[str, T]) -> T:
     text = name if type(name) is str else str.__str__(name)
     found = table.get(text)
     if found is None:
-        raise not_found(text, table)
+        raise not_found(text, table, kind)
     return found
 
 
-def not_found(name: str, candidates: Iterable[str]) -> KeyError:
+def missing_key(name: str, kind: str = "constant") -> str:
+    """The words of a lookup that finds nothing called `name`."""
+    return f"{kind} `{str.__str__(name)}` not found in registry"
+
+
+def not_found(name: str, candidates: Iterable[str], kind: str = "constant") -> KeyError:
     """The core's KeyError for `name`, noting the closest of `candidates`.
 
     Raises UnicodeEncodeError, as the core does before any lookup, when `name`
     holds a lone surrogate.
     """
     encoded = name.encode("utf-8")
-    error = KeyError(f"constant `{name}` not found in registry")
+    error = KeyError(missing_key(name, kind))
     suggestion = suggest(encoded, candidates)
     if suggestion is not None:
         error.add_note(f"did you mean '{suggestion}'?")

@@ -37,7 +37,7 @@ from ._errors import (
 )
 from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, check_source, line_and_column
 from ._input import source_of, utf8_of
-from ._lookup import find, is_empty_text, not_a_str
+from ._lookup import find, is_empty_text, missing_key, not_a_str
 from ._records import Constant
 
 _FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
@@ -661,7 +661,16 @@ class Catalogue(Mapping[str, Constant]):
         return self._description
 
     def __getitem__(self, name: str) -> Constant:
-        return find(name, self._built.records)
+        records = self._built.records
+        if type(name) is str and name in records:
+            return records[name]
+        # As any mapping: KeyError for whatever names no entry; a str gets a lookup's words and hint.
+        if not issubclass(type(name), str):
+            raise KeyError(name)
+        try:
+            return find(name, records)
+        except ValueError:  # the empty name, a lone surrogate
+            raise KeyError(missing_key(name)) from None
 
     def __contains__(self, name: object) -> bool:
         if not issubclass(type(name), str):
@@ -669,12 +678,9 @@ class Catalogue(Mapping[str, Constant]):
         return str.__str__(cast(str, name)) in self._built.records
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
-        """The entry `name`, or `default` when there is none; TypeError, ValueError as ``cat[name]``."""
+        """The entry `name`, or `default` for whatever names no entry."""
         if not issubclass(type(name), str):
-            raise not_a_str(name)
-        if is_empty_text(name):
-            raise ValueError("name must be non-empty")
-        str.encode(name, "utf-8")  # a lone surrogate raises as a lookup does
+            return default
         return self._built.records.get(str.__str__(name), default)
 
     def __len__(self) -> int:
@@ -713,7 +719,7 @@ class Catalogue(Mapping[str, Constant]):
 
     def datasheet(self, name: str) -> dict[str, Any]:
         """The five stored fields of `Get` for entry `name`, as a new dict."""
-        entry = self[name]
+        entry = find(name, self._built.records)
         return {"name": entry.name, "status": entry.status, "uncertainty": entry.uncertainty,
                 "units": entry.units, "value": entry.value}
 
@@ -729,7 +735,7 @@ class Catalogue(Mapping[str, Constant]):
         Raises DerivationError for a formula whose value, or one it depends
         on, cannot be computed (a division by zero, a domain error, an overflow).
         """
-        entry = self[name]
+        entry = find(name, self._built.records)
         if entry.expression is None:
             return entry.value
         values = self._derived_values()
@@ -741,7 +747,7 @@ class Catalogue(Mapping[str, Constant]):
     def derived(self, name: str) -> Constant:
         """The entry with its derived value: for a formula, status "Cached" and the propagated
         standard uncertainty (first order, seeds independent; None when no seed it reaches has one)."""
-        entry = self[name]
+        entry = find(name, self._built.records)
         if entry.expression is None:
             return entry
         value = self.derive(name)
@@ -773,7 +779,7 @@ class Catalogue(Mapping[str, Constant]):
 
         The root of the sum of their squares is ``derived(name).uncertainty``.
         """
-        entry = self[name]
+        entry = find(name, self._built.records)
         if entry.expression is None:
             return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
         self.derive(name)

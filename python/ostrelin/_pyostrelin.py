@@ -41,7 +41,7 @@ def list_quarks() -> list[str]:
 
 def quark(name: str) -> Quark:
     """The quark `name`; KeyError (with a hint) for an unknown name."""
-    return find(name, quarks)
+    return find(name, quarks, "quark")
 
 
 def Get(name: str) -> dict[str, Any]:  # noqa: N802 - the name the core's docstrings give it

@@ -215,6 +215,22 @@ PyResult<std::uint32_t> row_named(const CatalogueObject& object, PyObject* name_
     return unexpected(lookup_error(RegistryError::not_found(*name), suggestion));
 }
 
+// What `cat[key]` raises for a key that names no entry, as any mapping
+// does: KeyError. A key that is no str is the exception's argument, as in a
+// dict; a str key gets the words of a lookup (with a hint where the row
+// lookup has one), its text as the str holds it.
+PyResult<std::uint32_t> row_of_key(const CatalogueObject& object, PyObject* key) {
+    if (!PyUnicode_Check(key)) {
+        OwnedRef error = OwnedRef::steal(PyObject_CallOneArg(PyExc_KeyError, key));
+        if (!error) return unexpected(PyError::fetch());
+        return unexpected(PyError::from_exception(std::move(error)));
+    }
+    auto row = row_named(object, key);
+    // The empty name's ValueError, a lone surrogate's UnicodeEncodeError.
+    if (row || !PyErr_GivenExceptionMatches(row.error().type(), PyExc_ValueError)) return row;
+    return unexpected(PyError::format(PyExc_KeyError, text::kMissingKey, key));
+}
+
 // The usual lookup: one exact ASCII str. Null sends the call down the path
 // that also reports every error.
 std::uint32_t fast_row(const CatalogueObject& object, PyObject* name) noexcept {
@@ -407,7 +423,7 @@ PyObject* catalogue_subscript(PyObject* self, PyObject* key) {
         if (!object) return unexpected(std::move(object).error());
         std::uint32_t row = fast_row(**object, key);
         if (row == kNoIndex) {
-            auto named = row_named(**object, key);
+            auto named = row_of_key(**object, key);
             if (!named) return unexpected(std::move(named).error());
             row = *named;
         }
@@ -481,10 +497,11 @@ PyObject* catalogue_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return method<2>(kGetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         std::uint32_t row = fast_row(object, given[0]);
         if (row == kNoIndex) {
-            auto name = text_argument(given[0], "name");
-            if (!name) return unexpected(std::move(name).error());
-            if (name->empty()) return unexpected(PyError::lazy(PyExc_ValueError, text::kEmptyLookupName));
-            row = object.store().find(*name);
+            // As any mapping's get: whatever names no entry gives the default.
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_Check(given[0]) ? PyUnicode_AsUTF8AndSize(given[0], &size) : nullptr;
+            if (utf8 == nullptr) PyErr_Clear();
+            if (utf8 != nullptr && size != 0) row = object.store().find(std::string_view(utf8, static_cast<std::size_t>(size)));
             if (row == kNoIndex) return OwnedRef::borrow(given[1] != nullptr ? given[1] : Py_None);
         }
         auto record = object.record(row);

@@ -46,6 +46,8 @@ inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as g
 inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
 
 inline constexpr char kEmptyLookupName[] = "name must be non-empty";
+// A str key no entry has, as cat[key] raises it: a lookup's words.
+inline constexpr char kMissingKey[] = "constant `%U` not found in registry";
 inline constexpr char kBuiltAlready[] = "Catalogue.__init__() cannot build a catalogue again: catalogues are immutable";
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";

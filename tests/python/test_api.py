@@ -145,13 +145,13 @@ MISSES = [
 def test_unknown_names_raise_keyerror_with_a_hint_from_their_own_names(
     api, name, get_note, constant_note, quark_note
 ):
-    expected = [(api.Get, get_note), (api.constant, constant_note), (api.derive, constant_note),
-                (api.quark, quark_note)]
-    for function, note in expected:
+    expected = [(api.Get, get_note, "constant"), (api.constant, constant_note, "constant"),
+                (api.derive, constant_note, "constant"), (api.quark, quark_note, "quark")]
+    for function, note, kind in expected:
         with pytest.raises(KeyError) as info:
             function(name)
         assert type(info.value) is KeyError
-        assert info.value.args == (f"constant `{name}` not found in registry",)
+        assert info.value.args == (f"{kind} `{name}` not found in registry",)
         assert getattr(info.value, "__notes__", None) == ([f"did you mean '{note}'?"] if note else None)
 
 

@@ -1,5 +1,6 @@
 """Catalogues through the package, once answering natively and once in pure Python (the `api` fixture)."""
 
+import collections
 import dataclasses
 import errno
 import json
@@ -85,12 +86,36 @@ def test_a_catalogue_is_a_read_only_mapping_in_byte_order(api):
 )
 def test_lookups_fail_as_constant_does(api, name, error, message, notes):
     cat = api.loads(EVERY_FIELD)
-    for lookup in (cat.__getitem__, cat.derive, cat.derived, cat.datasheet):
+    for lookup in (cat.derive, cat.derived, cat.datasheet, cat.budget):
         with pytest.raises(error) as info:
             lookup(name)
         assert info.value.args == (message,) and getattr(info.value, "__notes__", None) == notes
     with pytest.raises(UnicodeEncodeError):
-        cat["\ud800"]
+        cat.derive("\ud800")
+
+
+# key, then what cat[key] raises: KeyError's argument and notes. cat.get(key) gives the default for each.
+MISSING_KEYS = [
+    ("pi_usr", "constant `pi_usr` not found in registry", ["did you mean 'pi_user'?"]),
+    ("", "constant `` not found in registry", None),
+    ("\ud800", "constant `\ud800` not found in registry", None),
+    (3, 3, None),
+    (None, None, None),
+    (("a",), ("a",), None),
+    (b"a", b"a", None),
+]
+
+
+@pytest.mark.parametrize("key, argument, notes", MISSING_KEYS, ids=[repr(k[0]) for k in MISSING_KEYS])
+def test_a_missing_key_is_a_keyerror_as_in_any_mapping(api, key, argument, notes):
+    cat = api.loads(EVERY_FIELD)
+    with pytest.raises(KeyError) as info:
+        cat[key]
+    assert type(info.value) is KeyError and info.value.args == (argument,)
+    assert getattr(info.value, "__notes__", None) == notes
+    assert cat.get(key) is None and cat.get(key, cat) is cat and key not in cat
+    # So a ChainMap over a catalogue finds what the catalogue lacks further on.
+    assert collections.ChainMap(cat, {key: "found"})[key] == "found"
 
 
 @pytest.mark.parametrize(
