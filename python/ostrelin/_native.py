@@ -9,6 +9,7 @@ a str into bytes as the reference does, then hand over.
 
 from __future__ import annotations
 
+import os
 from collections.abc import Mapping
 
 from . import _veldra_core  # noqa: F401 - the package answers natively only when both modules import
@@ -32,7 +33,7 @@ class Catalogue(_NativeCatalogue, Mapping[str, Constant]):
     def __repr__(self) -> str:
         return f"<Catalogue of {len(self)} entries from {self.source!r}>"
 
-    def dump(self, path: str) -> None:
+    def dump(self, path: str | os.PathLike[str]) -> None:
         """Writes `dumps()` to `path` as UTF-8."""
         with open(source_of(path), "w", encoding="utf-8") as out:
             out.write(self.dumps())
@@ -45,7 +46,7 @@ def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<s
     return Catalogue._read(utf8_of(data, label), label, base)
 
 
-def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
+def load(path: str | os.PathLike[str], *, base: Catalogue | None = None) -> Catalogue:
     """The catalogue in the file at `path` (over `base`, as `loads`). Raises CatalogueError, or OSError when the
     file cannot be read."""
     return Catalogue._load(source_of(path), base)

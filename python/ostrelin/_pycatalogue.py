@@ -839,7 +839,7 @@ class Catalogue(Mapping[str, Constant]):
         lines.append("}")
         return "\n".join(lines) + "\n"
 
-    def dump(self, path: str) -> None:
+    def dump(self, path: str | os.PathLike[str]) -> None:
         """Writes `dumps()` to `path` as UTF-8."""
         with open(source_of(path), "w", encoding="utf-8") as out:
             out.write(self.dumps())
@@ -919,7 +919,7 @@ def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<s
     return Catalogue._read(raw, label, _checked_base(base))
 
 
-def load(path: str, *, base: Catalogue | None = None) -> Catalogue:
+def load(path: str | os.PathLike[str], *, base: Catalogue | None = None) -> Catalogue:
     """The catalogue in the file at `path` (over `base`, as `loads`). Raises CatalogueError, or OSError when the
     file cannot be read."""
     source = source_of(path)

@@ -3,6 +3,7 @@
 import os
 import shutil
 import subprocess
+import sys
 import zipfile
 from pathlib import Path
 
@@ -60,3 +61,33 @@ def test_simdjson_comes_with_the_package():
     out = subprocess.run(["ldd", catalogue.__file__], capture_output=True, text=True, check=True).stdout
     line = next(line for line in out.splitlines() if "simdjson" in line)
     assert "ostrelin.libs" in line, line
+
+
+def test_the_console_command_is_python_m_ostrelin():
+    command = Path(sys.executable).with_name("ostrelin")
+    if not command.exists():
+        pytest.skip("the package was not installed by pip")
+    for args in (["phi"], ["Phi"], ["find", "topo", "--json"], ["--version"]):
+        ran = subprocess.run([command, *args], capture_output=True, text=True, timeout=120)
+        module = subprocess.run([sys.executable, "-m", "ostrelin", *args], capture_output=True, text=True, timeout=120)
+        assert (ran.returncode, ran.stdout, ran.stderr) == (module.returncode, module.stdout, module.stderr), args
+
+
+@pytest.mark.skipif(shutil.which("cmake") is None, reason="needs cmake")
+def test_without_simdjson_the_build_leaves_the_catalogue_to_the_pure_twin(tmp_path):
+    project = Path(__file__).resolve().parents[2]
+    configure = subprocess.run(
+        ["cmake", "-S", project, "-B", tmp_path, "-DCMAKE_DISABLE_FIND_PACKAGE_simdjson=TRUE",
+         f"-DPython_EXECUTABLE={sys.executable}"], capture_output=True, text=True, timeout=300)
+    assert configure.returncode == 0, configure.stderr
+    said = [line for line in configure.stderr.splitlines() if "simdjson" in line]
+    assert said == ['ostrelin: simdjson not found (Debian: libsimdjson-dev): building without the native catalogue '
+                    'module; the pure-Python catalogue answers (ostrelin.implementation is "python")']
+    targets = subprocess.run(["cmake", "--build", tmp_path, "--target", "help"], capture_output=True, text=True,
+                             check=True).stdout
+    assert "_veldra_core" in targets and "_veldra_catalogue" not in targets
+    # What such an install imports: the core, and the catalogue in pure Python.
+    code = ("import sys; sys.modules['ostrelin._veldra_catalogue'] = None; import ostrelin; "
+            "print(ostrelin.implementation, ostrelin.constants.derive('topo_gen_check'), ostrelin.Get('b3')['value'])")
+    ran = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert ran.stdout == "python 3.0 24.0\n", ran.stderr
