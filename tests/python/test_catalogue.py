@@ -245,3 +245,21 @@ def test_the_shipped_schema_accepts_what_loads_and_refuses_bad_shapes():
     assert len(shapes) > 20
     for label, text, _, _ in shapes:
         assert not validator.is_valid(json.loads(text)), label
+
+
+@pytest.mark.parametrize("how", ["str", "bytes", "file"])
+def test_one_leading_byte_order_mark_is_skipped_however_the_text_comes(api, how, tmp_path):
+    plain = doc(seed("a", 2.0, description="\ufeff inside stays"))
+    with_mark = {"str": "\ufeff" + plain, "bytes": b"\xef\xbb\xbf" + plain.encode(), "file": tmp_path / "bom.json"}[how]
+    if how == "file":
+        with_mark.write_bytes(b"\xef\xbb\xbf" + plain.encode())
+    cat = api.load(with_mark) if how == "file" else api.loads(with_mark)
+    assert cat == api.loads(plain) and cat["a"].description == "\ufeff inside stays"
+    assert cat.dumps() == api.loads(plain).dumps()
+
+
+def test_a_budget_breaks_ties_in_byte_order_of_the_names(api):
+    # Equal shares come in byte order whatever the file's order: "z" (0x7a) before "é" (0xc3).
+    entries = [seed(name, 1.0, uncertainty=0.5) for name in ("é", "z", "b", "a")]
+    cat = api.loads(doc(*entries, seed("big", 1.0, uncertainty=2.0), formula("s", "é + z + b + big + a")))
+    assert cat.budget("s") == [("big", 2.0), ("a", 0.5), ("b", 0.5), ("z", 0.5), ("é", 0.5)]

@@ -13,6 +13,7 @@ from conftest import python_package
 from test_catalogue import RECORD_CASES
 
 import ostrelin
+from ostrelin._expression import FUNCTIONS
 
 PURE = python_package()
 TEXT_PROBLEMS = ("invalid UTF-8", "nesting deeper than", "half a surrogate pair", "longer than 4 GiB")
@@ -102,7 +103,7 @@ LEAVES = st.one_of(NAMES, st.sampled_from(["2", "0.5", "1e3", "pi", "0", "3.25e-
 def combine(children):
     return st.one_of(
         st.tuples(children, st.sampled_from([" + ", " - ", " * ", " / ", " ** ", "*", ""]), children).map("".join),
-        st.tuples(st.sampled_from(["-", "(", "sqrt(", "log(", "exp(", "sin(", "atan(", "cosh("]), children).map(
+        st.tuples(st.sampled_from(["-", "(", *(f"{name}(" for name in FUNCTIONS)]), children).map(
             lambda t: t[0] + t[1] + (")" if t[0] != "-" else "")),
     )
 

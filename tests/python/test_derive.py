@@ -132,3 +132,19 @@ def test_an_uncertainty_without_a_finite_derivative_is_a_derivation_error(api, n
             call(name)
         assert info.value.args == (f"cannot propagate the uncertainty of `{name}`: a derivative in the expression of "
                                    f"`{blamed}` is not finite",)
+
+
+@pytest.mark.parametrize("function", FUNCTIONS)
+def test_every_functions_derivative_is_the_uncertainties_packages(api, function):
+    # The argument is uncertain and also added outside the function, so that
+    # a derivative of the wrong sign or scale changes the propagated result.
+    for value in (0.3, -0.4) if function not in ("sqrt", "log", "log10") else (0.3, 2.5):
+        cat = api.loads(doc(seed("q", value, uncertainty=0.01), seed("r", 0.7, uncertainty=0.02),
+                            formula("f", f"{function}(q) + q * r")))
+        q, r = uncertainties.ufloat(value, 0.01), uncertainties.ufloat(0.7, 0.02)
+        expected = getattr(umath, function)(q) + q * r
+        derived = cat.derived("f")
+        assert derived.value == pytest.approx(expected.nominal_value, rel=1e-15)
+        assert derived.uncertainty == pytest.approx(expected.std_dev, rel=1e-12), (function, value)
+        shares = {"q": abs(expected.derivatives[q]) * 0.01, "r": abs(expected.derivatives[r]) * 0.02}
+        assert dict(cat.budget("f")) == pytest.approx(shares, rel=1e-12)
