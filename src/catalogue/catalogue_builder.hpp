@@ -29,14 +29,13 @@
 
 #include "catalogue/catalogue_error.hpp"
 #include "catalogue/catalogue_store.hpp"
+#include "catalogue/file_format.hpp"
 #include "json/json_document.hpp"
 #include "support/siphash.hpp"
 #include "support/expected.hpp"
 
 namespace veldra {
 
-// Deeper nesting is refused before any reader recurses; a catalogue needs four levels.
-inline constexpr std::size_t kMaxJsonDepth = 64;
 // Rows are numbered with 32 bits and the name index holds fewer than 2^29.
 inline constexpr std::size_t kMaxEntries = (std::size_t{1} << 29) - 1;
 // The longest name or expression an entry may have.

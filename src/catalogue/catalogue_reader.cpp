@@ -8,15 +8,13 @@
 #include <string>
 
 #include "catalogue/catalogue_builder.hpp"
+#include "catalogue/file_format.hpp"
 
 namespace veldra {
 namespace {
 
-constexpr std::string_view kFormat = "ostrelin-catalogue";
-constexpr std::array<std::string_view, 8> kFields = {"name",   "units",      "value",        "uncertainty",
-                                                     "status", "expression", "dependencies", "description"};
-enum Field { kName, kUnits, kValue, kUncertainty, kStatus, kExpression, kDependencies, kDescription };
-constexpr std::array<std::string_view, 4> kTopFields = {"format", "version", "description", "constants"};
+constexpr const auto& kFields = kEntryFields;
+enum Field { kName, kValue, kUnits, kUncertainty, kStatus, kExpression, kDependencies, kDescription };
 enum TopField { kFormatField, kVersionField, kDescriptionField, kConstantsField };
 
 std::string not_a(std::string_view field, std::string_view expected, JsonElement value) {
@@ -165,10 +163,10 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
         } else {
             seen |= 1u << field;
             const JsonKind kind = value.kind();
-            if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormat)) {
-                problem = "`format` must be \"" + std::string(kFormat) + "\"";
-            } else if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == 1.0)) {
-                problem = "`version` must be 1";
+            if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormatName)) {
+                problem = "`format` must be \"" + std::string(kFormatName) + "\"";
+            } else if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == kFormatVersion)) {
+                problem = "`version` must be " + std::to_string(kFormatVersion);
             } else if (field == kDescriptionField) {
                 if (kind == JsonKind::String) {
                     description = value.string();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalogue/file_format.hpp"
 #include "json/json_writer.hpp"
 #include "support/shard_amount.hpp"
 #include "support/name_order.hpp"
@@ -201,7 +202,11 @@ private:
 std::string CatalogueStore::dumps() const {
     Writer out;
     out.reserve(arena_.bytes() + rows_.size() * 96 + 128);
-    out.piece("{\n  \"format\": \"ostrelin-catalogue\",\n  \"version\": 1,\n");
+    out.piece("{\n  \"format\": \"");
+    out.piece(kFormatName);
+    out.piece("\",\n  \"version\": ");
+    out.piece(std::to_string(kFormatVersion));
+    out.piece(",\n");
     if (!description_.empty()) {
         out.piece("  \"description\": ");
         out.string(description_);

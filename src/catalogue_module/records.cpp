@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/file_format.hpp"
 #include "catalogue_module/package_objects.hpp"
 #include "pyfacade/conversions.hpp"
 
 namespace veldra::py {
 namespace {
 
-// The fields in the order a record holds them and the checks read them.
-constexpr std::array<const char*, 8> kFieldNames = {"name",   "value",      "units",        "uncertainty",
-                                                   "status", "expression", "dependencies", "description"};
+// A record's fields are read in its order, the order the checks need them.
+constexpr const auto& kFieldNames = kEntryFields;
 
 // A problem of one record's shape, or a Python error on the way.
 struct Refusal {
@@ -94,7 +94,7 @@ Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<Own
     }
     std::size_t next = 0;
     const auto read = [&]() -> PyObject* {
-        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[next++])));
+        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[next++].data())));
         return held.back().get();
     };
     PyObject* value = read();

@@ -1,0 +1,23 @@
+#pragma once
+// The catalogue file format's fixed words, once for the C++ side. The
+// package's own copy (ostrelin/_input.py, the fields of ostrelin.Constant
+// and ostrelin/catalogue.schema.json) is checked against this header by
+// tests/python/test_definitions.py, which reads it.
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace veldra {
+
+inline constexpr std::string_view kFormatName = "ostrelin-catalogue";
+inline constexpr int kFormatVersion = 1;
+// Deeper nesting is refused before any reader recurses; a catalogue needs four levels.
+inline constexpr std::size_t kMaxJsonDepth = 64;
+// An entry's fields, in the order of a record's (ostrelin.Constant); each a
+// literal, so data() is a C string too.
+inline constexpr std::array<std::string_view, 8> kEntryFields = {
+    "name", "value", "units", "uncertainty", "status", "expression", "dependencies", "description"};
+inline constexpr std::array<std::string_view, 4> kTopFields = {"format", "version", "description", "constants"};
+
+}  // namespace veldra
