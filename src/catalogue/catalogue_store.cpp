@@ -164,14 +164,30 @@ std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
         return order;
     }
     // Merged with the listing made already, whose rows are all below ours.
+    // A few names over a large base are placed by bisection, the listing
+    // copied in between; otherwise the two are merged name by name.
     const std::vector<const CatalogueStore*> levels = listed->levels();
-    auto next = rows.begin();
-    for (std::uint32_t index : listed->sorted_) {
-        const std::string_view name = row_in(levels, index).name();
-        for (; next != rows.end() && byte_less(next->name(), name); ++next) order.push_back(next->index);
-        order.push_back(index);
+    const std::vector<std::uint32_t>& below = listed->sorted_;
+    const auto listed_before = [&levels](std::uint32_t index, std::string_view name) {
+        return byte_less(row_in(levels, index).name(), name);
+    };
+    auto next = below.begin();
+    if (rows.size() * 16 < below.size()) {
+        for (const NamedRow& row : rows) {
+            const auto at = std::lower_bound(next, below.end(), row.name(), listed_before);
+            order.insert(order.end(), next, at);
+            order.push_back(row.index);
+            next = at;
+        }
+        order.insert(order.end(), next, below.end());
+        return order;
     }
-    for (; next != rows.end(); ++next) order.push_back(next->index);
+    auto mine = rows.begin();
+    for (; next != below.end(); ++next) {
+        for (; mine != rows.end() && !listed_before(*next, mine->name()); ++mine) order.push_back(mine->index);
+        order.push_back(*next);
+    }
+    for (; mine != rows.end(); ++mine) order.push_back(mine->index);
     return order;
 }
 

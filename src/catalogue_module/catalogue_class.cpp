@@ -131,22 +131,10 @@ PyResult<PyObject*> CatalogueObject::names() {
             WithoutInterpreterLock unlocked;
             sorted = store_->sorted();
         }
-        // Over a base, each row's name is looked up level by level once, in
-        // row order, rather than searched for in sorted order.
-        std::vector<std::string_view> over_base;
-        if (store_->base() != nullptr) {
-            over_base.resize(store_->size());
-            for (const CatalogueStore* level : store_->levels()) {
-                for (std::uint32_t row = level->first_own(); row < level->own_end(); ++row) {
-                    over_base[row] = level->row(row).name();
-                }
-            }
-        }
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            const std::string_view name = over_base.empty() ? store_->row(sorted[i]).name() : over_base[sorted[i]];
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(name).release());
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
@@ -500,7 +488,11 @@ PyObject* catalogue_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             // As any mapping's get: whatever names no entry gives the default.
             Py_ssize_t size = 0;
             const char* utf8 = PyUnicode_Check(given[0]) ? PyUnicode_AsUTF8AndSize(given[0], &size) : nullptr;
-            if (utf8 == nullptr) PyErr_Clear();
+            if (utf8 == nullptr && PyErr_Occurred() != nullptr) {
+                // A lone surrogate names nothing; running out of memory is no answer.
+                if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return unexpected(PyError::fetch());
+                PyErr_Clear();
+            }
             if (utf8 != nullptr && size != 0) row = object.store().find(std::string_view(utf8, static_cast<std::size_t>(size)));
             if (row == kNoIndex) return OwnedRef::borrow(given[1] != nullptr ? given[1] : Py_None);
         }
