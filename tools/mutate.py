@@ -37,8 +37,14 @@ RULES = [
 
 
 def mutants(lines: list[str], first: int, last: int):
-    for number in range(first, last + 1):
-        line = lines[number - 1]
+    in_docstring = False
+    for number, line in enumerate(lines, start=1):
+        # Words of a docstring are no code to mutate.
+        quotes = line.count('"""') % 2 == 1
+        skip = in_docstring or quotes
+        in_docstring ^= quotes
+        if skip or not first <= number <= last:
+            continue
         code = line.split("#", 1)[0]
         if not code.strip() or code.strip().startswith(("def ", "class ", '"""', "import ", "from ")):
             continue
