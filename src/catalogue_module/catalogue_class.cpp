@@ -257,9 +257,10 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     static constexpr std::array<const char*, 3> kParams{"entries", "base", "source"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
     return int_boundary([&]() -> PyResult<int> {
-        if (object_of(self) != nullptr) return unexpected(built_already());
+        // The arguments are bound first, as a Python __init__'s are before its body runs.
         PyObject* given[3] = {nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
+        if (object_of(self) != nullptr) return unexpected(built_already());
         // Owned for the whole call: reading the records runs Python code,
         // which may drop every other reference to what the call was given
         // (the keyword dict holds the only one), while the builder reads the
