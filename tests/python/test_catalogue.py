@@ -263,3 +263,14 @@ def test_a_budget_breaks_ties_in_byte_order_of_the_names(api):
     entries = [seed(name, 1.0, uncertainty=0.5) for name in ("é", "z", "b", "a")]
     cat = api.loads(doc(*entries, seed("big", 1.0, uncertainty=2.0), formula("s", "é + z + b + big + a")))
     assert cat.budget("s") == [("big", 2.0), ("a", 0.5), ("b", 0.5), ("z", 0.5), ("é", 0.5)]
+
+
+def test_names_sharing_long_prefixes_list_in_byte_order_alone_and_over_a_base(api):
+    below = ["abcdefgh", "abcdefgh\x00", "abcdefg", "é", "abcdefgh\x01x", "\x00", "a\x00b"]
+    above = ["abcdefghi", "abcdefgi", "z", "abcdefgh\x00\x00", "a", "abcdefgh\x7f"]
+    base = api.loads(doc(*(seed(name) for name in below)))
+    cat = api.loads(doc(*(seed(name) for name in above)), base=base)
+    assert base.names() == sorted(below, key=lambda n: n.encode())
+    assert cat.names() == sorted(below + above, key=lambda n: n.encode())
+    fresh = api.loads(doc(*(seed(name) for name in above)), base=api.loads(doc(*(seed(name) for name in below))))
+    assert fresh.names() == cat.names()  # the base's listing made here, not before
