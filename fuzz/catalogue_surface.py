@@ -1,18 +1,32 @@
 """The catalogue module's part of the surface fuzzer: surface_fuzz.py hands it some of its inputs.
 
 Each input builds a pair of equal catalogues, one per twin (ostrelin._pycatalogue and
-ostrelin._native), from a small document or from records, some hostile (subclasses of
+ostrelin._native): from a small document, from records, some hostile (subclasses of
 str, float, int and list whose hooks lie or raise, records whose attributes raise,
-iterables that fail midway or yield no record), then spells random calls on both and
-holds the native outcome to the pure one: results by value, exceptions by type, str()
-and notes; an exception a hook raised must come back as that very object. Calls through
-the native type with a receiver of another type must raise TypeError, and an instance
-made without its payload (while the type's __new__ is object.__new__) must refuse every
-method. Anything else raises a Finding that lists the input's steps.
+iterables that fail midway or yield no record), or as a chain of catalogues each built
+over the last, a few levels deep or a few hundred. Then it spells random calls on both,
+on the top of a chain or any level of it, and holds the native outcome to the pure one:
+results by value, exceptions by type, str() and notes; an exception a hook raised must
+come back as that very object.
+
+Some constructions pull the rug from under the call: the only reference to the base
+(and to the source) is in the call's own keyword dict, and a hook that runs mid-call
+(the entries' __iter__ or __next__, a record's attribute getter) clears that dict, pops
+or replaces its items, empties or reorders the list being read, replaces fields of
+records already read, drops every other name for them, uses the base or the catalogue
+being built, or collects garbage. Whatever a hook sees mid-call is compared as well.
+A twin that keeps only a borrowed reference to what the call was given reads freed
+memory there, which the sanitizer reports.
+
+Calls through the native type with a receiver of another type must raise TypeError, and
+an instance whose __init__ never ran must refuse every method (and `in`, and len) in
+both twins alike. Anything else raises a Finding that lists the input's steps.
 """
 
+import copy
 import ctypes
 import dataclasses
+import gc
 import inspect
 import json
 import math
@@ -30,11 +44,11 @@ from ostrelin import _lookup as lookup
 from ostrelin._veldra_catalogue import Catalogue as Base
 
 FIELDS = [field.name for field in dataclasses.fields(Constant)]
-NOT_MADE = "Catalogue object was not made by Catalogue()"
+NOT_MADE = "Catalogue object was not made by Catalogue.__init__()"
 NAMES = ["a", "b", "µ0", "x_1", "E"]
 PARAMS = {"get": ("name", "default"), "find": ("text",), "datasheet": ("name",), "derive": ("name",),
           "derived": ("name",), "budget": ("name",), "names": (), "dumps": ()}
-
+TWINS = (pure, native)
 
 
 class Finding(AssertionError):
@@ -46,6 +60,9 @@ class Hostile(Exception):
 
 
 RAISED, STEPS, EXTRA = [], [], []  # hook exceptions; this input's steps; its instances without a payload
+LEVELS = {}  # twin: the catalogues of this input's chain, base first (or only its top)
+LOG = {}  # twin: what the hooks of the step in progress saw
+CALL = {}  # what the hooks of the call in progress may reach (see "callers that pull the rug")
 DEFAULT = object()  # a default for get(), to come back as itself
 
 
@@ -100,11 +117,61 @@ class Shifty(Constant):
         return object.__getattribute__(self, attr)
 
 
+class Trick(Constant):
+    """A record whose read number `at` of attribute `field` first runs hostile actions."""
+
+    def __getattribute__(self, attr):
+        plan = object.__getattribute__(self, "__dict__")
+        if attr == plan.get("field"):
+            plan["reads"] += 1
+            if plan["reads"] == plan["at"]:
+                fire(plan["actions"], self)
+        return object.__getattribute__(self, attr)
+
+
+class Rug:
+    """An iterator over `items` (a list the hooks may change) that runs `actions` in __iter__
+    (at -1) or before handing out item number `at`."""
+
+    def __init__(self, items, at, actions):
+        self.items, self.at, self.actions, self.index = items, at, actions, 0
+
+    def __iter__(self):
+        if self.at < 0:
+            fire(self.actions, None)
+        return self
+
+    def __next__(self):
+        index, self.index = self.index, self.index + 1
+        if index == self.at:
+            fire(self.actions, None)
+        if index >= len(self.items):
+            raise StopIteration
+        return self.items[index]
+
+
+def pulled(items, at, actions):
+    """A generator over `items` that runs `actions` before yielding item number `at`."""
+    index = 0
+    while True:
+        if index == at:
+            fire(actions, None)
+        if index >= len(items):
+            return
+        yield items[index]
+        index += 1
+
+
 def shown(obj):
     try:
         return repr(obj)
     except Exception:  # noqa: BLE001 - an instance without its payload has no repr
         return f"<{type(obj).__name__}>"
+
+
+def catalogue_kind(kind):
+    """The name a catalogue's type goes by across the twins: each twin's own class is "Catalogue"."""
+    return "Catalogue" if kind in (pure.Catalogue, native.Catalogue) else kind.__name__
 
 
 def value(result):
@@ -114,8 +181,12 @@ def value(result):
         return ("the default",)
     if kind is Constant:
         return ("Constant", [value(object.__getattribute__(result, f)) for f in FIELDS])
-    if kind in (pure.Catalogue, native.Catalogue):
-        return ("Catalogue", result.names(), result.dumps(), value(result.source))
+    if issubclass(kind, (pure.Catalogue, Base)):
+        try:
+            names = result.names()
+        except TypeError as exc:  # one whose __init__ never ran
+            return ("Catalogue", catalogue_kind(kind), "refuses", str(exc))
+        return ("Catalogue", catalogue_kind(kind), names, result.dumps(), value(result.source))
     if kind in (list, tuple):
         return (kind.__name__, [value(item) for item in result])
     if kind is dict:
@@ -123,6 +194,14 @@ def value(result):
     if kind in (str, Text, float, int, bool, type(None)):
         return (kind.__name__, repr(result))
     return ("object", id(result))  # anything else must be what was passed in
+
+
+def text_of(exc):
+    """str() of an exception, which may itself fail: a KeyError's shows its key's repr."""
+    try:
+        return str(exc)
+    except Exception as failed:  # noqa: BLE001 - the failure is part of the outcome
+        return f"<str() raised {type(failed).__name__}: {text_of(failed)}>"
 
 
 def outcome(run):
@@ -133,15 +212,18 @@ def outcome(run):
     except BaseException as exc:  # noqa: BLE001 - every exception is an outcome to compare
         if type(exc) is Hostile and exc is not RAISED[-1]:
             raise Finding(f"{' / '.join(STEPS)}: a hook's exception came back, but not the newest one") from exc
-        return ("raised", type(exc).__name__, str(exc), getattr(exc, "__notes__", None))
+        return ("raised", type(exc).__name__, text_of(exc), getattr(exc, "__notes__", None))
 
 
 def compare(label, step, cats):
-    """Runs step(twin, cat) for both twins; the outcomes must agree."""
+    """Runs step(twin, cat) for both twins; the outcomes, and what their hooks saw, must agree."""
     STEPS.append(label)
+    LOG.clear()
     expected, got = outcome(lambda: step(pure, cats[pure])), outcome(lambda: step(native, cats[native]))
     if expected != got:
         raise Finding(f"{' / '.join(STEPS)}:\n  pure:   {expected!r}\n  native: {got!r}")
+    if LOG.get(pure) != LOG.get(native):
+        raise Finding(f"{' / '.join(STEPS)}: the hooks saw\n  pure:   {LOG.get(pure)!r}\n  native: {LOG.get(native)!r}")
     return expected
 
 
@@ -151,11 +233,13 @@ def pick(fdp, items):
     return items[fdp.ConsumeIntInRange(0, len(items) - 1)]
 
 
-def make_expression(fdp, depth=0):
+def make_expression(fdp, depth=0, names=None):
+    """A formula over `names` (by default NAMES and pi), now and then one that cannot be computed."""
     form = fdp.ConsumeIntInRange(0, 5 if depth < 3 else 1)
     if form <= 1:
-        return pick(fdp, [NAMES + ["pi"], ["2", "0", "0.5", "1e308", "1e-320", "3.25e-2"]][form])
-    a, b = make_expression(fdp, depth + 1), "" if form in (3, 4) else make_expression(fdp, depth + 1)
+        return pick(fdp, [names or NAMES + ["pi"], ["2", "0", "0.5", "1e308", "1e-320", "3.25e-2"]][form])
+    a = make_expression(fdp, depth + 1, names)
+    b = "" if form in (3, 4) else make_expression(fdp, depth + 1, names)
     if form == 2:
         return f"({a} {pick(fdp, ['+', '-', '*', '/'])} {b})"
     if form == 3:
@@ -289,6 +373,392 @@ def make_arguments(fdp, method, names):
     return args, kwargs
 
 
+# ------------------------------------------------------ chains of bases
+
+CHAIN_STEMS = ["c", "µ", "x_", "E", "ß"]
+
+
+def chain_document(entries):
+    """The file of a chain level: what a file leaves out left out."""
+    constants = []
+    for entry in entries:
+        member = {"name": entry["name"], "units": entry["units"]}
+        if entry["status"] != "Pending":
+            member["value"] = entry["value"]
+        if entry["uncertainty"] is not None:
+            member["uncertainty"] = entry["uncertainty"]
+        if entry["status"] not in ("Seed", "Pending"):
+            member["status"] = entry["status"]
+        if entry["expression"] is not None:
+            member["expression"] = entry["expression"]
+        constants.append(member)
+    return json.dumps({"format": "ostrelin-catalogue", "version": 1, "constants": constants}, ensure_ascii=False)
+
+
+def make_level(fdp, level, earlier, clash=0):
+    """(label, maker(twin, base), names) of one level of a chain: a few entries, their formulas over
+    the names of the levels below (mostly the nearest). A `clash` refuses the level: 1 takes a name
+    from the levels below, 2 takes one twice, 3 has a formula use a name no level has."""
+    entries = []
+    for index in range(max(fdp.ConsumeIntInRange(0, 2), 2 if clash == 2 else 1 if clash else 0)):
+        if clash == 1 and index == 0 and earlier:
+            name = pick(fdp, earlier)
+        elif clash == 2 and index == 1:
+            name = entries[0]["name"]
+        else:
+            name = f"{pick(fdp, CHAIN_STEMS)}{level}_{index}"
+        pool = [entry["name"] for entry in entries] + earlier[-4:]
+        if earlier and fdp.ConsumeBool():
+            pool.append(pick(fdp, earlier))
+        if clash == 3 or pool and fdp.ConsumeBool():
+            pending, formula = fdp.ConsumeBool(), make_expression(fdp, 1, pool or None)
+            fields = {"value": 0.0 if pending else 1.5, "uncertainty": None, "expression": formula,
+                      "status": "Pending" if pending else "Cached"}
+            if clash == 3:
+                fields["expression"] += " + nowhere"
+        else:
+            fields = {"value": pick(fdp, [1.0, 2.5, -0.0, 1e308, 5e-324]), "uncertainty": pick(fdp, [None, 0.1, 0.0]),
+                      "status": pick(fdp, ["Seed", "External"]), "expression": None}
+        entries.append({"name": name, "units": pick(fdp, ["m", "", "kg·m/s²"]), **fields})
+    names = [entry["name"] for entry in entries]
+    if fdp.ConsumeIntInRange(0, 3) == 3:
+        text = chain_document(entries)
+        return f"loads({text}, base=…)", \
+            lambda twin, base: twin.loads(text, base=base, source=f"level {level}"), names
+    records = [(e["name"], e["value"], e["units"], e["uncertainty"], e["status"], e["expression"], ()) for e in entries]
+    return f"Catalogue({records}, base=…)", \
+        lambda twin, base: twin.Catalogue([Constant(*r) for r in records], base=base), names
+
+
+def build_chain(fdp, cats):
+    """Builds catalogues over the pair `cats`, each over the last, a few levels deep or (now and then) a
+    few hundred, comparing the twins at each level; returns the top pair. LEVELS keeps every level,
+    or only the top, so that the levels below live on only as bases."""
+    depth = fdp.ConsumeIntInRange(8, 320) if fdp.ConsumeIntInRange(0, 15) == 15 else fdp.ConsumeIntInRange(1, 6)
+    keep, clash_at, clash = fdp.ConsumeBool(), fdp.ConsumeIntInRange(0, depth - 1), fdp.ConsumeIntInRange(0, 3)
+    levels = {twin: [cats[twin]] for twin in TWINS}
+    earlier = cats[pure].names()
+    STEPS.append(f"a chain of {depth} over it, {'every level' if keep else 'only its top'} kept")
+    for level in range(depth):
+        label, make, names = make_level(fdp, level, earlier, clash if level == clash_at else 0)
+        built = {}
+
+        def build(twin, cat, make=make, built=built):
+            built[twin] = make(twin, levels[twin][-1])
+            return len(built[twin])
+        if compare(f"level {level}: {label}", build, cats)[0] != "ok":
+            break
+        for twin in TWINS:
+            levels[twin].append(built[twin])
+        earlier += names
+    tops = {twin: levels[twin][-1] for twin in TWINS}
+    compare("the top", lambda twin, cat: cat, tops)
+    LEVELS.update(levels if keep else {twin: [tops[twin]] for twin in TWINS})
+    return tops
+
+
+# ------------------------------------------------- callers that pull the rug
+#
+# CALL holds what the hooks of the call in progress may reach, for the twin
+# that runs it: "twin"; the call's keyword dict as "kw" when the harness
+# passes that dict itself, else "key", a key object by which a hook finds
+# the dict the interpreter made for `**` (which nothing but the call holds),
+# and "scan", whether it looks through gc.get_referrers(key) or gc.get_objects();
+# "items", the list the entries are read from, until a hook forgets it;
+# "self", the catalogue being built when the harness made it first, else
+# "cls", a class made for the call, whose one instance is that catalogue.
+
+PyObject_Call = ctypes.pythonapi.PyObject_Call
+PyObject_Call.argtypes = (ctypes.py_object, ctypes.py_object, ctypes.py_object)
+PyObject_Call.restype = ctypes.c_void_p  # a new reference, taken over below: py_object would leak one
+Py_DecRef = ctypes.pythonapi.Py_DecRef
+Py_DecRef.argtypes = (ctypes.c_void_p,)
+Py_DecRef.restype = None
+
+
+def call_with_dict(cls, args, kwargs):
+    """cls(*args, **kwargs) with `kwargs` itself as the call's keyword dict, where Python would pass a copy."""
+    address = PyObject_Call(cls, args, kwargs)
+    result = ctypes.cast(address, ctypes.py_object).value
+    Py_DecRef(address)
+    return result
+
+
+def fresh(item):
+    """An equal object that nothing else holds, where the type allows: freeing it is then up to its holder."""
+    if type(item) is str and len(item) > 1:
+        return "".join([item[:1], item[1:]])
+    if type(item) is float:
+        return float.fromhex(item.hex())
+    if type(item) is tuple and item:
+        return tuple(list(item))
+    return item
+
+
+def call_dict():
+    """The keyword dict of the call in progress, while a hook can reach it."""
+    if "kw" in CALL:
+        return CALL["kw"]
+    key = CALL.get("key")
+    if key is None:
+        return None
+    for obj in gc.get_referrers(key) if CALL["scan"] else gc.get_objects():
+        if type(obj) is dict and any(item is key for item in obj):
+            return obj
+    return None
+
+
+def building():
+    """The catalogue the call in progress builds."""
+    if "self" in CALL:
+        return CALL["self"]
+    cls = CALL.get("cls")
+    return next((obj for obj in gc.get_objects() if type(obj) is cls), None) if cls is not None else None
+
+
+def fire(actions, record):
+    for _, act in actions:
+        act(record)
+
+
+def note(what, run):
+    """What a hook saw, for the twins to agree on."""
+    LOG.setdefault(CALL.get("twin"), []).append((what, outcome(run)))
+
+
+def base_in_call():
+    kw = call_dict()
+    base = kw.get("base") if kw is not None else None
+    return base if issubclass(type(base), (pure.Catalogue, Base)) else None
+
+
+USES = [("names", lambda cat, name: cat.names()), ("len", lambda cat, name: len(cat)),
+        ("find", lambda cat, name: cat.find("e")), ("derive", lambda cat, name: cat.derive(name)),
+        ("budget", lambda cat, name: cat.budget(name)), ("dumps", lambda cat, name: cat.dumps()),
+        ("in", lambda cat, name: name in cat), ("get", lambda cat, name: cat.get(name)),
+        ("values", lambda cat, name: list(cat.values())), ("source", lambda cat, name: cat.source)]
+SEED = ("s0", 1.0, "m", 0.5, "Seed", None, ())
+SELF_USES = USES + [("__init__", lambda cat, name: cat.__init__([Constant(*SEED)])),
+                    ("copy", lambda cat, name: copy.copy(cat) is cat)]
+
+
+def dict_action(fdp, plan):
+    op, key = pick(fdp, ["clear", "pop", "replace"]), pick(fdp, ["base", "source"])
+    replacement = pick(fdp, ["a catalogue", None, 3, "text"])
+
+    def act(record):
+        kw = call_dict()
+        if kw is None:
+            return
+        if op == "clear":
+            kw.clear()
+        elif op == "pop":
+            kw.pop(key, None)
+        elif replacement == "a catalogue":
+            kw[key] = CALL["twin"].Catalogue([])
+        else:
+            kw[key] = fresh("text") if replacement == "text" else replacement
+    return f"{op} the keyword dict{'' if op == 'clear' else f'[{key!r}]'}" \
+        + (f" with {replacement!r}" if op == "replace" else ""), act
+
+
+def list_action(fdp, plan):
+    op, at = pick(fdp, ["clear", "append", "replace", "delete", "reverse", "insert"]), fdp.ConsumeIntInRange(0, 3)
+    label, make = make_record(fdp) if op in ("append", "replace", "insert") else ("", None)
+
+    def act(record):
+        items = CALL.get("items")
+        if items is None:
+            return
+        if op == "clear":
+            items.clear()
+        elif op == "append":
+            items.append(make())
+        elif op == "insert":
+            items.insert(at, make())
+        elif op == "reverse":
+            items.reverse()
+        elif items:
+            if op == "replace":
+                items[at % len(items)] = make()
+            else:
+                del items[at % len(items)]
+    return f"{op} {at} of the list {label}", act
+
+
+def field_action(fdp, plan):
+    field, at = pick(fdp, FIELDS), fdp.ConsumeIntInRange(-1, 3)
+    odd_label, odd = odd_value(fdp) if fdp.ConsumeBool() else ("a fresh copy", None)
+
+    def act(record):
+        if at >= 0:
+            items = CALL.get("items")
+            record = items[at % len(items)] if items else None
+        if issubclass(type(record), Constant):
+            object.__setattr__(record, field, odd() if odd else fresh(object.__getattribute__(record, field)))
+    return f"set {field} of {'this record' if at < 0 else f'item {at}'} to {odd_label}", act
+
+
+def use_action(fdp, plan):
+    whose, name = pick(fdp, ["base", "self"]), pick(fdp, NAMES + ["c0_0", "s0"])
+    what, use = pick(fdp, SELF_USES if whose == "self" else USES)
+    plan["self"] = plan["self"] or whose == "self"
+
+    def act(record):
+        target = building() if whose == "self" else base_in_call()
+        if target is None:
+            note(f"no {whose}", lambda: None)
+        else:
+            note(f"{whose} {what}", lambda: use(target, name))
+    return f"{whose}.{what}({name!r})", act
+
+
+def plain_action(fdp, plan):
+    form = fdp.ConsumeIntInRange(0, 2)
+    if form == 0:
+        return "gc.collect()", lambda record: gc.collect()
+    if form == 1:
+        return "forget the list", lambda record: CALL.pop("items", None)
+    return "raise", lambda record: hostile("a hook mid-call")
+
+
+ACTIONS = [dict_action, dict_action, list_action, field_action, use_action, plain_action]
+
+
+def make_actions(fdp, plan):
+    return [pick(fdp, ACTIONS)(fdp, plan) for _ in range(fdp.ConsumeIntInRange(1, 3))]
+
+
+def shown_actions(actions):
+    return "[" + "; ".join(label for label, _ in actions) + "]"
+
+
+def make_pulled_record(fdp, plan):
+    """(label, maker) of an entry: one of make_record's, or a record of texts only it holds
+    whose read number `at` of one attribute runs hostile actions."""
+    if fdp.ConsumeIntInRange(0, 2) == 0:
+        return make_record(fdp)
+    fields, field, at = make_fields(fdp), pick(fdp, FIELDS), fdp.ConsumeIntInRange(1, 2)
+    actions = make_actions(fdp, plan)
+
+    def made():
+        record = Trick(*(fresh(fields[f]) for f in FIELDS))
+        object.__getattribute__(record, "__dict__").update(field=field, reads=0, at=at, actions=actions)
+        return record
+    return f"Trick({fields}; read {at} of {field} runs {shown_actions(actions)})", made
+
+
+def make_pulled_entries(fdp, plan):
+    """(label, maker(twin)) of the entries: a list, an iterator or a generator over a list that
+    hooks may change (or a tuple of it), running actions in __iter__ or before an item."""
+    records = [make_pulled_record(fdp, plan) for _ in range(fdp.ConsumeIntInRange(0, 4))]
+    form, at = fdp.ConsumeIntInRange(0, 3), fdp.ConsumeIntInRange(-1, len(records))
+    actions = make_actions(fdp, plan) if form in (1, 2) else []
+
+    def make(twin):
+        items = [made() for _, made in records]
+        CALL["items"] = items
+        if form == 1:
+            return Rug(items, at, actions)
+        if form == 2:
+            return pulled(items, max(at, 0), actions)
+        return tuple(items) if form == 3 else items
+    shape = ["list", "Rug", "generator", "tuple"][form]
+    return f"{shape} (at {at}: {shown_actions(actions)}) of [{'; '.join(label for label, _ in records)}]", make
+
+
+def make_base(fdp, cats):
+    """(label, maker(twin)) of a base, most often one that nothing but the call will hold."""
+    form = fdp.ConsumeIntInRange(0, 6)
+    if form == 0:
+        text = make_document(fdp)
+        return f"loads({text})", lambda twin: twin.loads(text)
+    if form == 1:
+        fields = [make_fields(fdp) for _ in range(fdp.ConsumeIntInRange(0, 3))]
+        return f"Catalogue({fields})", lambda twin: twin.Catalogue([Constant(**f) for f in fields])
+    if form == 2:
+        plans, earlier = [], []
+        for level in range(fdp.ConsumeIntInRange(1, 4)):
+            label, make, names = make_level(fdp, level, earlier)
+            plans.append((label, make))
+            earlier += names
+
+        def chain(twin):
+            top = None
+            for _, make in plans:
+                top = make(twin, top)
+            return top
+        return f"chain [{'; '.join(label for label, _ in plans)}]", chain
+    if form == 3:
+        return "this input's catalogue", lambda twin: cats[twin]
+    if form == 4 and LEVELS:
+        at = fdp.ConsumeIntInRange(0, len(LEVELS[pure]) - 1)
+        return f"level {at}", lambda twin: LEVELS[twin][at]
+    if form == 5:
+        fields = make_fields(fdp)
+        return f"Extra([{fields}])", lambda twin: SUBCLASSES[twin]["Extra"]([Constant(**fields)], tag=1)
+    junk = pick(fdp, [3, None, "a", "the other twin's", "unmade"])
+    if junk == "the other twin's":
+        return junk, lambda twin: (native if twin is pure else pure).Catalogue([])
+    if junk == "unmade":
+        return junk, lambda twin: twin.Catalogue.__new__(twin.Catalogue)
+    return repr(junk), lambda twin: junk
+
+
+def make_fresh_source(fdp):
+    source = pick(fdp, ["<records>", "src", "", "line\nbreak", "\ud800", 3, None, "hooked", "text"])
+    if source == "hooked":
+        raises = fdp.ConsumeBool()
+        return f"HookedStr('src', raises={raises})", lambda: made_hooked(HookedStr, "src", raises)
+    if source == "text":
+        return "Text('src')", lambda: Text("src")
+    return repr(source), lambda: fresh(source)
+
+
+CLASS_FORMS = ["Catalogue"] * 4 + ["Extra", "Skips", "Twice"]
+SHAPES = ["cls(entries, **{...})", "cls(entries, **kw) with kw itself", "cls.__new__(cls).__init__(entries, **{...})"]
+
+
+def pulled_step(fdp, cats, names):
+    """A construction whose hooks drop, replace or change what the call holds."""
+    plan = {"self": False}
+    entries_label, entries = make_pulled_entries(fdp, plan)
+    base_label, base = make_base(fdp, cats) if fdp.ConsumeIntInRange(0, 3) else ("none", None)
+    source_label, source = make_fresh_source(fdp) if fdp.ConsumeBool() else ("none", None)
+    shape, scan, kind = fdp.ConsumeIntInRange(0, 2), fdp.ConsumeBool(), pick(fdp, CLASS_FORMS)
+    stray = fdp.ConsumeIntInRange(0, 15) == 0  # an unknown keyword: refused before any entry is read
+
+    def step(twin, cat):
+        CALL.clear()
+        CALL.update(twin=twin, scan=scan)
+        cls = twin.Catalogue if kind == "Catalogue" else SUBCLASSES[twin][kind]
+        if plan["self"] and shape != 2:
+            cls = CALL["cls"] = type("Building", (cls,), {"__slots__": ()})
+        # A dict whose keys are all exact strs does not show the collector its keys:
+        # gc.get_referrers() finds it by a key only when that key is a str subclass.
+        keys = {name: Text(name) if scan else fresh(name) for name in ("base", "source")}
+        if kind == "Catalogue":  # a subclass's __init__ gets its own copy of the dict
+            CALL["key"] = keys["base" if base is not None else "source"]
+
+        def keywords():
+            made = {keys["base"]: base(twin)} if base is not None else {}
+            if source is not None:
+                made[keys["source"]] = source()
+            if stray:
+                made["stray"] = 1
+            return made
+        if shape == 0:
+            return cls(entries(twin), **keywords())
+        if shape == 1:
+            CALL["kw"] = keywords()
+            return call_with_dict(cls, (entries(twin),), CALL["kw"])
+        CALL["self"] = cls.__new__(cls)
+        CALL["self"].__init__(entries(twin), **keywords())
+        return CALL["self"]
+    return f"{SHAPES[shape]} (scan: {'referrers' if scan else 'objects'}) cls={kind} entries={entries_label} " \
+        f"base={base_label} source={source_label} stray={stray}", step
+
+
 # ------------------------------------------------------------------ steps
 
 def method_step(fdp, cats, names):
@@ -303,7 +773,8 @@ def method_step(fdp, cats, names):
 def protocol_step(fdp, cats, names):
     x, records = make_argument(fdp, names), dict(cats[pure].items())
     others = [lambda twin, cat: cats[native if twin is pure else pure], lambda twin, cat: cat,
-              lambda twin, cat: records, lambda twin, cat: {"a": 1}, lambda twin, cat: None]
+              lambda twin, cat: records, lambda twin, cat: {"a": 1}, lambda twin, cat: None,
+              lambda twin, cat: LEVELS[twin][0] if LEVELS else cat]
     other = pick(fdp, others)
     # list() of what iter() gives: the native twin iterates a tuple of names, the
     # reference a list, so the iterator types differ by design; the items may not.
@@ -317,6 +788,8 @@ def protocol_step(fdp, cats, names):
         ("hash", lambda twin, cat: hash(cat)), ("reversed", lambda twin, cat: reversed(cat)),
         ("format", lambda twin, cat: format(cat, "x" if x is None else "")),
         ("==", lambda twin, cat: cat == other(twin, cat)), ("!=", lambda twin, cat: cat != other(twin, cat)),
+        ("copy is itself", lambda twin, cat: copy.copy(cat) is cat),
+        ("deepcopy is itself", lambda twin, cat: copy.deepcopy(cat, {}) is cat),
     ])
     return f"{label} x={shown(x)} other {others.index(other)}", step
 
@@ -330,6 +803,24 @@ def construct_step(fdp, cats=None, names=None):
     return f"Catalogue({label}) shape {form} source={shown(source)}", lambda twin, cat: calls[form](twin.Catalogue)
 
 
+def reinit_step(fdp, cats, names):
+    """__init__ again on a catalogue: refused, whatever it is given."""
+    label, entries = make_entries(fdp)
+    form = fdp.ConsumeIntInRange(0, 4)
+    calls = [lambda cat: cat.__init__(entries()), lambda cat: cat.__init__(entries(), source="again"),
+             lambda cat: type(cat).__init__(cat, entries(), base=cat), lambda cat: cat.__init__(),
+             lambda cat: cat.__init__(entries(), 3, foo=1)]
+    return f"__init__ again, form {form}, with {label}", lambda twin, cat: (calls[form](cat), cat)
+
+
+def level_step(fdp, cats, names):
+    """A random call on one level of this input's chain (each level is a catalogue of its own)."""
+    at = fdp.ConsumeIntInRange(0, len(LEVELS[pure]) - 1)
+    pair = {twin: LEVELS[twin][at] for twin in TWINS}
+    label, step = pick(fdp, [method_step, protocol_step])(fdp, pair, names)
+    return f"level {at}: {label}", lambda twin, cat: step(twin, LEVELS[twin][at])
+
+
 os.makedirs(os.path.join(tempfile.gettempdir(), "catalogue_surface"), exist_ok=True)
 PATH = os.path.join(tempfile.gettempdir(), "catalogue_surface", f"{os.getpid()}.json")  # one file per process
 
@@ -341,10 +832,14 @@ def load_step(fdp, cats, names):
     path = pick(fdp, [PATH, os.path.dirname(PATH), PATH + ".missing", "", "a\x00b", "\ud800", 3, b"x",
                           PATH + "\udcff"])
     source, data = make_source(fdp), pick(fdp, [text, text.encode(), bytearray(text.encode()), 3, None])
+    at = fdp.ConsumeIntInRange(0, len(LEVELS[pure]) - 1)
     label, step = pick(fdp, [(f"load({path!r})", lambda twin, cat: twin.load(path)),
                              (f"loads(source={shown(source)})", lambda twin, cat: twin.loads(data, source=source)),
                              ("loads(data, source)", lambda twin, cat: twin.loads(data, source)),
-                             ("loads()", lambda twin, cat: twin.loads())])
+                             ("loads()", lambda twin, cat: twin.loads()),
+                             (f"load({path!r}, base=level {at})",
+                              lambda twin, cat: twin.load(path, base=LEVELS[twin][at])),
+                             (f"loads(base=level {at})", lambda twin, cat: twin.loads(data, base=LEVELS[twin][at]))])
     return label, step
 
 
@@ -402,34 +897,98 @@ def make_unmade(cls):
             _tp_new_cell(patched).value = pointer
 
 
+def subclasses(twin):
+    """The subclass idiom over one twin's Catalogue, done right and done wrong."""
+    class Extra(twin.Catalogue):
+        def __init__(self, entries, tag=None, **keywords):
+            super().__init__(entries, **keywords)
+            self.tag = tag
+
+    class Skips(twin.Catalogue):
+        def __init__(self, *args, **keywords):
+            self.tag = None  # and never builds
+
+    class Fails(twin.Catalogue):
+        def __init__(self, *args, **keywords):
+            try:
+                super().__init__(3)
+            except TypeError:
+                pass
+
+    class Twice(twin.Catalogue):
+        def __init__(self, entries, **keywords):
+            super().__init__(entries, **keywords)
+            super().__init__([], **keywords)
+    return {cls.__name__: cls for cls in (Extra, Skips, Fails, Twice)}
+
+
+SUBCLASSES = {twin: subclasses(twin) for twin in TWINS}
+UNMADE_FORMS = ["Catalogue.__new__", "Skips", "Fails", "object.__new__"]
+
+
+def make_unmade_pair(form):
+    """An instance of each twin whose __init__ never ran, or failed."""
+    pair = {}
+    for twin in TWINS:
+        if form == 0:
+            pair[twin] = twin.Catalogue.__new__(twin.Catalogue)
+        elif form in (1, 2):
+            pair[twin] = SUBCLASSES[twin][UNMADE_FORMS[form]]([])
+        else:
+            pair[twin] = make_unmade(native.Catalogue) if twin is native else object.__new__(pure.Catalogue)
+    return pair
+
+
+def build_unmade_step(fdp, cats, names):
+    label, entries = make_entries(fdp)
+    return f"Catalogue.__init__(it, {label})", lambda twin, cat: (twin.Catalogue.__init__(cat, entries()), cat)
+
+
 def unmade_step(fdp, cats, names):
-    obj = make_unmade(pick(fdp, [Base, native.Catalogue]))
+    form = fdp.ConsumeIntInRange(0, 3)
+    pair = make_unmade_pair(form)
     if type(native.Catalogue([])) is not native.Catalogue:
         raise Finding("Catalogue() no longer makes catalogues once its __new__ is put back")
-    name = names[0] if names else "a"
+    # Well-formed calls on the native one: each must refuse with the one message.
+    obj, name = make_unmade(Base) if fdp.ConsumeIntInRange(0, 3) == 0 else pair[native], names[0] if names else "a"
     calls = [("len", lambda: len(obj)), ("[]", lambda: obj[name]), ("iter", lambda: iter(obj)),
-             ("source", lambda: obj.source), ("description", lambda: obj.description)]
+             ("in", lambda: name in obj), ("source", lambda: obj.source), ("description", lambda: obj.description)]
     calls += [(m, lambda m=m: getattr(obj, m)(*[name][: len(PARAMS[m])])) for m in PARAMS]
-    if type(obj) is native.Catalogue:  # what collections.abc.Mapping adds
+    if isinstance(obj, native.Catalogue):  # what collections.abc.Mapping adds
         calls += [("keys", lambda: list(obj.keys())), ("items", lambda: list(obj.items())),
                   ("values", lambda: list(obj.values())), ("==", lambda: obj == {}), ("repr", lambda: repr(obj))]
     for label, call in calls:
         refuses(f"unmade {type(obj).__name__}: {label}", call, NOT_MADE)
-    if name in obj:  # `in` never raises: an instance without its payload holds nothing
-        raise Finding("`in` found a name in an instance without its payload")
-    EXTRA.append(obj)
+    # Then random calls on each twin's instance, which must agree (one of them may build it).
+    for _ in range(fdp.ConsumeIntInRange(1, 3)):
+        label, step = pick(fdp, [method_step, protocol_step, build_unmade_step])(fdp, cats, names)
+        compare(f"unmade ({UNMADE_FORMS[form]}): {label}", step, pair)
+    EXTRA.append(pair[native])
 
 
 # ------------------------------------------------------------------- input
 
-STEP_KINDS = [method_step] * 3 + [protocol_step] * 3 + [construct_step, load_step, wrong_receiver_step, unmade_step]
+STEP_KINDS = [method_step] * 3 + [protocol_step] * 3 + [level_step] * 2 + [pulled_step] * 3 \
+    + [construct_step, load_step, wrong_receiver_step, unmade_step, reinit_step]
+
+
+def usable(cat):
+    """Whether `cat` is a catalogue that was built (a subclass's may not be)."""
+    try:
+        cat.names()
+    except TypeError:
+        return False
+    return True
 
 
 def build_pair(fdp):
     """The catalogue of each twin (two empty ones when neither could be built)."""
-    if fdp.ConsumeBool():
+    form = fdp.ConsumeIntInRange(0, 3)
+    if form == 0:
         text = make_document(fdp)
         label, build = f"loads({text})", lambda twin, cat: twin.loads(text)
+    elif form == 3:
+        label, build = pulled_step(fdp, {twin: twin.Catalogue([]) for twin in TWINS}, NAMES)
     else:
         label, build = construct_step(fdp)
     built = {}
@@ -437,7 +996,7 @@ def build_pair(fdp):
     def keep(twin, cat):
         built[twin] = build(twin, cat)
         return built[twin]
-    if compare(label, keep, {pure: None, native: None})[0] != "ok":
+    if compare(label, keep, {pure: None, native: None})[0] != "ok" or not all(map(usable, built.values())):
         return {pure: pure.Catalogue([]), native: native.Catalogue([])}
     return built
 
@@ -445,15 +1004,22 @@ def build_pair(fdp):
 def test_one_input(fdp):
     RAISED.clear()
     STEPS.clear()
-    cats = build_pair(fdp)
-    names = cats[pure].names()
     try:
+        cats = build_pair(fdp)
+        LEVELS.update({twin: [cats[twin]] for twin in TWINS})
+        if fdp.ConsumeIntInRange(0, 2) == 2:
+            cats = build_chain(fdp, cats)
+        names = cats[pure].names()
         for _ in range(fdp.ConsumeIntInRange(1, 8)):
             step = pick(fdp, STEP_KINDS)(fdp, cats, names)
             if step is not None:
                 compare(*step, cats)
     finally:
-        EXTRA.clear()  # instances without a payload are destroyed here
+        # Instances without a payload, and the levels of a chain, are destroyed here.
+        EXTRA.clear()
+        LEVELS.clear()
+        CALL.clear()
+        LOG.clear()
 
 
 def setup():

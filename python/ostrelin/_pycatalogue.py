@@ -673,15 +673,17 @@ class Catalogue(Mapping[str, Constant]):
             raise KeyError(missing_key(name)) from None
 
     def __contains__(self, name: object) -> bool:
+        records = self._built.records  # an instance never built refuses before its argument is looked at
         if not issubclass(type(name), str):
             return False
-        return str.__str__(cast(str, name)) in self._built.records
+        return str.__str__(cast(str, name)) in records
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
         """The entry `name`, or `default` for whatever names no entry."""
+        records = self._built.records
         if not issubclass(type(name), str):
             return default
-        return self._built.records.get(str.__str__(name), default)
+        return records.get(str.__str__(name), default)
 
     def __len__(self) -> int:
         return len(self._built.records)
@@ -706,12 +708,12 @@ class Catalogue(Mapping[str, Constant]):
     def find(self, text: str) -> list[str]:
         """The names, in byte order, of the entries whose name or description contains `text`,
         compared after ``str.casefold()`` of both."""
+        records = self._built.records
         if not issubclass(type(text), str):
             raise TypeError(f"argument 'text': '{type(text).__name__}' object cannot be converted to 'PyString'")
         plain = str.__str__(text)
         str.encode(plain, "utf-8")  # a lone surrogate raises, as a lookup does
         folded = plain.casefold()
-        records = self._built.records
         return [
             name for name in self._sorted_names()
             if folded in name.casefold() or folded in records[name].description.casefold()
