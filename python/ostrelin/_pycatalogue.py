@@ -37,7 +37,7 @@ from ._errors import (
 )
 from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, check_source, line_and_column
 from ._input import source_of, utf8_of
-from ._lookup import find, is_empty_text, missing_key, not_a_str
+from ._lookup import find, missing_key
 from ._records import Constant
 
 _FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
