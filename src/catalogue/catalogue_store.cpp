@@ -26,9 +26,7 @@ std::uint32_t CatalogueStore::find(std::string_view name) const {
 }
 
 const CatalogueStore& CatalogueStore::span_owner(std::uint32_t index) const noexcept {
-    const auto after = std::upper_bound(span_levels_.begin(), span_levels_.end(), index,
-                                        [](std::uint32_t i, const CatalogueStore* s) { return i < s->first_own_; });
-    return **(after - 1);
+    return level_holding(span_levels_, index);
 }
 
 void CatalogueStore::join_bases() {
@@ -58,10 +56,14 @@ std::vector<const CatalogueStore*> CatalogueStore::levels() const {
     return chain;
 }
 
-const CatalogueRow& row_in(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept {
+const CatalogueStore& level_holding(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept {
     const auto after = std::upper_bound(levels.begin(), levels.end(), index,
                                         [](std::uint32_t i, const CatalogueStore* s) { return i < s->first_own(); });
-    return (*(after - 1))->row(index);
+    return **(after - 1);
+}
+
+const CatalogueRow& row_in(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept {
+    return level_holding(levels, index).row(index);
 }
 
 namespace {

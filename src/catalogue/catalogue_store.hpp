@@ -227,8 +227,10 @@ private:
     mutable Values values_;
 };
 
-// Row `index` of a store whose levels() are `levels`, found by bisection:
-// log of the depth, for work that reads rows of any level in any order.
+// The level of `levels` (root first) that holds row `index`, and that row,
+// found by bisection: log of the depth, for work that reads rows of any
+// level in any order.
+const CatalogueStore& level_holding(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept;
 const CatalogueRow& row_in(std::span<const CatalogueStore* const> levels, std::uint32_t index) noexcept;
 
 }  // namespace veldra

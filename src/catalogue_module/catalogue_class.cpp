@@ -131,22 +131,10 @@ PyResult<PyObject*> CatalogueObject::names() {
             WithoutInterpreterLock unlocked;
             sorted = store_->sorted();
         }
-        // Over many levels of bases, each row's name is read level by level
-        // once, in row order, rather than found through the spans in sorted order.
-        std::vector<std::string_view> by_row;
-        if (const std::vector<const CatalogueStore*> levels = store_->levels(); levels.size() > 64) {
-            by_row.resize(store_->size());
-            for (const CatalogueStore* level : levels) {
-                for (std::uint32_t row = level->first_own(); row < level->own_end(); ++row) {
-                    by_row[row] = level->row(row).name();
-                }
-            }
-        }
         OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
         if (!tuple) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            const std::string_view name = by_row.empty() ? store_->row(sorted[i]).name() : by_row[sorted[i]];
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(name).release());
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
         }
         if (names_ == nullptr) names_ = tuple.release();
     }
