@@ -25,7 +25,7 @@ import timeit
 import ostrelin
 import ostrelin._veldra_core as core
 from ostrelin import _pyostrelin as pure  # what the package runs when the core is missing
-from ostrelin._catalogue import CONSTANTS, QUARKS
+from ostrelin._builtin_entries import CONSTANTS, QUARKS
 
 REPEATS = 7
 

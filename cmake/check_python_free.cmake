@@ -1,6 +1,7 @@
 # Fails when a core library source mentions the interpreter's C API.
 file(GLOB_RECURSE core_sources
   ${SOURCE_DIR}/src/support/*
+  ${SOURCE_DIR}/src/lookup/*
   ${SOURCE_DIR}/src/registry/*
   ${SOURCE_DIR}/src/particles/*
   ${SOURCE_DIR}/src/datasheet/*

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 #include "testing/sharded_map_access.hpp"
 
 using namespace veldra;

@@ -32,8 +32,8 @@ import atheris
 
 import catalogue_surface
 import ostrelin._veldra_core as core
-from ostrelin._catalogue import CONSTANTS
-from ostrelin._catalogue import QUARKS as QUARK_TABLE
+from ostrelin._builtin_entries import CONSTANTS
+from ostrelin._builtin_entries import QUARKS as QUARK_TABLE
 
 F, Q, C = core.PyFormulasRegistry, core.PyQuarkRegistry, core.PyCKMMatrix
 CLASSES = (F, Q, C)

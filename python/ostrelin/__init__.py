@@ -12,7 +12,7 @@ import threading
 from importlib import resources
 from typing import TYPE_CHECKING, Final, Literal
 
-from ._catalogue import CONSTANTS
+from ._builtin_entries import CONSTANTS
 from ._errors import CatalogueError, DerivationError
 from ._lookup import find
 from ._pyostrelin import Get, list_constants, list_quarks, quark, quarks

@@ -12,7 +12,7 @@ from collections.abc import Mapping
 from types import MappingProxyType
 from typing import Any, Final
 
-from ._catalogue import CONSTANTS, QUARKS
+from ._builtin_entries import CONSTANTS, QUARKS
 from ._lookup import find
 from ._records import Constant, Quark
 

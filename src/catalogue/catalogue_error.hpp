@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "json/json_reader.hpp"
-#include "registry/registry_error.hpp"
+#include "lookup/registry_error.hpp"
 
 namespace veldra {
 

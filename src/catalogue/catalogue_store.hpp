@@ -30,7 +30,7 @@
 #include "catalogue/text_arena.hpp"
 #include "expression/expression.hpp"
 #include "registry/constant.hpp"
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 #include "support/expected.hpp"
 
 namespace veldra {

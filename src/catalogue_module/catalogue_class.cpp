@@ -26,7 +26,7 @@
 #include "pyfacade/interpreter_lock.hpp"
 #include "pyfacade/lookup_error.hpp"
 #include "pyfacade/method_table.hpp"
-#include "registry/name_suggestion.hpp"
+#include "lookup/name_suggestion.hpp"
 #include "support/short_text.hpp"
 
 namespace veldra::py {

@@ -9,7 +9,7 @@
 #include "core_module/interface_text.hpp"
 #include "pyfacade/lookup_error.hpp"
 #include "pyfacade/method_table.hpp"
-#include "registry/name_suggestion.hpp"
+#include "registry/constant_listing.hpp"
 #include "registry/formulas_registry.hpp"
 
 namespace veldra::py {
@@ -57,7 +57,7 @@ PyObject* registry_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         auto name = text_argument(name_arg, "name");
         if (!name) return unexpected(std::move(name).error());
         auto value = borrowed->value().value(*name);
-        if (!value) return unexpected(lookup_error(value.error(), suggest_catalogue_name(*name)));
+        if (!value) return unexpected(lookup_error(value.error(), suggest_builtin_name(*name)));
         return new_float(*value);
     });
 }

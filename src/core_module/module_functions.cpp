@@ -12,7 +12,6 @@
 #include "core_module/json_module.hpp"
 #include "pyfacade/lookup_error.hpp"
 #include "pyfacade/method_table.hpp"
-#include "registry/name_suggestion.hpp"
 #include "registry/constant_listing.hpp"
 #include "support/fault.hpp"
 
@@ -31,7 +30,7 @@ PyObject* list_quarks(PyObject*, PyObject*) {
 }
 
 PyError datasheet_error(const DatasheetError& error, std::string_view name) {
-    if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, suggest_catalogue_name(name));
+    if (const auto* lookup = std::get_if<RegistryError>(&error)) return lookup_error(*lookup, suggest_builtin_name(name));
     return PyError::lazy(PyExc_ValueError, std::get<JsonWriteError>(error).message);
 }
 

@@ -12,7 +12,7 @@
 
 #include "json/json_writer.hpp"
 #include "registry/constant.hpp"
-#include "registry/registry_error.hpp"
+#include "lookup/registry_error.hpp"
 #include "support/expected.hpp"
 
 namespace veldra {

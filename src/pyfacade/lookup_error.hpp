@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "pyfacade/py_error.hpp"
-#include "registry/registry_error.hpp"
+#include "lookup/registry_error.hpp"
 
 namespace veldra::py {
 

@@ -10,10 +10,10 @@ using Pair = std::pair<std::string_view, const Constant*>;
 
 // What every registry is built from: (name, row) in catalogue order, made once.
 std::span<const Pair> catalogue_pairs() {
-    static const std::array<Pair, kCatalogueSize> pairs = [] {
-        std::array<Pair, kCatalogueSize> made;
-        const auto rows = catalogue();
-        for (std::size_t i = 0; i < kCatalogueSize; ++i) made[i] = {rows[i].name, &rows[i]};
+    static const std::array<Pair, kBuiltinEntryCount> pairs = [] {
+        std::array<Pair, kBuiltinEntryCount> made;
+        const auto rows = builtin_entries();
+        for (std::size_t i = 0; i < kBuiltinEntryCount; ++i) made[i] = {rows[i].name, &rows[i]};
         return made;
     }();
     return pairs;

@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <string_view>
 
-#include "registry/catalogue.hpp"
+#include "registry/builtin_entries.hpp"
 #include "registry/constant.hpp"
-#include "registry/registry_error.hpp"
-#include "registry/sharded_map.hpp"
+#include "lookup/registry_error.hpp"
+#include "support/sharded_map.hpp"
 #include "support/expected.hpp"
 #include "support/shard_amount.hpp"
 

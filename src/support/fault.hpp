@@ -1,7 +1,8 @@
 #pragma once
 // Internal faults: broken assumptions inside the library. They are thrown as
-// `Fault` and caught only at the Python boundary, which raises them as
-// PanicException. Expected failures travel as error values instead.
+// `Fault` and caught only at the Python boundary, which raises them as the
+// module's internal-fault exception (the core's PanicException, the
+// catalogue module's SystemError). Expected failures travel as error values.
 
 #include <exception>
 #include <string>

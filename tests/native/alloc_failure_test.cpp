@@ -10,10 +10,10 @@
 #include "catalogue/catalogue_builder.hpp"
 #include "datasheet/datasheet.hpp"
 #include "particles/quark_registry.hpp"
-#include "registry/catalogue.hpp"
+#include "registry/builtin_entries.hpp"
 #include "registry/constant_listing.hpp"
 #include "registry/formulas_registry.hpp"
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 #include "testing/sharded_map_access.hpp"
 
 namespace {
@@ -79,8 +79,8 @@ long fail_each_allocation(const char* what, F build) {
 
 // The catalogue's entries in a map of `shards` shards, lent a call room.
 void catalogue_map_in_room(std::size_t shards) {
-    std::array<std::pair<std::string_view, const veldra::Constant*>, veldra::kCatalogueSize> entries;
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = {veldra::catalogue()[i].name, &veldra::catalogue()[i]};
+    std::array<std::pair<std::string_view, const veldra::Constant*>, veldra::kBuiltinEntryCount> entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = {veldra::builtin_entries()[i].name, &veldra::builtin_entries()[i]};
     veldra::FormulasRegistry::CallRoom room;
     veldra::ShardedMap<const veldra::Constant*, std::string_view> map(shards, entries, room.bytes);
     (void)map.len();
@@ -111,7 +111,7 @@ TEST(AllocationFailure, EveryBuildReleasesWhatItTookBeforeFailing) {
     // Process-wide state made once is not a leak: seed the thread's keys and
     // build the catalogue rows outside the measured runs.
     veldra::next_map_keys();
-    (void)veldra::catalogue();
+    (void)veldra::builtin_entries();
     load_and_read(kFormulas);  // simdjson picks its kernels once per process
     // Registries built for one call live in stack memory when they fit: up to
     // 64 shards, which covers this host unless it has more than 16 processors.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "registry/formulas_registry.hpp"
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 #include "testing/sharded_map_access.hpp"
 
 using namespace veldra;

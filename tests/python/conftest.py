@@ -7,7 +7,7 @@ import pytest
 
 import ostrelin
 import ostrelin._veldra_core as core
-from ostrelin._catalogue import CONSTANTS
+from ostrelin._builtin_entries import CONSTANTS
 
 
 @pytest.fixture(scope="session")

@@ -12,20 +12,20 @@ from hypothesis import strategies as st
 import ostrelin
 import ostrelin._veldra_core as core
 from conftest import python_package, run_python
-from ostrelin import _catalogue, _lookup, _pyostrelin
+from ostrelin import _builtin_entries, _lookup, _pyostrelin
 
 
 def test_catalogue_data_is_what_the_core_holds():
     registry = core.PyFormulasRegistry()
-    assert sorted(c.name for c in _catalogue.CONSTANTS) == core.py_list_constants()
-    assert len(_catalogue.CONSTANTS) == len(registry)
-    for record in _catalogue.CONSTANTS:
+    assert sorted(c.name for c in _builtin_entries.CONSTANTS) == core.py_list_constants()
+    assert len(_builtin_entries.CONSTANTS) == len(registry)
+    for record in _builtin_entries.CONSTANTS:
         ours, theirs = _pyostrelin.datasheet(record), core.py_get_constant(record.name)
         assert list(ours.items()) == list(theirs.items())
         assert [type(v) for v in ours.values()] == [type(v) for v in theirs.values()]
         assert record.value == registry.get(record.name)
-    assert sorted(q.name for q in _catalogue.QUARKS) == core.py_list_quarks()
-    assert not {c.name for c in _catalogue.CONSTANTS} & {q.name for q in _catalogue.QUARKS}
+    assert sorted(q.name for q in _builtin_entries.QUARKS) == core.py_list_quarks()
+    assert not {c.name for c in _builtin_entries.CONSTANTS} & {q.name for q in _builtin_entries.QUARKS}
 
 
 def test_one_version_everywhere():

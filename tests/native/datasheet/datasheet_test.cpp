@@ -185,7 +185,7 @@ TEST(Datasheet, WritesTheFiveFieldsOfEveryCatalogueEntry) {
         {"phi", R"({"name":"phi","status":"Seed","uncertainty":null,"units":"dimensionless","value":1.618033988749895})"},
     };
     for (const auto& row : rows) EXPECT_EQ(constant_datasheet_json(row.name).value().view(), row.text);
-    for (const Constant& row : catalogue()) {
+    for (const Constant& row : builtin_entries()) {
         const std::string text(constant_datasheet_json(row.name).value().view());
         EXPECT_GE(text.size(), 79u) << text;
         EXPECT_LE(text.size(), 128u) << text;

@@ -12,7 +12,7 @@
 #include <string>
 #include <variant>
 
-#include "registry/catalogue.hpp"
+#include "registry/builtin_entries.hpp"
 #include "registry/constant_listing.hpp"
 #include "registry/formulas_registry.hpp"
 #include "support/name_order.hpp"
@@ -22,29 +22,29 @@ using namespace veldra;
 namespace {
 
 const Constant* catalogue_row(std::string_view name) {
-    for (const Constant& row : catalogue()) {
+    for (const Constant& row : builtin_entries()) {
         if (row.name == name) return &row;
     }
     return nullptr;
 }
 
 TEST(FormulasRegistry, HoldsExactlyTheCatalogueRows) {
-    ASSERT_EQ(catalogue().size(), kCatalogueSize);
+    ASSERT_EQ(builtin_entries().size(), kBuiltinEntryCount);
     for (std::size_t shards : {2u, 8u, 1024u}) {
         FormulasRegistry registry(shards);
-        EXPECT_EQ(registry.len(), kCatalogueSize);
-        for (const Constant& row : catalogue()) EXPECT_EQ(registry.find(row.name), &row) << row.name;
+        EXPECT_EQ(registry.len(), kBuiltinEntryCount);
+        for (const Constant& row : builtin_entries()) EXPECT_EQ(registry.find(row.name), &row) << row.name;
         std::set<std::string_view> visited;
         registry.for_each([&](std::string_view name, const Constant& row) {
             EXPECT_EQ(name, row.name);
             visited.insert(name);
         });
-        EXPECT_EQ(visited.size(), kCatalogueSize);
+        EXPECT_EQ(visited.size(), kBuiltinEntryCount);
     }
 }
 
 TEST(FormulasRegistry, CatalogueHasTenSeedsThenSevenFormulasOverSeeds) {
-    const auto rows = catalogue();
+    const auto rows = builtin_entries();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Constant& row = rows[i];
         EXPECT_FALSE(row.uncertainty) << row.name;
@@ -106,8 +106,8 @@ TEST(FormulasRegistry, TwoRegistriesHoldTheSameEntriesUnderDifferentKeys) {
 }
 
 TEST(ConstantListing, IsTheCatalogueInByteOrder) {
-    std::array<std::string_view, kCatalogueSize> expected;
-    std::transform(catalogue().begin(), catalogue().end(), expected.begin(), [](const Constant& c) {
+    std::array<std::string_view, kBuiltinEntryCount> expected;
+    std::transform(builtin_entries().begin(), builtin_entries().end(), expected.begin(), [](const Constant& c) {
         return std::string_view(c.name);
     });
     std::sort(expected.begin(), expected.end(), byte_less);

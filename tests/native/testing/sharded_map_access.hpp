@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 
 namespace veldra {
 

@@ -5,7 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/name_suggestion.hpp"
+#include "lookup/name_suggestion.hpp"
+#include "registry/constant_listing.hpp"
 
 using namespace veldra;
 
@@ -33,7 +34,7 @@ TEST(NameSuggestion, PointsAtTheCatalogueNameMeant) {
         {"no_such_name", std::nullopt},
         {"\xc2\xb5", std::nullopt},
     };
-    for (const auto& row : rows) EXPECT_EQ(suggest_catalogue_name(row.name), row.suggestion) << row.name;
+    for (const auto& row : rows) EXPECT_EQ(suggest_builtin_name(row.name), row.suggestion) << row.name;
 }
 
 TEST(NameSuggestion, BreaksTiesByByteOrder) {

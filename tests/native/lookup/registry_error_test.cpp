@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "registry/registry_error.hpp"
+#include "lookup/registry_error.hpp"
 
 using namespace veldra;
 

@@ -1,6 +1,7 @@
 #pragma once
-// RegistryError: the one error type of the formulas registry. Only NotFound
-// is ever produced; the other variants keep the type's full shape and texts.
+// RegistryError: the lookup error both modules raise (a name not found, as
+// KeyError) and the shape of the formulas registry's other failures, whose
+// texts the core keeps; IoError words an operating-system error for both.
 
 #include <string>
 #include <string_view>

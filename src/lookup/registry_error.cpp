@@ -1,4 +1,4 @@
-#include "registry/registry_error.hpp"
+#include "lookup/registry_error.hpp"
 
 #include <cstring>
 

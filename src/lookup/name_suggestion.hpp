@@ -1,5 +1,5 @@
 #pragma once
-// "Did you mean …?" for a name the registry does not hold.
+// "Did you mean …?" for a name a registry or a catalogue does not hold.
 
 #include <optional>
 #include <span>
@@ -19,8 +19,5 @@ std::optional<std::string> suggest_name(std::string_view name, std::span<const s
 // The same over `count` candidates given one by one by `candidate(i)`.
 std::optional<std::string> suggest_name(std::string_view name, std::size_t count,
                                         FunctionRef<std::string_view(std::size_t)> candidate);
-
-// The same against the built-in catalogue's names.
-std::optional<std::string> suggest_catalogue_name(std::string_view name);
 
 }  // namespace veldra

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "registry/sharded_map.hpp"
+#include "support/sharded_map.hpp"
 #include "support/fault.hpp"
 #include "support/hash_keys.hpp"
 #include "support/siphash.hpp"

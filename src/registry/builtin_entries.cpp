@@ -1,4 +1,4 @@
-#include "registry/catalogue.hpp"
+#include "registry/builtin_entries.hpp"
 
 #include <array>
 #include <charconv>
@@ -11,9 +11,9 @@ std::string plain_decimal(double value) {
     return std::string(digits, ec == std::errc() ? end : digits);
 }
 
-std::span<const Constant> catalogue() {
+std::span<const Constant> builtin_entries() {
     // The number-valued expressions are written from their floats.
-    static const std::array<Constant, kCatalogueSize> rows = {
+    static const std::array<Constant, kBuiltinEntryCount> rows = {
         Constant::seed("b3", 24.0, "dimensionless"),
         Constant::seed("chi_eff", 72.0, "dimensionless"),
         Constant::seed("n_gen", 3.0, "count"),

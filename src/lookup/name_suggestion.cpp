@@ -1,9 +1,8 @@
-#include "registry/name_suggestion.hpp"
+#include "lookup/name_suggestion.hpp"
 
 #include <algorithm>
 #include <vector>
 
-#include "registry/constant_listing.hpp"
 #include "support/name_order.hpp"
 
 namespace veldra {
@@ -72,11 +71,6 @@ std::optional<std::string> suggest_name(std::string_view name, std::size_t count
 
 std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates) {
     return suggest_name(name, candidates.size(), [&](std::size_t i) { return candidates[i]; });
-}
-
-std::optional<std::string> suggest_catalogue_name(std::string_view name) {
-    static const auto names = list_constant_names();
-    return suggest_name(name, names);
 }
 
 }  // namespace veldra
