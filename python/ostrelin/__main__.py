@@ -78,9 +78,11 @@ def quark_table() -> str:
 
 
 def ckm_line() -> str:
-    if ostrelin.implementation != "native":
+    try:
+        from ostrelin._veldra_core import PyCKMMatrix  # noqa: PLC0415 - only there with the core
+    except ImportError:
+        # Not built, or refused in a second interpreter.
         return "CKM matrix: needs the native core"
-    from ostrelin._veldra_core import PyCKMMatrix  # noqa: PLC0415 - only there with the core
 
     matrix = PyCKMMatrix.from_topology()
     return (

@@ -12,7 +12,6 @@ from __future__ import annotations
 import os
 from collections.abc import Mapping
 
-from . import _veldra_core  # noqa: F401 - the package answers natively only when both modules import
 from ._input import check_source, source_of, utf8_of
 from ._records import Constant
 from ._veldra_catalogue import Catalogue as _NativeCatalogue

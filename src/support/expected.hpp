@@ -44,3 +44,24 @@ private:
 };
 
 }  // namespace veldra
+
+// One line per fallible step, for functions that return an Expected (or a
+// type an Unexpected converts to): VELDRA_TRY(auto row, find_row(name));
+// declares `row` from the step's value, or returns the step's error
+// unchanged. VELDRA_CHECK(step) does the same for a step whose value is
+// not needed.
+#define VELDRA_TRY(declaration, expression) \
+    VELDRA_TRY_WITH_(VELDRA_TRY_NAME_(veldra_step_, __LINE__), declaration, expression)
+#define VELDRA_CHECK(expression)                                                        \
+    do {                                                                                \
+        if (auto veldra_checked_ = (expression); !veldra_checked_) {                    \
+            return ::veldra::unexpected(std::move(veldra_checked_).error());            \
+        }                                                                               \
+    } while (false)
+
+#define VELDRA_TRY_NAME_INNER_(prefix, line) prefix##line
+#define VELDRA_TRY_NAME_(prefix, line) VELDRA_TRY_NAME_INNER_(prefix, line)
+#define VELDRA_TRY_WITH_(step, declaration, expression)              \
+    auto step = (expression);                                          \
+    if (!step) return ::veldra::unexpected(std::move(step).error());  \
+    declaration = std::move(step).value()
