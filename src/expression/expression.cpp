@@ -212,6 +212,266 @@ std::string_view fault_text(ValueFault fault) noexcept {
     return "";
 }
 
+namespace {
+
+constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
+
+// Finds a name's slot: its first place among the dependencies so far (a
+// name listed twice keeps its first; the check at the end reports it). A
+// linear search over the few a formula uses, a map once there are many.
+class DependencySlots {
+public:
+    explicit DependencySlots(const std::vector<std::string_view>& names) : names_(names) {}
+
+    // The slot of `name`, or kAbsent.
+    std::uint32_t find(std::string_view name) {
+        if (names_.size() <= kFewNames) {
+            for (std::size_t i = 0; i < names_.size(); ++i) {
+                if (names_[i] == name) return static_cast<std::uint32_t>(i);
+            }
+            return kAbsent;
+        }
+        if (many_.empty()) {
+            for (std::size_t i = 0; i < names_.size(); ++i) many_.emplace(names_[i], static_cast<std::uint32_t>(i));
+        }
+        const auto found = many_.find(name);
+        return found == many_.end() ? kAbsent : found->second;
+    }
+
+    // Tells the map of a name about to take `slot`, once the map is in use.
+    void adding(std::string_view name, std::uint32_t slot) {
+        if (!many_.empty()) many_.emplace(name, slot);
+    }
+
+private:
+    static constexpr std::size_t kFewNames = 16;
+    const std::vector<std::string_view>& names_;
+    std::unordered_map<std::string_view, std::uint32_t> many_;
+};
+
+}  // namespace
+
+// One compile() call: an operator-precedence scan of the text, left to
+// right, writing postfix code as operators are reduced. Every step returns
+// the detail of the problem it meets, or nullopt to go on.
+class FormulaCompiler::Run {
+public:
+    Run(std::string_view owner, std::string_view text, const std::vector<std::string_view>* listed,
+        ConstantPool& constants, CompiledFormula& out, std::vector<Pending>& operators)
+        : owner_(owner), text_(text), listed_(listed), constants_(constants), out_(out), operators_(operators),
+          slots_(out.dependencies), offset_(text) {}
+
+    // Scans the whole text, then checks what only the end can tell.
+    std::optional<std::string> compile() {
+        while (true) {
+            while (at_ < text_.size() && is_space(text_[at_])) ++at_;
+            if (at_ == text_.size()) break;
+            if (auto problem = read_token()) return problem;
+        }
+        return finish();
+    }
+
+private:
+    // The token at at_ (not a space), in the role the scan expects.
+    std::optional<std::string> read_token() {
+        const char c = text_[at_];
+        if (want_operand_) return read_operand(c);
+        if (c == ')') return close_parenthesis();
+        if (c == '+' || c == '-' || c == '*' || c == '/') return read_operator(c);
+        return message({"unexpected `", char_at(text_, at_), "` at offset ", where(at_)});
+    }
+
+    // A number, a name, a call's opening, "(" or a unary minus.
+    std::optional<std::string> read_operand(char c) {
+        if (is_digit(c)) return read_number();
+        if (is_name_start(c)) return read_name();
+        if (c == '(' || c == '-') {
+            if (!open(c == '(' ? kParen : kNeg, 0)) return too_deep(at_);
+            ++at_;
+            return std::nullopt;
+        }
+        return message({"expected a number, a name or `(` but found `", char_at(text_, at_), "` at offset ",
+                        where(at_)});
+    }
+
+    // Digits, an optional fraction and an optional exponent, as one Number.
+    std::optional<std::string> read_number() {
+        const std::size_t start = at_;
+        const std::size_t n = text_.size();
+        at_ = skip_digits(at_);
+        if (at_ < n && text_[at_] == '.') {
+            if (++at_ == n || !is_digit(text_[at_]))
+                return message({"expected a digit after the decimal point at offset ", where(at_)});
+            at_ = skip_digits(at_);
+        }
+        if (at_ < n && (text_[at_] == 'e' || text_[at_] == 'E')) {
+            if (++at_ < n && (text_[at_] == '+' || text_[at_] == '-')) ++at_;
+            if (at_ == n || !is_digit(text_[at_]))
+                return message({"expected a digit in the exponent at offset ", where(at_)});
+            at_ = skip_digits(at_);
+        }
+        const std::string_view literal = text_.substr(start, at_ - start);
+        const double value = parse_double(literal);
+        if (std::isinf(value))
+            return message({"number `", literal, "` at offset ", where(start), " is too large for a double"});
+        push_number(value);
+        want_operand_ = false;
+        return std::nullopt;
+    }
+
+    // A name: a call when "(" follows (spaces between allowed), else a load.
+    std::optional<std::string> read_name() {
+        const std::size_t start = at_;
+        const std::size_t n = text_.size();
+        while (++at_ < n && (is_name_start(text_[at_]) || is_digit(text_[at_]))) {
+        }
+        const std::string_view name = text_.substr(start, at_ - start);
+        std::size_t after = at_;
+        while (after < n && is_space(text_[after])) ++after;
+        if (after < n && text_[after] == '(') return open_call(name, start, after);
+        want_operand_ = false;
+        return load(name, start);
+    }
+
+    // Opens the call of function `name` (at byte `start`) whose "(" is at `parenthesis`.
+    std::optional<std::string> open_call(std::string_view name, std::size_t start, std::size_t parenthesis) {
+        const auto* found = std::find(kFunctionNames.begin(), kFunctionNames.end(), name);
+        if (found == kFunctionNames.end()) return message({"unknown function `", name, "` at offset ", where(start)});
+        if (!open(kCall, static_cast<std::uint32_t>(found - kFunctionNames.begin()))) return too_deep(start);
+        at_ = parenthesis + 1;
+        return std::nullopt;
+    }
+
+    // Loads a dependency's slot; "pi" is π unless it is a dependency. With a
+    // list, a name not on it is a problem; without, a new name takes the
+    // next slot.
+    std::optional<std::string> load(std::string_view name, std::size_t start) {
+        const std::uint32_t slot = slots_.find(name);
+        if (slot != kAbsent) {
+            if (out_.offsets[slot] == kUnused) out_.offsets[slot] = offset_(start);
+            out_.code.push_back({Op::Load, slot});
+        } else if (name == "pi") {
+            push_number(std::numbers::pi);
+        } else if (listed_ != nullptr) {
+            return message({"`", name, "` at offset ", where(start), " is not a dependency of `", owner_, "`"});
+        } else {
+            const auto added = static_cast<std::uint32_t>(out_.dependencies.size());
+            slots_.adding(name, added);
+            out_.dependencies.push_back(name);
+            out_.offsets.push_back(offset_(start));
+            out_.code.push_back({Op::Load, added});
+        }
+        return std::nullopt;
+    }
+
+    // ")": reduces to the innermost "(" or call, which a call then emits.
+    std::optional<std::string> close_parenthesis() {
+        while (top_precedence() > 0) reduce();
+        if (operators_.empty()) return message({"unexpected `)` at offset ", where(at_)});
+        const Pending marker = operators_.back();
+        operators_.pop_back();
+        --depth_;
+        if (marker.kind == kCall) out_.code.push_back({Op::Call, marker.function});
+        ++at_;
+        return std::nullopt;
+    }
+
+    // A binary operator (c, or "**" when two stars): reduces what binds
+    // tighter, then waits for its right operand.
+    std::optional<std::string> read_operator(char c) {
+        const bool power = text_.substr(at_, 2) == "**";
+        const Kind kind = power ? kPow : c == '+' ? kAdd : c == '-' ? kSub : c == '*' ? kMul : kDiv;
+        const int precedence = kPrecedence[kind];
+        // Equal precedence reduces first (left-associative) except for
+        // **, which waits for its right side.
+        while (top_precedence() > precedence || (top_precedence() == precedence && !power)) reduce();
+        if (power) {
+            if (!open(kPow, 0)) return too_deep(at_);
+        } else {
+            operators_.push_back({kind, 0});
+        }
+        at_ += power ? 2 : 1;
+        want_operand_ = true;
+        return std::nullopt;
+    }
+
+    // At the end of the text: reduces what waits, then checks the list and
+    // the limits of the four-byte steps (far beyond any real catalogue).
+    std::optional<std::string> finish() {
+        if (want_operand_) return "expected a number, a name or `(` but found the end";
+        while (!operators_.empty()) {
+            if (top_precedence() == 0) return "expected `)` but found the end";
+            reduce();
+        }
+        if (auto problem = check_listed()) return problem;
+        if (pool_full_) return "the catalogue's formulas hold more than 16777215 distinct numbers";
+        if (out_.dependencies.size() > kMaxArgument) return "a formula uses more than 16777215 names";
+        return std::nullopt;
+    }
+
+    // Every listed dependency is listed once and used.
+    std::optional<std::string> check_listed() {
+        if (listed_ == nullptr) return std::nullopt;
+        for (std::size_t slot = 0; slot < listed_->size(); ++slot) {
+            const std::string_view name = (*listed_)[slot];
+            if (slots_.find(name) != slot) return message({"dependency `", name, "` is listed twice"});
+            if (out_.offsets[slot] == kUnused) return message({"dependency `", name, "` is not used by the expression"});
+        }
+        return std::nullopt;
+    }
+
+    // Pushes a marker that opens a nesting level; false past kMaxNesting.
+    bool open(Kind kind, std::uint32_t function) {
+        if (depth_ == kMaxNesting) return false;
+        ++depth_;
+        operators_.push_back({kind, static_cast<std::uint8_t>(function)});
+        return true;
+    }
+
+    std::string too_deep(std::size_t at) {
+        return message({"nesting deeper than ", std::to_string(kMaxNesting), " levels at offset ", where(at)});
+    }
+
+    int top_precedence() const { return operators_.empty() ? 0 : kPrecedence[operators_.back().kind]; }
+
+    // Emits the operator on top of the stack (never a marker).
+    void reduce() {
+        const Kind kind = static_cast<Kind>(operators_.back().kind);
+        operators_.pop_back();
+        out_.code.push_back({kOpOf[kind], 0});
+        if (kind == kNeg || kind == kPow) --depth_;
+    }
+
+    // A full pool is noted, not refused at once: the scan reports a
+    // problem of the text first.
+    void push_number(double value) {
+        const std::uint32_t index = constants_.add(value);
+        pool_full_ |= index > kMaxArgument;
+        out_.code.push_back({Op::Number, index & static_cast<std::uint32_t>(kMaxArgument)});
+    }
+
+    std::size_t skip_digits(std::size_t at) const {
+        while (at < text_.size() && is_digit(text_[at])) ++at;
+        return at;
+    }
+
+    // The character offset of `byte`, as text; asked in rising order.
+    std::string where(std::size_t byte) { return std::to_string(offset_(byte)); }
+
+    std::string_view owner_;
+    std::string_view text_;
+    const std::vector<std::string_view>* listed_;
+    ConstantPool& constants_;
+    CompiledFormula& out_;
+    std::vector<Pending>& operators_;
+    DependencySlots slots_;
+    CharOffsets offset_;
+    std::size_t at_ = 0;
+    std::size_t depth_ = 0;
+    bool want_operand_ = true;
+    bool pool_full_ = false;
+};
+
 std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std::string_view text,
                                                     const std::vector<std::string_view>* listed,
                                                     ConstantPool& constants, CompiledFormula& out) {
@@ -219,166 +479,11 @@ std::optional<std::string> FormulaCompiler::compile(std::string_view owner, std:
     out.dependencies.clear();
     out.offsets.clear();
     operators_.clear();
-    // A name's slot is its first place among the dependencies so far (a name
-    // listed twice keeps its first; the check at the end reports it): a
-    // linear search over the few a formula uses, a map once there are many.
-    constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
-    constexpr std::size_t kFewNames = 16;
-    std::unordered_map<std::string_view, std::uint32_t> many;
-    const auto slot_of = [&](std::string_view name) {
-        const auto& names = out.dependencies;
-        if (names.size() <= kFewNames) {
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                if (names[i] == name) return static_cast<std::uint32_t>(i);
-            }
-            return kAbsent;
-        }
-        if (many.empty()) {
-            for (std::size_t i = 0; i < names.size(); ++i) many.emplace(names[i], static_cast<std::uint32_t>(i));
-        }
-        const auto found = many.find(name);
-        return found == many.end() ? kAbsent : found->second;
-    };
     if (listed != nullptr) {
         out.dependencies = *listed;
         out.offsets.assign(listed->size(), kUnused);
     }
-    CharOffsets offset(text);
-    const auto where = [&](std::size_t byte) { return std::to_string(offset(byte)); };
-    std::size_t depth = 0;
-    const auto open = [&](Kind kind, std::uint32_t function) {
-        if (depth == kMaxNesting) return false;
-        ++depth;
-        operators_.push_back({kind, static_cast<std::uint8_t>(function)});
-        return true;
-    };
-    const auto too_deep = [&](std::size_t at) {
-        return message({"nesting deeper than ", std::to_string(kMaxNesting), " levels at offset ", where(at)});
-    };
-    const auto top_precedence = [&] { return operators_.empty() ? 0 : kPrecedence[operators_.back().kind]; };
-    const auto reduce = [&] {
-        const Kind kind = static_cast<Kind>(operators_.back().kind);
-        operators_.pop_back();
-        out.code.push_back({kOpOf[kind], 0});
-        if (kind == kNeg || kind == kPow) --depth;
-    };
-    bool pool_full = false;
-    const auto push_number = [&](double value) {
-        const std::uint32_t index = constants.add(value);
-        pool_full |= index > kMaxArgument;
-        out.code.push_back({Op::Number, index & static_cast<std::uint32_t>(kMaxArgument)});
-    };
-    const std::size_t n = text.size();
-    const auto skip_digits = [&](std::size_t at) {
-        while (at < n && is_digit(text[at])) ++at;
-        return at;
-    };
-
-    std::size_t at = 0;
-    bool want_operand = true;
-    while (true) {
-        while (at < n && is_space(text[at])) ++at;
-        if (at == n) break;
-        const char c = text[at];
-        if (want_operand && is_digit(c)) {
-            const std::size_t start = at;
-            at = skip_digits(at);
-            if (at < n && text[at] == '.') {
-                if (++at == n || !is_digit(text[at]))
-                    return message({"expected a digit after the decimal point at offset ", where(at)});
-                at = skip_digits(at);
-            }
-            if (at < n && (text[at] == 'e' || text[at] == 'E')) {
-                if (++at < n && (text[at] == '+' || text[at] == '-')) ++at;
-                if (at == n || !is_digit(text[at]))
-                    return message({"expected a digit in the exponent at offset ", where(at)});
-                at = skip_digits(at);
-            }
-            const std::string_view literal = text.substr(start, at - start);
-            const double value = parse_double(literal);
-            if (std::isinf(value))
-                return message({"number `", literal, "` at offset ", where(start), " is too large for a double"});
-            push_number(value);
-            want_operand = false;
-        } else if (want_operand && is_name_start(c)) {
-            const std::size_t start = at;
-            while (++at < n && (is_name_start(text[at]) || is_digit(text[at]))) {
-            }
-            const std::string_view name = text.substr(start, at - start);
-            std::size_t after = at;
-            while (after < n && is_space(text[after])) ++after;
-            if (after < n && text[after] == '(') {
-                const auto* found = std::find(kFunctionNames.begin(), kFunctionNames.end(), name);
-                if (found == kFunctionNames.end())
-                    return message({"unknown function `", name, "` at offset ", where(start)});
-                if (!open(kCall, static_cast<std::uint32_t>(found - kFunctionNames.begin()))) return too_deep(start);
-                at = after + 1;
-                continue;
-            }
-            want_operand = false;
-            const std::uint32_t slot = slot_of(name);
-            if (slot != kAbsent) {
-                if (out.offsets[slot] == kUnused) out.offsets[slot] = offset(start);
-                out.code.push_back({Op::Load, slot});
-            } else if (name == "pi") {
-                push_number(std::numbers::pi);
-            } else if (listed != nullptr) {
-                return message({"`", name, "` at offset ", where(start), " is not a dependency of `", owner, "`"});
-            } else {
-                const auto added = static_cast<std::uint32_t>(out.dependencies.size());
-                if (!many.empty()) many.emplace(name, added);
-                out.dependencies.push_back(name);
-                out.offsets.push_back(offset(start));
-                out.code.push_back({Op::Load, added});
-            }
-        } else if (want_operand && (c == '(' || c == '-')) {
-            if (!open(c == '(' ? kParen : kNeg, 0)) return too_deep(at);
-            ++at;
-        } else if (want_operand) {
-            return message({"expected a number, a name or `(` but found `", char_at(text, at), "` at offset ",
-                            where(at)});
-        } else if (c == ')') {
-            while (top_precedence() > 0) reduce();
-            if (operators_.empty()) return message({"unexpected `)` at offset ", where(at)});
-            const Pending marker = operators_.back();
-            operators_.pop_back();
-            --depth;
-            if (marker.kind == kCall) out.code.push_back({Op::Call, marker.function});
-            ++at;
-        } else if (c == '+' || c == '-' || c == '*' || c == '/') {
-            const bool power = text.substr(at, 2) == "**";
-            const Kind kind = power ? kPow : c == '+' ? kAdd : c == '-' ? kSub : c == '*' ? kMul : kDiv;
-            const int precedence = kPrecedence[kind];
-            // Equal precedence reduces first (left-associative) except for
-            // **, which waits for its right side.
-            while (top_precedence() > precedence || (top_precedence() == precedence && !power)) reduce();
-            if (power) {
-                if (!open(kPow, 0)) return too_deep(at);
-            } else {
-                operators_.push_back({kind, 0});
-            }
-            at += power ? 2 : 1;
-            want_operand = true;
-        } else {
-            return message({"unexpected `", char_at(text, at), "` at offset ", where(at)});
-        }
-    }
-    if (want_operand) return "expected a number, a name or `(` but found the end";
-    while (!operators_.empty()) {
-        if (top_precedence() == 0) return "expected `)` but found the end";
-        reduce();
-    }
-    if (listed != nullptr) {
-        for (std::size_t slot = 0; slot < listed->size(); ++slot) {
-            const std::string_view name = (*listed)[slot];
-            if (slot_of(name) != slot) return message({"dependency `", name, "` is listed twice"});
-            if (out.offsets[slot] == kUnused) return message({"dependency `", name, "` is not used by the expression"});
-        }
-    }
-    // Limits of the four-byte steps, far beyond any real catalogue.
-    if (pool_full) return "the catalogue's formulas hold more than 16777215 distinct numbers";
-    if (out.dependencies.size() > kMaxArgument) return "a formula uses more than 16777215 names";
-    return std::nullopt;
+    return Run(owner, text, listed, constants, out, operators_).compile();
 }
 
 std::uint32_t ConstantPool::add(double value) {
@@ -439,9 +544,24 @@ ValueFault evaluate(std::span<const Instruction> code, std::span<const double> c
     return ValueFault::None;
 }
 
-bool backpropagate(std::span<const Instruction> code, std::span<const double> constants,
-                   std::span<const double> inputs, std::span<const std::uint8_t> uncertain, double seed,
-                   EvaluationScratch& scratch, std::span<double> slots) {
+namespace {
+
+// starts[i] is where the subtree ending at instruction i begins. In postfix
+// order an operator's last operand ends just before it and the one before
+// ends just before that operand's subtree, so no stack is needed to find
+// them, then or in the reverse pass. Sets x and y to the instructions that
+// end the operands of the operator at `at` (both the one operand when unary).
+void operands_of(std::span<const Instruction> code, const std::vector<std::uint32_t>& starts, std::size_t at,
+                 std::size_t& x, std::size_t& y) {
+    y = at - 1;
+    x = is_binary(code[at].op) ? starts[y] - 1 : y;
+}
+
+// The forward pass: every instruction's value, where its subtree starts,
+// and whether it depends on an uncertain input. False on a fault.
+bool forward_pass(std::span<const Instruction> code, std::span<const double> constants,
+                  std::span<const double> inputs, std::span<const std::uint8_t> uncertain,
+                  EvaluationScratch& scratch) {
     const std::size_t n = code.size();
     std::vector<double>& values = scratch.values;
     std::vector<std::uint32_t>& starts = scratch.operands;
@@ -449,14 +569,6 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
     values.resize(n);
     starts.resize(n);
     carries.resize(n);
-    // starts[i] is where the subtree ending at instruction i begins. In
-    // postfix order an operator's last operand ends just before it and the
-    // one before ends just before that operand's subtree, so no stack is
-    // needed to find them, then or in the reverse pass.
-    const auto operands_of = [&](std::size_t at, std::size_t& x, std::size_t& y) {
-        y = at - 1;
-        x = is_binary(code[at].op) ? starts[y] - 1 : y;
-    };
     for (std::size_t at = 0; at < n; ++at) {
         const Instruction instruction = code[at];
         starts[at] = static_cast<std::uint32_t>(at);
@@ -467,13 +579,23 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
             continue;
         }
         std::size_t x, y;
-        operands_of(at, x, y);
+        operands_of(code, starts, at, x, y);
         const bool binary = is_binary(instruction.op);
         starts[at] = starts[x];
         carries[at] = carries[x] || (binary && carries[y]);
         if (apply(instruction, values[x], binary ? values[y] : 0.0, values[at]) != ValueFault::None) return false;
     }
+    return true;
+}
 
+// The reverse pass over what forward_pass left in `scratch`: adjoints from
+// the last instruction back, summed into the input slots. False when a
+// partial or an adjoint is not finite.
+bool reverse_pass(std::span<const Instruction> code, double seed, EvaluationScratch& scratch,
+                  std::span<double> slots) {
+    const std::size_t n = code.size();
+    const std::vector<double>& values = scratch.values;
+    const std::vector<std::uint8_t>& carries = scratch.carries;
     std::vector<double>& adjoints = scratch.adjoints;
     adjoints.assign(n, 0.0);
     adjoints[n - 1] = seed;
@@ -487,7 +609,7 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
             continue;
         }
         std::size_t x, y;
-        operands_of(at, x, y);
+        operands_of(code, scratch.operands, at, x, y);
         const bool binary = is_binary(instruction.op);
         const double a = values[x];
         const double b = binary ? values[y] : 0.0;
@@ -502,6 +624,14 @@ bool backpropagate(std::span<const Instruction> code, std::span<const double> co
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool backpropagate(std::span<const Instruction> code, std::span<const double> constants,
+                   std::span<const double> inputs, std::span<const std::uint8_t> uncertain, double seed,
+                   EvaluationScratch& scratch, std::span<double> slots) {
+    return forward_pass(code, constants, inputs, uncertain, scratch) && reverse_pass(code, seed, scratch, slots);
 }
 
 }  // namespace veldra

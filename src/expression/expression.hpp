@@ -97,6 +97,7 @@ public:
     static bool uses_default_dependencies(const CompiledFormula& formula) noexcept;
 
 private:
+    class Run;  // one call's scan (expression.cpp)
     struct Pending {
         std::uint8_t kind;
         std::uint8_t function;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -89,6 +90,44 @@ TEST(Expression, NamesDependenciesInCharacters) {
         EXPECT_EQ(c.formula.dependencies, row.names) << row.text;
         EXPECT_EQ(c.formula.offsets, row.offsets) << row.text;
         EXPECT_EQ(FormulaCompiler::uses_default_dependencies(c.formula), row.is_default) << row.text;
+    }
+}
+
+// Past a handful of names the compiler finds slots through a map: the same
+// slots, offsets and problems as through the short list.
+TEST(Expression, ManyNamesKeepTheirSlotsAndProblems) {
+    std::vector<std::string> spelled;
+    for (int i = 0; i < 20; ++i) spelled.push_back("n" + std::to_string(i));
+    std::string all;  // "n0+n1+…+n19", each name three characters and a plus on from the last
+    for (const std::string& name : spelled) all += (all.empty() ? "" : "+") + name;
+    const Names names(spelled.begin(), spelled.end());
+    Names repeated = names;
+    repeated[19] = "n17";
+    Names reversed(names.rbegin(), names.rend());
+    struct Row { std::string text; const Names* listed; std::string detail; std::uint32_t slot_of_n3;
+                 std::uint32_t offset_of_n18; std::size_t count = 20; };
+    const Row rows[] = {
+        {all + "+n3+n18", nullptr, "(compiled)", 3, 62},
+        {all + "+n3+n18", &reversed, "(compiled)", 16, 62},
+        {all + "+n20+n20", nullptr, "(compiled)", 3, 62, 21},
+        {all + "+n20", &names, "`n20` at offset 70 is not a dependency of `f`", 3, 62},
+        {all.substr(0, all.size() - 4), &repeated, "dependency `n17` is listed twice", 3, 62},
+        {all.substr(0, all.size() - 4), &names, "dependency `n19` is not used by the expression", 3, 62},
+    };
+    for (const Row& row : rows) {
+        const Compiled c = compile(row.text, row.listed);
+        EXPECT_EQ(c.problem.value_or("(compiled)"), row.detail) << row.text;
+        if (c.problem) continue;
+        const auto& deps = c.formula.dependencies;
+        EXPECT_EQ(deps.size(), row.count) << row.text;
+        const std::size_t n3 = std::find(deps.begin(), deps.end(), "n3") - deps.begin();
+        const std::size_t n18 = std::find(deps.begin(), deps.end(), "n18") - deps.begin();
+        EXPECT_EQ(n3, row.slot_of_n3) << row.text;
+        ASSERT_LT(n18, deps.size()) << row.text;
+        EXPECT_EQ(c.formula.offsets[n18], row.offset_of_n18) << row.text;
+        std::size_t loads_of_n3 = 0;
+        for (const Instruction& i : c.formula.code) loads_of_n3 += i.op == Op::Load && i.arg == n3;
+        EXPECT_EQ(loads_of_n3, row.text.ends_with("+n3+n18") ? 2u : 1u) << row.text;
     }
 }
 
