@@ -10,7 +10,7 @@
 #include <string>
 #include <variant>
 
-#include "catalogue/catalogue_builder.hpp"
+#include "catalogue/catalogue_reader.hpp"
 
 using namespace veldra;
 

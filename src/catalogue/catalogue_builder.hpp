@@ -1,7 +1,7 @@
 #pragma once
 // Building a CatalogueStore, all or nothing. Entries arrive in file order,
-// each with its fields checked by whoever read them (the JSON reader below,
-// or the Python facade for records); the builder checks what each entry's
+// each with its fields checked by whoever read them (the file reader,
+// catalogue_reader.hpp, or the Python facade for records); the builder checks what each entry's
 // status allows, and at the end, in this order of precedence:
 //
 // 1. per entry in file order: its shape, then whether its name was taken
@@ -30,7 +30,6 @@
 #include "catalogue/catalogue_error.hpp"
 #include "catalogue/catalogue_store.hpp"
 #include "catalogue/file_format.hpp"
-#include "json/json_document.hpp"
 #include "support/siphash.hpp"
 #include "support/expected.hpp"
 
@@ -114,23 +113,5 @@ private:
     HashKeys text_keys_;
     std::vector<std::uint64_t> text_table_;   // the texts' table: hash's top half, then 1 + index; 0 empty
 };
-
-// Reads the catalogue in `document`: the top level, then each entry's
-// fields, in file order, into a builder.
-Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
-                                                                            std::string_view source,
-                                                                            const CatalogueStore* base = nullptr);
-
-// Parses `text` and reads the catalogue in it; a problem of the text itself
-// comes first. A leading UTF-8 byte-order mark is skipped unless the caller
-// has done that already.
-Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> load_catalogue(const PaddedText& text,
-                                                                            std::string_view source,
-                                                                            const CatalogueStore* base = nullptr,
-                                                                            bool strip_bom = true);
-
-// The failure load_catalogue gives a text longer than kMaxJsonText, for a
-// file known to be that long before it is read.
-CatalogueFailure text_too_long(std::string_view source);
 
 }  // namespace veldra

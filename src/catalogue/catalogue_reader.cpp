@@ -2,6 +2,8 @@
 // entry's fields in file order, with the pure twin's words for every problem
 // (_top_level, _draft_from_json and _json_field in ostrelin/_pycatalogue.py).
 
+#include "catalogue/catalogue_reader.hpp"
+
 #include <array>
 #include <bit>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "catalogue/catalogue_builder.hpp"
+#include "catalogue/catalogue_reader.hpp"
 #include "datasheet/datasheet.hpp"
 #include "particles/quark_registry.hpp"
 #include "registry/builtin_entries.hpp"

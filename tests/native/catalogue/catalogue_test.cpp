@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_builder.hpp"
+#include "catalogue/catalogue_reader.hpp"
 
 namespace {
 
