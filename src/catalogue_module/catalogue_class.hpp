@@ -1,69 +1,18 @@
 #pragma once
-// The Catalogue type: a CatalogueStore held inline in a Python object, with
-// the records it has handed out and its names as Python objects, each made
-// on first need and kept.
+// The Catalogue type: a CatalogueObject inside a Python object, with the
+// mapping protocol and the methods of the pure twin's Catalogue. The
+// package subclasses it (with collections.abc.Mapping for keys(), items(),
+// ==).
 
 #include <Python.h>
 
-#include <cstdint>
-#include <memory>
-#include <vector>
-
-#include "catalogue/catalogue_store.hpp"
-#include "catalogue_module/folded_texts.hpp"
 #include "pyfacade/owned_ref.hpp"
 #include "pyfacade/py_error.hpp"
-#include "pyfacade/wrapped_object.hpp"
 
 namespace veldra::py {
 
-class CatalogueObject {
-public:
-    // `base`: the Catalogue object the store was built over (its store is
-    // the store's base), or null; held as long as this one.
-    CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base);
-    CatalogueObject(CatalogueObject&& other) noexcept;
-    CatalogueObject& operator=(CatalogueObject&&) = delete;
-    // Not noexcept, as ~OwnedRef: releasing the base (a subclass may have a
-    // __del__) or a record can run Python code that waits for the lock.
-    ~CatalogueObject() noexcept(false);
-
-    const CatalogueStore& store() const noexcept { return *store_; }
-    PyObject* source() const noexcept { return source_; }
-
-    // The record of `row` (borrowed: the catalogue keeps it, or the base
-    // its own rows' records), made on first need.
-    PyResult<PyObject*> record(std::uint32_t row);
-
-    // The names in byte order as a tuple (borrowed), made on first need.
-    PyResult<PyObject*> names();
-
-    // The folded names and descriptions find() searches, made on first need.
-    PyResult<const FoldedTexts*> folded();
-
-    // The collector's view: every reference held, and what it may drop.
-    int traverse(visitproc visit, void* arg) const;
-    void clear_made();
-
-private:
-    PyResult<PyObject*> own_record(std::uint32_t row);
-    static CatalogueObject* of(PyObject* catalogue) noexcept;
-
-    std::unique_ptr<CatalogueStore> store_;
-    PyObject** records_ = nullptr;  // one owned reference or null per own row; null until a lookup
-    PyObject* source_ = nullptr;    // owned
-    PyObject* base_ = nullptr;      // owned, or null
-    PyObject* names_ = nullptr;     // owned, or null
-    std::unique_ptr<const FoldedTexts> folded_;
-    // The objects of the store's span (root first, without this one) and of
-    // the store below it, for records of a base's rows found span by span;
-    // bases of this one, so the base reference keeps them.
-    std::vector<CatalogueObject*> span_objects_;
-    CatalogueObject* below_span_ = nullptr;
-};
-
-// The type, made once per process. Subclassable: the package adds the
-// Mapping mixins and dump().
-TypeCell& catalogue_class() noexcept;
+// A new Catalogue type belonging to `module` (each module its own), whose
+// methods find the module's state through it.
+PyResult<OwnedRef> create_catalogue_type(PyObject* module);
 
 }  // namespace veldra::py

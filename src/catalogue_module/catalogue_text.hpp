@@ -9,7 +9,7 @@ namespace veldra::py::text {
 inline constexpr char kCatalogueModuleName[] = "_veldra_catalogue";
 inline constexpr char kCatalogueModuleDoc[] =
     "Native twin of `ostrelin._pycatalogue`: catalogues loaded, validated, looked up and derived natively.";
-inline constexpr char kCatalogueSubinterpreters[] = "ostrelin._veldra_catalogue does not support subinterpreters";
+inline constexpr char kModuleCleared[] = "ostrelin._veldra_catalogue was cleared as its interpreter ends";
 inline constexpr char kNotCxxException[] = "something that is no C++ exception was thrown";
 inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault while raising an error\n";
 

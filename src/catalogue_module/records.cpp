@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "catalogue/file_format.hpp"
-#include "catalogue_module/package_objects.hpp"
 #include "pyfacade/conversions.hpp"
 
 namespace veldra::py {
@@ -87,8 +86,9 @@ Checked<double> number_field(std::string_view field, PyObject* value) {
 // the checks need it (a record's field order); `held` keeps what was read
 // (and so the UTF-8 texts) alive until the builder has copied it, and the
 // name read first goes to `label` for a note.
-Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held, std::string& label) {
-    if (PyObject_IsInstance(record, package().constant) != 1) {
+Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held,
+                          std::string& label) {
+    if (PyObject_IsInstance(record, record_class) != 1) {
         if (PyErr_Occurred()) return python_error();
         return refusal("must be a Constant, not " + kind_of(record));
     }
@@ -173,7 +173,7 @@ Checked<bool> read_record(PyObject* record, EntryFields& fields, std::vector<Own
 
 }  // namespace
 
-PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder) {
+PyResult<bool> read_records(PyObject* record_class, PyObject* entries, CatalogueBuilder& builder) {
     OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(entries));
     if (!iterator) return unexpected(PyError::fetch());
     std::vector<OwnedRef> held;
@@ -186,7 +186,7 @@ PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder) {
         EntryFields fields;
         std::string label;
         held.clear();
-        auto read = read_record(record.get(), fields, held, label);
+        auto read = read_record(record_class, record.get(), fields, held, label);
         if (!read) {
             auto& error = read.error();
             if (auto* python = std::get_if<PyError>(&error)) return unexpected(std::move(*python));
@@ -199,7 +199,8 @@ PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder) {
 
 OwnedRef text_object(std::string_view text) { return new_str(text); }
 
-PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row, const DerivedFields* derived) {
+PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& store, std::uint32_t row,
+                               const DerivedFields* derived) {
     const CatalogueRow& entry = store.row(row);
     const auto deps = store.dependencies(row);
     OwnedRef dependencies = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(deps.size())));
@@ -226,7 +227,7 @@ PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row, c
     };
     PyObject* args[8];
     for (std::size_t i = 0; i < 8; ++i) args[i] = fields[i].get();
-    OwnedRef record = OwnedRef::steal(PyObject_Vectorcall(package().constant, args, 8, nullptr));
+    OwnedRef record = OwnedRef::steal(PyObject_Vectorcall(record_class, args, 8, nullptr));
     if (!record) return unexpected(PyError::fetch());
     return record;
 }

@@ -17,9 +17,10 @@
 namespace veldra::py {
 
 // Adds the records `entries` yields to `builder`, in order, until one is
-// refused. Errors raised by Python code on the way (iterating, reading an
-// attribute) come back as they are.
-PyResult<bool> read_records(PyObject* entries, CatalogueBuilder& builder);
+// refused (one that is no instance of `record_class` included). Errors
+// raised by Python code on the way (iterating, reading an attribute) come
+// back as they are.
+PyResult<bool> read_records(PyObject* record_class, PyObject* entries, CatalogueBuilder& builder);
 
 // A derived formula's fields in place of the stored ones.
 struct DerivedFields {
@@ -27,8 +28,9 @@ struct DerivedFields {
     std::optional<double> uncertainty;
 };
 
-// The Constant for row `row`, with `derived` fields if given (status "Cached").
-PyResult<OwnedRef> make_record(const CatalogueStore& store, std::uint32_t row,
+// The record (an instance of `record_class`, the package's Constant) for
+// row `row`, with `derived` fields if given (status "Cached").
+PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& store, std::uint32_t row,
                                const DerivedFields* derived = nullptr);
 
 // A new str of UTF-8 text the catalogue holds (valid by construction).

@@ -8,7 +8,7 @@
 
 namespace veldra::py {
 
-PyTypeObject* create_type(const ClassSpec& spec) noexcept {
+PyTypeObject* create_type(const ClassSpec& spec, PyObject* module) noexcept {
     constexpr int kMostSlots = 24;
     PyType_Slot slots[kMostSlots];
     int n = 0;
@@ -22,7 +22,7 @@ PyTypeObject* create_type(const ClassSpec& spec) noexcept {
     }
     slots[n] = {0, nullptr};
     PyType_Spec type_spec = {spec.dotted_name, spec.basicsize, 0, static_cast<unsigned int>(spec.flags), slots};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
 }
 
 PyTypeObject* TypeCell::make_in_call() {

@@ -46,14 +46,15 @@ struct ClassSpec {
     const PyType_Slot* more_slots = nullptr;  // further slots, ended by {0, nullptr}
 };
 
-// A new heap type from `spec` via PyType_FromSpec (mutable class attributes;
-// subclassing only with Py_TPFLAGS_BASETYPE in its flags, taking part in
-// garbage collection only with Py_TPFLAGS_HAVE_GC and its slots), or
-// null with the interpreter's error set.
-PyTypeObject* create_type(const ClassSpec& spec) noexcept;
+// A new heap type from `spec` (mutable class attributes; subclassing only
+// with Py_TPFLAGS_BASETYPE in its flags, taking part in garbage collection
+// only with Py_TPFLAGS_HAVE_GC and its slots), or null with the
+// interpreter's error set. With a `module`, the type belongs to it
+// (PyType_GetModuleByDef finds it from the type and its subclasses).
+PyTypeObject* create_type(const ClassSpec& spec, PyObject* module = nullptr) noexcept;
 
-// The type made once per process for a class. Read and filled only with the
-// interpreter lock held; never released.
+// The type made once per process for a class of a single-phase module (the
+// core). Read and filled only with the interpreter lock held; never released.
 class TypeCell {
 public:
     explicit TypeCell(const ClassSpec& spec) noexcept : spec_(spec) {}

@@ -1,0 +1,243 @@
+// The methods of the pure twin's Catalogue beyond the mapping protocol.
+// Work that grows with the catalogue (the first derive, sorting, searching,
+// writing) runs without the interpreter lock.
+
+#include "catalogue_module/catalogue_methods.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "catalogue_module/catalogue_access.hpp"
+#include "catalogue_module/catalogue_loading.hpp"
+#include "catalogue_module/catalogue_text.hpp"
+#include "catalogue_module/records.hpp"
+#include "pyfacade/conversions.hpp"
+#include "pyfacade/interpreter_lock.hpp"
+#include "pyfacade/method_table.hpp"
+
+namespace veldra::py {
+namespace {
+
+constexpr std::array<const char*, 0> kNoParams{};
+constexpr std::array<const char*, 1> kNameParam{"name"};
+constexpr std::array<const char*, 1> kTextParam{"text"};
+constexpr std::array<const char*, 2> kGetParams{"name", "default"};
+const Signature kGetSignature{"Catalogue.get()", kGetParams, 1, 2, true};
+const Signature kNamesSignature{"Catalogue.names()", kNoParams, 0, 0, true};
+const Signature kDumpsSignature{"Catalogue.dumps()", kNoParams, 0, 0, true};
+const Signature kFindSignature{"Catalogue.find()", kTextParam, 1, 1, true};
+const Signature kDatasheetSignature{"Catalogue.datasheet()", kNameParam, 1, 1, true};
+const Signature kDeriveSignature{"Catalogue.derive()", kNameParam, 1, 1, true};
+const Signature kDerivedSignature{"Catalogue.derived()", kNameParam, 1, 1, true};
+const Signature kBudgetSignature{"Catalogue.budget()", kNameParam, 1, 1, true};
+
+PyError derivation_error_of(PyObject* self, const std::string& message) {
+    auto state = state_of(Py_TYPE(self));
+    if (!state) return std::move(state).error();
+    return derivation_error(**state, message);
+}
+
+// The row `name` names, as get() reads it: whatever names no entry (a
+// non-str, "", a lone surrogate) is kNoIndex.
+PyResult<std::uint32_t> row_for_get(const CatalogueObject& object, PyObject* name) {
+    std::uint32_t row = fast_row(object, name);
+    if (row != kNoIndex) return row;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+    if (utf8 == nullptr && PyErr_Occurred() != nullptr) {
+        // A lone surrogate names nothing; running out of memory is no answer.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return unexpected(PyError::fetch());
+        PyErr_Clear();
+    }
+    if (utf8 == nullptr || size == 0) return kNoIndex;
+    return object.store().find(std::string_view(utf8, static_cast<std::size_t>(size)));
+}
+
+PyObject* catalogue_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<2>(kGetSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const std::uint32_t row, row_for_get(object, given[0]));
+        if (row == kNoIndex) return OwnedRef::borrow(given[1] != nullptr ? given[1] : Py_None);
+        VELDRA_TRY(PyObject* record, object.record(row));
+        return OwnedRef::borrow(record);
+    });
+}
+
+PyObject* catalogue_names(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<0>(kNamesSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
+        VELDRA_TRY(PyObject* names, object.names());
+        OwnedRef list = OwnedRef::steal(PySequence_List(names));
+        if (!list) return unexpected(PyError::fetch());
+        return list;
+    });
+}
+
+// The UTF-8 text of `text` after str.casefold(), held by `folded`.
+PyResult<std::string_view> casefolded(PyObject* text, OwnedRef& folded) {
+    VELDRA_TRY(const std::string_view given, text_argument(text, "text"));
+    folded = OwnedRef::steal(PyObject_CallMethod(text_object(given).get(), "casefold", nullptr));
+    if (!folded) return unexpected(PyError::fetch());
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(folded.get(), &size);
+    if (utf8 == nullptr) return unexpected(PyError::fetch());
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+PyObject* catalogue_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kFindSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        OwnedRef holder;
+        VELDRA_TRY(const std::string_view needle, casefolded(given[0], holder));
+        VELDRA_TRY(PyObject* names, object.names());
+        VELDRA_TRY(const FoldedTexts* folded, object.folded());
+        // Rows are searched in storage order, which reads the texts front to
+        // back; the answer then follows the byte order of the names.
+        std::vector<bool> found;
+        std::span<const std::uint32_t> sorted;
+        Py_ssize_t count = 0;
+        {
+            WithoutInterpreterLock unlocked;
+            found = rows_containing(object.store(), *folded, needle);
+            sorted = object.store().sorted();
+            count = static_cast<Py_ssize_t>(std::count(found.begin(), found.end(), true));
+        }
+        OwnedRef list = OwnedRef::steal(PyList_New(count));
+        if (!list) return unexpected(PyError::fetch());
+        Py_ssize_t filled = 0;
+        for (std::size_t at = 0; at < sorted.size(); ++at) {
+            if (found[sorted[at]]) {
+                PyList_SET_ITEM(list.get(), filled++, Py_NewRef(PyTuple_GET_ITEM(names, static_cast<Py_ssize_t>(at))));
+            }
+        }
+        return list;
+    });
+}
+
+PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDatasheetSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
+        // From the record a lookup hands out, as the reference does: its
+        // texts are made already, and both read the same attributes.
+        VELDRA_TRY(PyObject* record, object.record(row));
+        VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
+        OwnedRef sheet = OwnedRef::steal(PyDict_New());
+        if (!sheet) return unexpected(PyError::fetch());
+        for (const OwnedRef& field : state->datasheet_fields) {
+            OwnedRef value = OwnedRef::steal(PyObject_GetAttr(record, field.get()));
+            if (!value || PyDict_SetItem(sheet.get(), field.get(), value.get()) < 0) return unexpected(PyError::fetch());
+        }
+        return sheet;
+    });
+}
+
+PyObject* catalogue_derive(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDeriveSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        std::uint32_t row = fast_row(object, given[0]);
+        if (row == kNoIndex) {
+            VELDRA_TRY(row, row_named(object, given[0]));
+        }
+        const CatalogueStore& store = object.store();
+        if (store.row(row).is_formula()) prepare_values(store);
+        auto value = store.derive(row);
+        if (!value) return unexpected(derivation_error_of(self, value.error()));
+        return new_float(*value);
+    });
+}
+
+PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDerivedSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
+        const CatalogueStore& store = object.store();
+        if (!store.row(row).is_formula()) {
+            VELDRA_TRY(PyObject* record, object.record(row));
+            return OwnedRef::borrow(record);
+        }
+        prepare_values(store);
+        auto value = store.derive(row);
+        if (!value) return unexpected(derivation_error_of(self, value.error()));
+        auto uncertainty = [&] {
+            // An ancestry may be long; the values it reads are all made.
+            WithoutInterpreterLock unlocked;
+            return store.uncertainty(row);
+        }();
+        if (!uncertainty) return unexpected(derivation_error_of(self, uncertainty.error()));
+        const DerivedFields derived{*value, *uncertainty};
+        return make_record(object.record_class(), store, row, &derived);
+    });
+}
+
+PyObject* catalogue_budget(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kBudgetSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
+        const CatalogueStore& store = object.store();
+        if (store.row(row).is_formula()) prepare_values(store);
+        std::vector<CatalogueStore::Contribution> budget;
+        auto uncertainty = [&] {
+            WithoutInterpreterLock unlocked;
+            return store.uncertainty(row, &budget);
+        }();
+        if (!uncertainty) return unexpected(derivation_error_of(self, uncertainty.error()));
+        OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(budget.size())));
+        if (!list) return unexpected(PyError::fetch());
+        for (std::size_t i = 0; i < budget.size(); ++i) {
+            OwnedRef name = text_object(store.row(budget[i].seed).name());
+            OwnedRef share = new_float(budget[i].share);
+            OwnedRef pair = OwnedRef::steal(PyTuple_Pack(2, name.get(), share.get()));
+            if (!pair) return unexpected(PyError::fetch());
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair.release());
+        }
+        return list;
+    });
+}
+
+PyObject* catalogue_dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<0>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
+        const std::string text = [&] {
+            WithoutInterpreterLock unlocked;
+            return object.store().dumps();
+        }();
+        return text_object(text);
+    });
+}
+
+PyObject* catalogue_source(PyObject* self, void*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        VELDRA_TRY(const CatalogueObject* object, checked(self));
+        return OwnedRef::borrow(object->source());
+    });
+}
+
+PyObject* catalogue_description(PyObject* self, void*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        VELDRA_TRY(const CatalogueObject* object, checked(self));
+        return text_object(object->store().description());
+    });
+}
+
+// An immutable catalogue is its own copy, as a tuple is.
+PyObject* catalogue_copy(PyObject* self, PyObject*) { return Py_NewRef(self); }
+
+}  // namespace
+
+PyMethodDef kCatalogueMethods[] = {
+    {"__copy__", catalogue_copy, METH_NOARGS, text::kCopyDoc},
+    {"__deepcopy__", catalogue_copy, METH_O, text::kDeepCopyDoc},
+    {"get", method_entry(catalogue_get), METH_FASTCALL | METH_KEYWORDS, text::kGetDoc},
+    {"names", method_entry(catalogue_names), METH_FASTCALL | METH_KEYWORDS, text::kNamesDoc},
+    {"find", method_entry(catalogue_find), METH_FASTCALL | METH_KEYWORDS, text::kFindDoc},
+    {"datasheet", method_entry(catalogue_datasheet), METH_FASTCALL | METH_KEYWORDS, text::kDatasheetDoc},
+    {"derive", method_entry(catalogue_derive), METH_FASTCALL | METH_KEYWORDS, text::kDeriveDoc},
+    {"derived", method_entry(catalogue_derived), METH_FASTCALL | METH_KEYWORDS, text::kDerivedDoc},
+    {"budget", method_entry(catalogue_budget), METH_FASTCALL | METH_KEYWORDS, text::kBudgetDoc},
+    {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
+    {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
+    {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kCatalogueProperties[] = {
+    {"source", catalogue_source, nullptr, text::kSourceDoc, nullptr},
+    {"description", catalogue_description, nullptr, text::kDescriptionDoc, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace veldra::py

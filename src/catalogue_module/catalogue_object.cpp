@@ -1,0 +1,140 @@
+// The Python side of a catalogue's rows: records and names made on first
+// need and kept, so that a warm lookup allocates nothing.
+
+#include "catalogue_module/catalogue_object.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "catalogue_module/records.hpp"
+#include "pyfacade/interpreter_lock.hpp"
+
+namespace veldra::py {
+
+CatalogueObject* CatalogueObject::of(PyObject* catalogue) noexcept {
+    auto* instance = reinterpret_cast<CatalogueInstance*>(catalogue);
+    return instance != nullptr && instance->made ? &instance->value : nullptr;
+}
+
+CatalogueObject::CatalogueObject(std::unique_ptr<CatalogueStore> store, OwnedRef source, OwnedRef base,
+                                 OwnedRef record_class)
+    : store_(std::move(store)),
+      source_(std::move(source)),
+      base_(std::move(base)),
+      record_class_(std::move(record_class)) {
+    // The objects whose stores the store's span joined, as it found them.
+    CatalogueObject* level = of(base_.get());
+    while (level != nullptr && &level->store() != store_->below_span()) {
+        span_objects_.push_back(level);
+        level = of(level->base_.get());
+    }
+    std::reverse(span_objects_.begin(), span_objects_.end());
+    below_span_ = level;
+}
+
+CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
+    : store_(std::move(other.store_)),
+      records_(std::exchange(other.records_, nullptr)),
+      source_(std::move(other.source_)),
+      base_(std::move(other.base_)),
+      names_(std::move(other.names_)),
+      record_class_(std::move(other.record_class_)),
+      folded_(std::move(other.folded_)),
+      span_objects_(std::move(other.span_objects_)),
+      below_span_(other.below_span_) {}
+
+CatalogueObject::~CatalogueObject() noexcept(false) {
+    clear_made();
+    source_ = OwnedRef();
+    // The store reads its base's store until it goes.
+    store_.reset();
+    base_ = OwnedRef();
+}
+
+PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
+    // The base that holds the row keeps its record; found span by span, as
+    // the store finds the row's store.
+    CatalogueObject* holder = this;
+    while (row < holder->store_->first_own()) {
+        const auto& span = holder->span_objects_;
+        if (!span.empty() && row >= span.front()->store_->first_own()) {
+            holder = *(std::upper_bound(span.begin(), span.end(), row, [](std::uint32_t r, const CatalogueObject* o) {
+                return r < o->store_->first_own();
+            }) - 1);
+            break;
+        }
+        holder = holder->below_span_;
+    }
+    return holder->own_record(row);
+}
+
+PyResult<PyObject*> CatalogueObject::own_record(std::uint32_t row) {
+    const std::size_t at = row - store_->first_own();
+    if (records_ != nullptr && records_[at] != nullptr) return records_[at];
+    auto made = make_record(record_class_.get(), *store_, row);
+    if (!made) return unexpected(std::move(made).error());
+    if (records_ == nullptr) {
+        records_ = static_cast<PyObject**>(std::calloc(own_rows(), sizeof(PyObject*)));
+        if (records_ == nullptr) throw std::bad_alloc();
+    }
+    // Making it ran Python code (the record's __init__), which may have
+    // asked for the same row.
+    if (records_[at] == nullptr) records_[at] = made->release();
+    return records_[at];
+}
+
+int CatalogueObject::traverse(visitproc visit, void* arg) const {
+    Py_VISIT(source_.get());
+    Py_VISIT(base_.get());
+    Py_VISIT(names_.get());
+    Py_VISIT(record_class_.get());
+    if (records_ != nullptr) {
+        for (std::size_t i = 0; i < own_rows(); ++i) Py_VISIT(records_[i]);
+    }
+    return 0;
+}
+
+void CatalogueObject::clear_made() {
+    // Only what is made again on need: the base and the source stay, as
+    // the store reads the base's store (and no cycle runs through either
+    // that does not run through an object the collector can clear), and so
+    // does the record class, which a record made later needs.
+    PyObject** records = std::exchange(records_, nullptr);
+    if (records != nullptr) {
+        for (std::size_t i = 0; i < own_rows(); ++i) {
+            if (records[i] != nullptr) drop_reference(records[i]);
+        }
+        std::free(records);
+    }
+    names_ = OwnedRef();
+}
+
+PyResult<PyObject*> CatalogueObject::names() {
+    if (!names_) {
+        std::span<const std::uint32_t> sorted;
+        {
+            WithoutInterpreterLock unlocked;
+            sorted = store_->sorted();
+        }
+        OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(sorted.size())));
+        if (!tuple) return unexpected(PyError::fetch());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text_object(store_->row(sorted[i]).name()).release());
+        }
+        if (!names_) names_ = std::move(tuple);
+    }
+    return names_.get();
+}
+
+PyResult<const FoldedTexts*> CatalogueObject::folded() {
+    if (folded_ == nullptr) {
+        auto made = fold_texts(*store_);
+        if (!made) return unexpected(std::move(made).error());
+        // Folding ran the interpreter, which may have searched this catalogue meanwhile.
+        if (folded_ == nullptr) folded_ = std::move(*made);
+    }
+    return folded_.get();
+}
+
+}  // namespace veldra::py
