@@ -210,96 +210,97 @@ std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
 
 namespace {
 
-class Writer {
-public:
-    void piece(std::string_view text) { out_ += text; }
-    void string(std::string_view text) {
-        const std::size_t at = out_.size();
-        out_.resize(at + json_string_bytes(text));
-        out_.resize(static_cast<std::size_t>(put_json_string(out_.data() + at, text) - out_.data()));
+// The top level's fields before the entries: the format, its version, and
+// the description when there is one.
+void write_top_level(JsonCursor& out, std::string_view description) {
+    out.put("{\n  \"format\": \"");
+    out.put(kFormatName);
+    out.put("\",\n  \"version\": ");
+    out.put(std::to_string(kFormatVersion));
+    out.put(",\n");
+    if (!description.empty()) {
+        out.put("  \"description\": ");
+        out.string(description);
+        out.put(",\n");
     }
-    void number(double x) {
-        const std::size_t at = out_.size();
-        out_.resize(at + kNumberScratch);
-        out_.resize(static_cast<std::size_t>(put_repr_number(out_.data() + at, x) - out_.data()));
-    }
-    std::string take() { return std::move(out_); }
-    void reserve(std::size_t bytes) { out_.reserve(bytes); }
+}
 
-private:
-    std::string out_;
-};
+// Row `i`'s dependency list, by name, unless it is what a file without a
+// list means. `chain` is the levels of the catalogue written, root first.
+void write_dependencies(JsonCursor& out, const CatalogueStore& store, std::uint32_t i,
+                        std::span<const CatalogueStore* const> chain) {
+    if (store.uses_default_dependencies(i)) return;
+    out.put(", \"dependencies\": [");
+    bool first = true;
+    for (std::uint32_t dependency : store.dependencies(i)) {
+        if (!first) out.put(", ");
+        first = false;
+        out.string(row_in(chain, dependency).name());
+    }
+    out.put("]");
+}
+
+// Row `i` of `store` (its own row `entry`) as one line's object, as the pure
+// twin writes it: value, uncertainty, status and description only when they
+// say more than their absence would.
+void write_entry(JsonCursor& out, const CatalogueStore& store, const CatalogueRow& entry, std::uint32_t i,
+                 std::span<const CatalogueStore* const> chain) {
+    out.put("{\"name\": ");
+    out.string(entry.name());
+    out.put(", \"units\": ");
+    out.string(store.units(i));
+    if (entry.status() != ConstantStatus::Pending) {
+        out.put(", \"value\": ");
+        out.repr_number(entry.value);
+    }
+    if (entry.has_uncertainty()) {
+        out.put(", \"uncertainty\": ");
+        out.repr_number(entry.uncertainty);
+    }
+    const ConstantStatus usual = entry.is_formula() ? ConstantStatus::Pending : ConstantStatus::Seed;
+    if (entry.status() != usual) {
+        out.put(", \"status\": \"");
+        out.put(status_text(entry.status()));
+        out.put("\"");
+    }
+    if (entry.is_formula()) {
+        out.put(", \"expression\": ");
+        out.string(store.expression(i));
+        write_dependencies(out, store, i, chain);
+    }
+    if (entry.description != 0) {
+        out.put(", \"description\": ");
+        out.string(store.description(i));
+    }
+    out.put("}");
+}
 
 }  // namespace
 
 std::string CatalogueStore::dumps() const {
-    Writer out;
-    out.reserve(arena_.bytes() + rows_.size() * 96 + 128);
-    out.piece("{\n  \"format\": \"");
-    out.piece(kFormatName);
-    out.piece("\",\n  \"version\": ");
-    out.piece(std::to_string(kFormatVersion));
-    out.piece(",\n");
-    if (!description_.empty()) {
-        out.piece("  \"description\": ");
-        out.string(description_);
-        out.piece(",\n");
-    }
-    if (size() == 0) {
-        out.piece("  \"constants\": []\n}\n");
-        return out.take();
-    }
-    out.piece("  \"constants\": [\n");
-    // Level by level, root first: a row's store is known without a search.
-    const std::vector<const CatalogueStore*> chain = levels();
-    bool first_entry = true;
-    for (const CatalogueStore* level : chain) {
-        const CatalogueStore& store = *level;
-        for (std::uint32_t own = 0; own < store.rows_.size(); ++own) {
-            const std::uint32_t i = store.first_own_ + own;
-            const CatalogueRow& entry = store.rows_[own];
-            out.piece(first_entry ? "    {\"name\": " : ",\n    {\"name\": ");
-            first_entry = false;
-            out.string(entry.name());
-            out.piece(", \"units\": ");
-            out.string(store.units(i));
-            if (entry.status() != ConstantStatus::Pending) {
-                out.piece(", \"value\": ");
-                out.number(entry.value);
-            }
-            if (entry.has_uncertainty()) {
-                out.piece(", \"uncertainty\": ");
-                out.number(entry.uncertainty);
-            }
-            const ConstantStatus usual = entry.is_formula() ? ConstantStatus::Pending : ConstantStatus::Seed;
-            if (entry.status() != usual) {
-                out.piece(", \"status\": \"");
-                out.piece(status_text(entry.status()));
-                out.piece("\"");
-            }
-            if (entry.is_formula()) {
-                out.piece(", \"expression\": ");
-                out.string(store.expression(i));
-                if (!store.uses_default_dependencies(i)) {
-                    out.piece(", \"dependencies\": [");
-                    bool first = true;
-                    for (std::uint32_t dependency : store.dependencies(i)) {
-                        if (!first) out.piece(", ");
-                        first = false;
-                        out.string(row_in(chain, dependency).name());
-                    }
-                    out.piece("]");
+    std::string text;
+    text.reserve(arena_.bytes() + rows_.size() * 96 + 128);
+    {
+        JsonCursor out(text);
+        write_top_level(out, description_);
+        if (size() == 0) {
+            out.put("  \"constants\": []\n}\n");
+        } else {
+            out.put("  \"constants\": [\n");
+            // Level by level, root first: a row's store is known without a search.
+            const std::vector<const CatalogueStore*> chain = levels();
+            bool first_entry = true;
+            for (const CatalogueStore* level : chain) {
+                for (std::uint32_t own = 0; own < level->rows_.size(); ++own) {
+                    out.put(first_entry ? "    " : ",\n    ");
+                    first_entry = false;
+                    write_entry(out, *level, level->rows_[own], level->first_own_ + own, chain);
                 }
             }
-            if (entry.description != 0) {
-                out.piece(", \"description\": ");
-                out.string(store.description(i));
-            }
-            out.piece("}");
+            out.put("\n  ]\n}\n");
         }
     }
-    out.piece("\n  ]\n}\n");
-    return out.take();
+    return text;
 }
 
 }  // namespace veldra

@@ -40,33 +40,6 @@ void put_zeros(char*& p, int n) noexcept {
 }
 
 
-// Writes into a std::string through a raw cursor: one capacity check per
-// piece instead of one per appended character.
-class Cursor {
-public:
-    explicit Cursor(std::string& out) : out_(out), len_(out.size()) { out_.resize(out_.capacity()); }
-    ~Cursor() { out_.resize(len_); }
-
-    // Room for `n` more bytes; the pointer is valid until the next call.
-    char* room(std::size_t n) {
-        if (len_ + n > out_.size()) out_.resize(std::max(out_.size() * 2, len_ + n));
-        return out_.data() + len_;
-    }
-    void advance(std::size_t n) noexcept { len_ += n; }
-    void put(std::string_view s) {
-        std::memcpy(room(s.size()), s.data(), s.size());
-        len_ += s.size();
-    }
-    void put(char c) {
-        *room(1) = c;
-        ++len_;
-    }
-
-private:
-    std::string& out_;
-    std::size_t len_;
-};
-
 // Whether any of the eight bytes of `w` needs an escape: a control byte
 // (below 0x20), '"' or '\\'. Exact as a yes/no answer, also for bytes >= 0x80.
 constexpr bool word_needs_escape(std::uint64_t w) noexcept {
@@ -146,16 +119,6 @@ int shortest_digits(double x, char (&digits)[17], int& exponent) noexcept {
     return n;
 }
 
-void write_string(Cursor& out, std::string_view text) {
-    char* start = out.room(json_string_bytes(text));
-    out.advance(static_cast<std::size_t>(put_json_string(start, text) - start));
-}
-
-void write_number(Cursor& out, double x) {
-    char* start = out.room(kNumberScratch);
-    out.advance(static_cast<std::size_t>(put_json_number(start, x) - start));
-}
-
 // The most bytes `members` can take, every text byte escaped as \u00XX:
 // reserving it makes the object one allocation with no regrowth.
 std::size_t worst_case_bytes(std::span<const JsonMember> members) noexcept {
@@ -172,6 +135,25 @@ std::size_t worst_case_bytes(std::span<const JsonMember> members) noexcept {
 }
 
 }  // namespace
+
+JsonCursor::JsonCursor(std::string& out) : out_(out), len_(out.size()) { out_.resize(out_.capacity()); }
+
+JsonCursor::~JsonCursor() { out_.resize(len_); }
+
+void JsonCursor::string(std::string_view text) {
+    char* start = room(json_string_bytes(text));
+    advance(static_cast<std::size_t>(put_json_string(start, text) - start));
+}
+
+void JsonCursor::number(double x) {
+    char* start = room(kNumberScratch);
+    advance(static_cast<std::size_t>(put_json_number(start, x) - start));
+}
+
+void JsonCursor::repr_number(double x) {
+    char* start = room(kNumberScratch);
+    advance(static_cast<std::size_t>(put_repr_number(start, x) - start));
+}
 
 char* put_json_string(char* p, std::string_view text) noexcept {
     *p++ = '"';
@@ -257,15 +239,9 @@ char* put_repr_number(char* p, double x) noexcept {
     return p;
 }
 
-void append_json_string(std::string& out, std::string_view text) {
-    Cursor cursor(out);
-    write_string(cursor, text);
-}
+void append_json_string(std::string& out, std::string_view text) { JsonCursor(out).string(text); }
 
-void append_json_number(std::string& out, double x) {
-    Cursor cursor(out);
-    write_number(cursor, x);
-}
+void append_json_number(std::string& out, double x) { JsonCursor(out).number(x); }
 
 Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMember> members) {
     // Members usually arrive sorted already; order pointers to them by key
@@ -287,17 +263,17 @@ Expected<std::string, JsonWriteError> write_json_object(std::span<const JsonMemb
     std::string out;
     out.reserve(worst_case_bytes(members));
     {
-        Cursor cursor(out);
+        JsonCursor cursor(out);
         cursor.put('{');
         for (std::size_t i = 0; i < members.size(); ++i) {
             if (i != 0) cursor.put(',');
-            write_string(cursor, order[i]->key);
+            cursor.string(order[i]->key);
             cursor.put(':');
             const JsonValue& value = order[i]->value;
             if (const auto* text = std::get_if<std::string_view>(&value)) {
-                write_string(cursor, *text);
+                cursor.string(*text);
             } else if (const auto* number = std::get_if<double>(&value)) {
-                write_number(cursor, *number);
+                cursor.number(*number);
             } else {
                 cursor.put("null");
             }

@@ -5,7 +5,9 @@
 // "e" so that a reader gets floats back: the datasheet's, and Python's repr
 // for catalogue files. Only null, strings and doubles occur as values.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,5 +56,43 @@ char* put_json_number(char* out, double x) noexcept;  // a non-finite x is writt
 // "6.02214076e+23"), the layout of catalogue files, which the package's pure
 // twin writes with repr(). Non-finite: "null". Needs kNumberScratch bytes.
 char* put_repr_number(char* out, double x) noexcept;
+
+// Appends to a std::string through a raw cursor: one capacity check per
+// piece instead of one per character. While it lives the string is sized to
+// its capacity (reserve first to write without regrowth); its destructor
+// cuts the string back to what was written.
+class JsonCursor {
+public:
+    explicit JsonCursor(std::string& out);
+    ~JsonCursor();
+    JsonCursor(const JsonCursor&) = delete;
+    JsonCursor& operator=(const JsonCursor&) = delete;
+
+    // Room for `n` more bytes; the pointer is valid until the next call.
+    char* room(std::size_t n) {
+        if (len_ + n > out_.size()) out_.resize(std::max(out_.size() * 2, len_ + n));
+        return out_.data() + len_;
+    }
+    // Counts `n` bytes written at room() as written.
+    void advance(std::size_t n) noexcept { len_ += n; }
+    // Text as is.
+    void put(std::string_view s) {
+        std::memcpy(room(s.size()), s.data(), s.size());
+        len_ += s.size();
+    }
+    void put(char c) {
+        *room(1) = c;
+        ++len_;
+    }
+    // A quoted JSON string; a number in the datasheet's layout; a number as
+    // Python's repr() writes it (catalogue files).
+    void string(std::string_view text);
+    void number(double x);
+    void repr_number(double x);
+
+private:
+    std::string& out_;
+    std::size_t len_;
+};
 
 }  // namespace veldra

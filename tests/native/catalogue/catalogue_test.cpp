@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -94,6 +95,65 @@ TEST(CatalogueStore, ABuildLargeEnoughForSeveralThreadsResolvesEveryFormula) {
     for (int i = 0; i < n; i += 997) {
         const double expected = 2.0 * (n - 1 - i) + i % 7 + i;
         EXPECT_EQ(store->derive(store->find(std::string("f").append(std::to_string(i)))).value(), expected) << i;
+    }
+}
+
+std::string file(std::string_view constants, std::string_view description = {}) {
+    std::string text = R"({"format": "ostrelin-catalogue", "version": 1, )";
+    if (!description.empty()) text.append(R"("description": )").append(description).append(", ");
+    return text.append(R"("constants": [)").append(constants).append("]}");
+}
+
+std::string repeat(std::string_view part, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// dumps() writes the layout the pure twin writes byte for byte: one entry a
+// line, a field only when it says more than its absence, numbers as repr().
+TEST(CatalogueStore, DumpsTheTwinsLayout) {
+    const std::string head = "{\n  \"format\": \"ostrelin-catalogue\",\n  \"version\": 1,\n";
+    const std::string escaped = repeat("\\u0001", 3000);  // past what dumps reserves
+    struct Row { std::string base; std::string text; std::string expected; };
+    const Row rows[] = {
+        {"", file(""), head + "  \"constants\": []\n}\n"},
+        {"", file("", R"("a \"quoted\"\nline")"),
+         head + "  \"description\": \"a \\\"quoted\\\"\\nline\",\n  \"constants\": []\n}\n"},
+        {"", file(R"({"name": "g", "units": "m/s\u00b2", "value": 9.80665, "uncertainty": 0},
+                     {"name": "t", "units": "s", "value": 1e-05, "status": "External", "description": "tick"},
+                     {"name": "h", "units": "m", "expression": "g * t ** 2 / 2"},
+                     {"name": "v", "units": "", "value": 24, "status": "Cached", "expression": "t + g",
+                      "dependencies": ["g", "t"]},
+                     {"name": "w", "units": "", "value": 6.02214076e23, "status": "Seed"})"),
+         head + "  \"constants\": [\n"
+                "    {\"name\": \"g\", \"units\": \"m/s\xc2\xb2\", \"value\": 9.80665, \"uncertainty\": 0.0},\n"
+                "    {\"name\": \"t\", \"units\": \"s\", \"value\": 1e-05, \"status\": \"External\", "
+                "\"description\": \"tick\"},\n"
+                "    {\"name\": \"h\", \"units\": \"m\", \"expression\": \"g * t ** 2 / 2\"},\n"
+                "    {\"name\": \"v\", \"units\": \"\", \"value\": 24.0, \"status\": \"Cached\", "
+                "\"expression\": \"t + g\", \"dependencies\": [\"g\", \"t\"]},\n"
+                "    {\"name\": \"w\", \"units\": \"\", \"value\": 6.02214076e+23}\n  ]\n}\n"},
+        {file(R"({"name": "a", "units": "", "value": -0.0}, {"name": "b", "units": "", "expression": "a"})"),
+         file(R"({"name": "c", "units": "", "expression": "a + b + a", "dependencies": ["b", "a"],
+                  "description": ")" + repeat("\\u0001", 3000) + "\"}", "\"over\""),
+         head + "  \"description\": \"over\",\n  \"constants\": [\n"
+                "    {\"name\": \"a\", \"units\": \"\", \"value\": -0.0},\n"
+                "    {\"name\": \"b\", \"units\": \"\", \"expression\": \"a\"},\n"
+                "    {\"name\": \"c\", \"units\": \"\", \"expression\": \"a + b + a\", \"dependencies\": [\"b\", \"a\"], "
+                "\"description\": \"" + escaped + "\"}\n  ]\n}\n"},
+    };
+    for (const Row& row : rows) {
+        std::unique_ptr<CatalogueStore> base;
+        if (!row.base.empty()) base = load(row.base);
+        auto loaded = load_catalogue(PaddedText::copy_of(row.text), "test", base.get());
+        ASSERT_TRUE(loaded) << loaded.error().note;
+        const std::string written = (*loaded)->dumps();
+        EXPECT_EQ(written, row.expected);
+        // What it writes reads back as the same catalogue.
+        auto again = load_catalogue(PaddedText::copy_of(written), "again");
+        ASSERT_TRUE(again) << again.error().note;
+        EXPECT_EQ((*again)->dumps(), row.expected);
     }
 }
 
