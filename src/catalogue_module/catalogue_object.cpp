@@ -72,15 +72,14 @@ PyResult<PyObject*> CatalogueObject::record(std::uint32_t row) {
 PyResult<PyObject*> CatalogueObject::own_record(std::uint32_t row) {
     const std::size_t at = row - store_->first_own();
     if (records_ != nullptr && records_[at] != nullptr) return records_[at];
-    auto made = make_record(record_class_.get(), *store_, row);
-    if (!made) return unexpected(std::move(made).error());
+    VELDRA_TRY(OwnedRef made, make_record(record_class_.get(), *store_, row));
     if (records_ == nullptr) {
         records_ = static_cast<PyObject**>(std::calloc(own_rows(), sizeof(PyObject*)));
         if (records_ == nullptr) throw std::bad_alloc();
     }
     // Making it ran Python code (the record's __init__), which may have
     // asked for the same row.
-    if (records_[at] == nullptr) records_[at] = made->release();
+    if (records_[at] == nullptr) records_[at] = made.release();
     return records_[at];
 }
 
@@ -129,10 +128,9 @@ PyResult<PyObject*> CatalogueObject::names() {
 
 PyResult<const FoldedTexts*> CatalogueObject::folded() {
     if (folded_ == nullptr) {
-        auto made = fold_texts(*store_);
-        if (!made) return unexpected(std::move(made).error());
+        VELDRA_TRY(auto made, fold_texts(*store_));
         // Folding ran the interpreter, which may have searched this catalogue meanwhile.
-        if (folded_ == nullptr) folded_ = std::move(*made);
+        if (folded_ == nullptr) folded_ = std::move(made);
     }
     return folded_.get();
 }

@@ -49,16 +49,14 @@ PyResult<std::unique_ptr<const FoldedTexts>> fold_texts(const CatalogueStore& st
             const std::string_view name = level->row(row).name();
             const std::string_view description = level->description(row);
             if (is_ascii(name) && is_ascii(description)) continue;
-            auto folded_name = append_folded(name, folded->text);
-            if (!folded_name) return unexpected(std::move(folded_name).error());
+            VELDRA_TRY(const FoldedTexts::Span folded_name, append_folded(name, folded->text));
             auto known = descriptions.find(description.data());
             if (known == descriptions.end()) {
-                auto folded_description = append_folded(description, folded->text);
-                if (!folded_description) return unexpected(std::move(folded_description).error());
-                known = descriptions.emplace(description.data(), *folded_description).first;
+                VELDRA_TRY(const FoldedTexts::Span folded_description, append_folded(description, folded->text));
+                known = descriptions.emplace(description.data(), folded_description).first;
             }
             folded->rows.push_back(row);
-            folded->spans.push_back(*folded_name);
+            folded->spans.push_back(folded_name);
             folded->spans.push_back(known->second);
         }
     }

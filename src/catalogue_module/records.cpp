@@ -82,57 +82,60 @@ Checked<double> number_field(std::string_view field, PyObject* value) {
     return number;
 }
 
-// One record's fields into `fields`, each attribute read once, in the order
-// the checks need it (a record's field order); `held` keeps what was read
-// (and so the UTF-8 texts) alive until the builder has copied it, and the
-// name read first goes to `label` for a note.
-Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held,
-                          std::string& label) {
-    if (PyObject_IsInstance(record, record_class) != 1) {
-        if (PyErr_Occurred()) return python_error();
-        return refusal("must be a Constant, not " + kind_of(record));
-    }
-    std::size_t next = 0;
-    const auto read = [&]() -> PyObject* {
-        held.push_back(OwnedRef::steal(PyObject_GetAttrString(record, kFieldNames[next++].data())));
-        return held.back().get();
-    };
-    PyObject* value = read();
-    if (value == nullptr) return python_error();
-    auto name = text_field("name", value, false);
-    if (!name) return unexpected(std::move(name).error());
-    label.assign(**name);
-    if ((*name)->empty()) return refusal("`name` must not be empty");
-    fields.name = **name;
-    if ((value = read()) == nullptr) return python_error();
-    auto number = number_field("value", value);
-    if (!number) return unexpected(std::move(number).error());
-    fields.value = *number;
-    if ((value = read()) == nullptr) return python_error();
-    auto units = text_field("units", value, false);
-    if (!units) return unexpected(std::move(units).error());
-    fields.units = **units;
-    if ((value = read()) == nullptr) return python_error();
-    if (value != Py_None) {
-        auto uncertainty = number_field("uncertainty", value);
-        if (!uncertainty) return unexpected(std::move(uncertainty).error());
-        if (*uncertainty < 0) return refusal("`uncertainty` must not be negative");
-        fields.uncertainty = *uncertainty;
-    }
-    if ((value = read()) == nullptr) return python_error();
-    auto status = text_field("status", value, false);
-    if (!status) return unexpected(std::move(status).error());
-    fields.status = status_named(**status);
-    if (!fields.status) {
-        return refusal("`status` must be Seed, Cached, Pending or External, not " + ticked(**status));
-    }
-    if ((value = read()) == nullptr) return python_error();
-    auto expression = text_field("expression", value, true);
-    if (!expression) return unexpected(std::move(expression).error());
-    fields.expression = *expression;
+// A record's attributes, each read once, in the order the checks need them
+// (a record's field order); `held` keeps what was read (and so the UTF-8
+// texts) alive until the builder has copied it.
+class AttributeReader {
+public:
+    AttributeReader(PyObject* record, std::vector<OwnedRef>& held) : record_(record), held_(held) {}
 
-    PyObject* dependencies = read();
-    if (dependencies == nullptr) return python_error();
+    // The next field's value, or the attribute lookup's Python error.
+    Checked<PyObject*> next() {
+        held_.push_back(OwnedRef::steal(PyObject_GetAttrString(record_, kFieldNames[next_++].data())));
+        if (!held_.back()) return python_error();
+        return held_.back().get();
+    }
+
+    // Keeps `item` (a dependency read from the list) as long as the fields.
+    void hold(OwnedRef item) { held_.push_back(std::move(item)); }
+
+private:
+    PyObject* record_;
+    std::vector<OwnedRef>& held_;
+    std::size_t next_ = 0;
+};
+
+// The fields from name to expression; the name read first goes to `label`
+// for a note.
+Checked<bool> read_leading_fields(AttributeReader& reader, EntryFields& fields, std::string& label) {
+    VELDRA_TRY(PyObject* value, reader.next());
+    VELDRA_TRY(const auto name, text_field("name", value, false));
+    label.assign(*name);
+    if (name->empty()) return refusal("`name` must not be empty");
+    fields.name = *name;
+    VELDRA_TRY(value, reader.next());
+    VELDRA_TRY(fields.value, number_field("value", value));
+    VELDRA_TRY(value, reader.next());
+    VELDRA_TRY(const auto units, text_field("units", value, false));
+    fields.units = *units;
+    VELDRA_TRY(value, reader.next());
+    if (value != Py_None) {
+        VELDRA_TRY(const double uncertainty, number_field("uncertainty", value));
+        if (uncertainty < 0) return refusal("`uncertainty` must not be negative");
+        fields.uncertainty = uncertainty;
+    }
+    VELDRA_TRY(value, reader.next());
+    VELDRA_TRY(const auto status, text_field("status", value, false));
+    fields.status = status_named(*status);
+    if (!fields.status) return refusal("`status` must be Seed, Cached, Pending or External, not " + ticked(*status));
+    VELDRA_TRY(value, reader.next());
+    VELDRA_TRY(fields.expression, text_field("expression", value, true));
+    return true;
+}
+
+// The dependencies field: a list or tuple of str.
+Checked<bool> read_dependencies(AttributeReader& reader, EntryFields& fields) {
+    VELDRA_TRY(PyObject* dependencies, reader.next());
     if (!(PyList_Check(dependencies) || PyTuple_Check(dependencies))) {
         return refusal("`dependencies` must be an array of strings, not " + kind_of(dependencies));
     }
@@ -157,15 +160,26 @@ Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields&
             return unexpected(std::move(error));
         }
         listed.push_back(**text);
-        held.push_back(std::move(item));
+        reader.hold(std::move(item));
     }
     // An empty tuple leaves the dependencies to the expression.
     if (!listed.empty()) fields.dependencies = std::move(listed);
+    return true;
+}
 
-    if ((value = read()) == nullptr) return python_error();
-    auto description = text_field("description", value, false);
-    if (!description) return unexpected(std::move(description).error());
-    fields.description = **description;
+// One record's fields into `fields`; the name goes to `label` for a note.
+Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields& fields, std::vector<OwnedRef>& held,
+                          std::string& label) {
+    if (PyObject_IsInstance(record, record_class) != 1) {
+        if (PyErr_Occurred()) return python_error();
+        return refusal("must be a Constant, not " + kind_of(record));
+    }
+    AttributeReader reader(record, held);
+    VELDRA_CHECK(read_leading_fields(reader, fields, label));
+    VELDRA_CHECK(read_dependencies(reader, fields));
+    VELDRA_TRY(PyObject* value, reader.next());
+    VELDRA_TRY(const auto description, text_field("description", value, false));
+    fields.description = *description;
     // A record always has a value; a pending formula's is its placeholder 0.0.
     if (fields.status == ConstantStatus::Pending && fields.value == 0.0) fields.value.reset();
     return true;

@@ -1,6 +1,7 @@
 #pragma once
-// OwnedRef: the one holder of owned PyObject references. A raw PyObject*
-// anywhere else in the facade is borrowed.
+// OwnedRef: the holder of owned PyObject references. A raw PyObject* in a
+// signature is borrowed; the one table of raw owned references (a
+// catalogue's records, one calloc'd block) says so where it is declared.
 
 #include <Python.h>
 
@@ -64,8 +65,8 @@ private:
     PyObject* obj_ = nullptr;
 };
 
-// A reference held for the life of the process: the module, its type
-// objects, the PanicException class, interned names. It is taken once, under
+// A reference held for the life of the process by the single-phase core:
+// its module, its type objects, the PanicException class, interned names. It is taken once, under
 // the interpreter lock, and never given back: static destructors run after
 // the interpreter is gone, so nothing may release it then.
 class KeptRef {
