@@ -141,41 +141,59 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
 
 void CatalogueBuilder::refuse(std::string note) { refused_ = std::move(note); }
 
-// The first problem of single entries before the entry that was refused:
-// a taken name (found through the name index, built here), then a formula
-// that does not compile.
-std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem() {
+// Builds the name index over this catalogue's own rows; a name taken twice
+// is indexed once, which is how a repeat shows (first_repeated_name).
+void CatalogueBuilder::build_name_index() {
     CatalogueStore& store = *store_;
     std::vector<std::pair<RowKey, NoValue>> keys;
     keys.reserve(store.rows_.size());
     for (const CatalogueRow& row : store.rows_) keys.push_back({RowKey{&row}, NoValue{}});
     store.index_.emplace(shard_amount(), std::span<const std::pair<RowKey, NoValue>>(keys));
-    keys = {};
+}
 
-    std::optional<Problem> taken;
-    if (store.base_ != nullptr) {
-        for (std::size_t i = 0; i < store.rows_.size(); ++i) {
-            if (store.base_->find(store.rows_[i].name()) == kNoIndex) continue;
-            taken = Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
-                                                                     "duplicate name, first in the base catalogue"))};
-            break;
-        }
+// The first entry whose name the base catalogue holds, if any.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_name_in_base() const {
+    const CatalogueStore& store = *store_;
+    if (store.base_ == nullptr) return std::nullopt;
+    for (std::size_t i = 0; i < store.rows_.size(); ++i) {
+        if (store.base_->find(store.rows_[i].name()) == kNoIndex) continue;
+        return Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
+                                                                "duplicate name, first in the base catalogue"))};
     }
-    if (store.index_->len() < store.rows_.size()) {
-        // A name is taken twice: find the first entry that repeats one.
-        std::unordered_map<std::string_view, std::size_t> first_at;
-        for (std::size_t i = 0; i < store.rows_.size(); ++i) {
-            auto [it, fresh] = first_at.emplace(store.rows_[i].name(), i);
-            if (fresh) continue;
-            if (taken && taken->entry <= i) break;
-            taken = Problem{i, 1,
-                            schema_failure(source_, entry_note(i, store.rows_[i].name(),
-                                                               "duplicate name, first at entry " +
-                                                                   std::to_string(it->second)))};
-            break;
-        }
+    return std::nullopt;
+}
+
+// The first entry that repeats a name an earlier entry took, if any; the
+// index (built first) tells whether there is one before the search.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_repeated_name() const {
+    const CatalogueStore& store = *store_;
+    if (store.index_->len() == store.rows_.size()) return std::nullopt;
+    std::unordered_map<std::string_view, std::size_t> first_at;
+    for (std::size_t i = 0; i < store.rows_.size(); ++i) {
+        auto [it, fresh] = first_at.emplace(store.rows_[i].name(), i);
+        if (fresh) continue;
+        return Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
+                                                                "duplicate name, first at entry " +
+                                                                    std::to_string(it->second)))};
     }
-    if (auto bad = compile_formulas(taken ? taken->entry : store.rows_.size())) return bad;
+    return std::nullopt;
+}
+
+// The first entry whose name is taken, in the base or by an earlier entry;
+// at one entry the base is named.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_taken_name() const {
+    std::optional<Problem> in_base = first_name_in_base();
+    std::optional<Problem> repeated = first_repeated_name();
+    if (repeated && (!in_base || repeated->entry < in_base->entry)) return repeated;
+    return in_base;
+}
+
+// The first problem of single entries before the entry that was refused:
+// a taken name, then (at an earlier entry) a formula that does not compile.
+// Needs the name index.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_local_problem() {
+    std::optional<Problem> taken = first_taken_name();
+    if (auto bad = compile_formulas(taken ? taken->entry : store_->rows_.size())) return bad;
     return taken;
 }
 
@@ -188,8 +206,72 @@ struct CatalogueBuilder::Compiled {
     std::optional<Problem> problem;   // the part's first formula that does not compile
 };
 
+// Compiles formulas [begin, end) into `out`, code and numbers of its own;
+// stops at the first that does not compile, noting it in out.problem.
+void CatalogueBuilder::compile_part(std::size_t begin, std::size_t end, Compiled& out) {
+    CatalogueStore& store = *store_;
+    FormulaCompiler compiler;
+    CompiledFormula compiled;
+    std::vector<std::string_view> listed;
+    for (std::size_t f = begin; f < end; ++f) {
+        CatalogueFormula& formula = store.formulas_[f];
+        const CatalogueRow& row = store.row(formula.row);
+        const Listed& given = listed_[f];
+        listed.assign(listed_names_.begin() + given.begin, listed_names_.begin() + given.begin + given.size);
+        if (auto detail = compiler.compile(row.name(), store.expression(formula.row), given.given ? &listed : nullptr,
+                                           out.constants, compiled)) {
+            out.problem = Problem{formula.row - store.first_own_, 2, parse_failure(row.name(), std::move(*detail))};
+            return;
+        }
+        formula.code_begin = narrow(out.code.size());
+        formula.code_size = narrow(compiled.code.size());
+        formula.default_dependencies = FormulaCompiler::uses_default_dependencies(compiled);
+        out.code.insert(out.code.end(), compiled.code.begin(), compiled.code.end());
+        // The names are views into the arena (the text or the listed copy).
+        out.names.insert(out.names.end(), compiled.dependencies.begin(), compiled.dependencies.end());
+        out.offsets.insert(out.offsets.end(), compiled.offsets.begin(), compiled.offsets.end());
+        out.used.push_back(narrow(compiled.dependencies.size()));
+    }
+}
+
+// Joins a compiled part whose first formula is `first` after the parts
+// before it: its numbers into the store's pool, its code after the code
+// before, its names and offsets after theirs. A pool grown past its limit is
+// blamed on the part's first formula with a number past the limit.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::join_part(Compiled& part, std::size_t first) {
+    CatalogueStore& store = *store_;
+    std::vector<std::uint32_t> moved(part.constants.size());
+    for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = store.constants_.add(part.constants.values()[i]);
+    if (!moved.empty() && *std::max_element(moved.begin(), moved.end()) > kMaxArgument) {
+        std::size_t f = first;
+        auto past_limit = [&](const Instruction& step) { return step.op == Op::Number && moved[step.arg] > kMaxArgument; };
+        while (!std::any_of(part.code.begin() + store.formulas_[f].code_begin,
+                            part.code.begin() + store.formulas_[f].code_begin + store.formulas_[f].code_size, past_limit)) {
+            ++f;
+        }
+        const CatalogueRow& row = store.row(store.formulas_[f].row);
+        return Problem{store.formulas_[f].row - store.first_own_, 2,
+                       parse_failure(row.name(), "the catalogue's formulas hold more than 16777215 distinct numbers")};
+    }
+    const auto shift = narrow(store.code_.size());
+    for (Instruction& step : part.code) {
+        if (step.op == Op::Number) step.arg = moved[step.arg];
+    }
+    store.code_.insert(store.code_.end(), part.code.begin(), part.code.end());
+    for (std::size_t i = 0; i < part.used.size(); ++i) {
+        store.formulas_[first + i].code_begin += shift;
+        used_begin_.push_back(narrow(offsets_.size()));
+        offsets_.resize(offsets_.size() + part.used[i]);
+    }
+    offsets_.resize(offsets_.size() - part.offsets.size());
+    offsets_.insert(offsets_.end(), part.offsets.begin(), part.offsets.end());
+    used_names_.insert(used_names_.end(), part.names.begin(), part.names.end());
+    return std::nullopt;
+}
+
 // Compiles every formula of an entry before `limit`, the parts on threads of
-// their own, then joins their code and numbers in file order.
+// their own, then joins their code and numbers in file order; the first
+// formula that does not compile is the problem.
 std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std::size_t limit) {
     CatalogueStore& store = *store_;
     std::size_t formulas = 0;
@@ -198,65 +280,15 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::compile_formulas(std:
     std::vector<std::size_t> starts(parts.size() + 1, formulas);
     const std::size_t used = for_each_part(formulas, 20000, [&](std::size_t part, std::size_t begin, std::size_t end) {
         starts[part] = begin;
-        Compiled& out = parts[part];
-        FormulaCompiler compiler;
-        CompiledFormula compiled;
-        std::vector<std::string_view> listed;
-        for (std::size_t f = begin; f < end; ++f) {
-            CatalogueFormula& formula = store.formulas_[f];
-            const CatalogueRow& row = store.row(formula.row);
-            const Listed& given = listed_[f];
-            listed.assign(listed_names_.begin() + given.begin, listed_names_.begin() + given.begin + given.size);
-            if (auto detail = compiler.compile(row.name(), store.expression(formula.row), given.given ? &listed : nullptr,
-                                               out.constants, compiled)) {
-                out.problem = Problem{formula.row - store.first_own_, 2, parse_failure(row.name(), std::move(*detail))};
-                return;
-            }
-            formula.code_begin = narrow(out.code.size());
-            formula.code_size = narrow(compiled.code.size());
-            formula.default_dependencies = FormulaCompiler::uses_default_dependencies(compiled);
-            out.code.insert(out.code.end(), compiled.code.begin(), compiled.code.end());
-            // The names are views into the arena (the text or the listed copy).
-            out.names.insert(out.names.end(), compiled.dependencies.begin(), compiled.dependencies.end());
-            out.offsets.insert(out.offsets.end(), compiled.offsets.begin(), compiled.offsets.end());
-            out.used.push_back(narrow(compiled.dependencies.size()));
-        }
+        compile_part(begin, end, parts[part]);
     });
     for (std::size_t part = 0; part < used; ++part) {
         if (parts[part].problem) return std::move(parts[part].problem);
     }
     used_begin_.reserve(formulas + 1);
     for (std::size_t part = 0; part < used; ++part) {
-        Compiled& out = parts[part];
-        // A part's numbers join the store's pool; its code follows the code before.
-        std::vector<std::uint32_t> moved(out.constants.size());
-        for (std::size_t i = 0; i < moved.size(); ++i) moved[i] = store.constants_.add(out.constants.values()[i]);
-        if (!moved.empty() && *std::max_element(moved.begin(), moved.end()) > kMaxArgument) {
-            // Blame the first formula with a number past the limit.
-            std::size_t f = starts[part];
-            auto past_limit = [&](const Instruction& step) { return step.op == Op::Number && moved[step.arg] > kMaxArgument; };
-            while (!std::any_of(out.code.begin() + store.formulas_[f].code_begin,
-                                out.code.begin() + store.formulas_[f].code_begin + store.formulas_[f].code_size, past_limit)) {
-                ++f;
-            }
-            const CatalogueRow& row = store.row(store.formulas_[f].row);
-            return Problem{store.formulas_[f].row - store.first_own_, 2,
-                           parse_failure(row.name(), "the catalogue's formulas hold more than 16777215 distinct numbers")};
-        }
-        const auto shift = narrow(store.code_.size());
-        for (Instruction& step : out.code) {
-            if (step.op == Op::Number) step.arg = moved[step.arg];
-        }
-        store.code_.insert(store.code_.end(), out.code.begin(), out.code.end());
-        for (std::size_t i = 0; i < out.used.size(); ++i) {
-            store.formulas_[starts[part] + i].code_begin += shift;
-            used_begin_.push_back(narrow(offsets_.size()));
-            offsets_.resize(offsets_.size() + out.used[i]);
-        }
-        offsets_.resize(offsets_.size() - out.offsets.size());
-        offsets_.insert(offsets_.end(), out.offsets.begin(), out.offsets.end());
-        used_names_.insert(used_names_.end(), out.names.begin(), out.names.end());
-        out = Compiled{};
+        if (auto problem = join_part(parts[part], starts[part])) return problem;
+        parts[part] = Compiled{};
     }
     used_begin_.push_back(narrow(offsets_.size()));
     return std::nullopt;
@@ -342,30 +374,37 @@ std::optional<CatalogueFailure> CatalogueBuilder::order_formulas() {
     return std::nullopt;
 }
 
-CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t>& waiting) {
+// The formulas left once ordering stops wait on a cycle or lie on one; the
+// edges among them run to the dependencies also left, in dependency order.
+template <class Visit>
+void CatalogueBuilder::for_each_waiting_dependency(std::uint32_t f, const std::vector<std::uint32_t>& waiting,
+                                                   Visit&& visit) const {
+    for (std::uint32_t row : store_->dependencies(store_->formulas_[f].row)) {
+        const std::uint32_t g = own_formula(row);
+        if (g != kNoIndex && waiting[g] > 0) visit(g);
+    }
+}
+
+// Per formula, the strongly connected component it lies in when that lies
+// on a cycle (two members or more, or an edge to itself), else kNoIndex:
+// Tarjan's algorithm over the waiting formulas, with explicit stacks.
+std::vector<std::uint32_t> CatalogueBuilder::cyclic_components(const std::vector<std::uint32_t>& waiting) const {
     const CatalogueStore& store = *store_;
     const std::size_t formulas = store.formulas_.size();
-    // The formulas left wait on a cycle or lie on one; edges run to the
-    // dependencies also left, in dependency order.
-    auto for_each_edge = [&](std::uint32_t f, auto&& visit) {
-        for (std::uint32_t row : store.dependencies(store.formulas_[f].row)) {
-            const std::uint32_t g = own_formula(row);
-            if (g != kNoIndex && waiting[g] > 0) visit(g);
-        }
-    };
-    // Tarjan's strongly connected components with explicit stacks; a
-    // component lies on a cycle if it has two members or an edge to itself.
     std::vector<std::uint32_t> index(formulas, kNoIndex), low(formulas), component(formulas, kNoIndex);
     std::vector<std::uint8_t> on_stack(formulas, 0);
     std::vector<std::uint32_t> stack;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> work;  // (formula, next dependency position)
     std::uint32_t counter = 0;
+    const auto visit = [&](std::uint32_t f) {
+        index[f] = low[f] = counter++;
+        stack.push_back(f);
+        on_stack[f] = 1;
+        work.push_back({f, 0});
+    };
     for (std::uint32_t root = 0; root < formulas; ++root) {
         if (waiting[root] == 0 || index[root] != kNoIndex) continue;
-        index[root] = low[root] = counter++;
-        stack.push_back(root);
-        on_stack[root] = 1;
-        work.push_back({root, 0});
+        visit(root);
         while (!work.empty()) {
             auto& [node, position] = work.back();
             const auto deps = store.dependencies(store.formulas_[node].row);
@@ -374,10 +413,7 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
                 const std::uint32_t target = own_formula(deps[position++]);
                 if (target == kNoIndex || waiting[target] == 0) continue;
                 if (index[target] == kNoIndex) {
-                    index[target] = low[target] = counter++;
-                    stack.push_back(target);
-                    on_stack[target] = 1;
-                    work.push_back({target, 0});
+                    visit(target);
                     descended = true;
                     break;
                 }
@@ -392,7 +428,7 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
             while (stack[--first] != done) {
             }
             bool self_edge = false;
-            for_each_edge(done, [&](std::uint32_t g) { self_edge |= g == done; });
+            for_each_waiting_dependency(done, waiting, [&](std::uint32_t g) { self_edge |= g == done; });
             if (stack.size() - first > 1 || self_edge) {
                 for (std::size_t i = first; i < stack.size(); ++i) component[stack[i]] = index[done];
             }
@@ -400,17 +436,23 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
             stack.resize(first);
         }
     }
-    std::uint32_t start = 0;
-    while (component[start] == kNoIndex) ++start;
-    // The shortest way back, breadth first.
-    std::vector<std::uint32_t> parent(formulas, kNoIndex);
+    return component;
+}
+
+// The shortest way from formula `start` back to itself within its
+// component, breadth first with dependencies in order: the formulas on it,
+// last first, ending with `start`.
+std::vector<std::uint32_t> CatalogueBuilder::shortest_cycle(std::uint32_t start,
+                                                            const std::vector<std::uint32_t>& component,
+                                                            const std::vector<std::uint32_t>& waiting) const {
+    std::vector<std::uint32_t> parent(store_->formulas_.size(), kNoIndex);
     std::deque<std::uint32_t> queue{start};
     parent[start] = start;
     std::vector<std::uint32_t> path;
     while (path.empty()) {
         const std::uint32_t node = queue.front();
         queue.pop_front();
-        for_each_edge(node, [&](std::uint32_t g) {
+        for_each_waiting_dependency(node, waiting, [&](std::uint32_t g) {
             if (!path.empty()) return;
             if (g == start) {
                 for (std::uint32_t at = node; at != start; at = parent[at]) path.push_back(at);
@@ -423,6 +465,17 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
             }
         });
     }
+    return path;
+}
+
+// The cycle to report, given the formulas ordering left waiting: through
+// the first formula in file order that lies on one ("a -> b -> a").
+CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t>& waiting) {
+    const CatalogueStore& store = *store_;
+    const std::vector<std::uint32_t> component = cyclic_components(waiting);
+    std::uint32_t start = 0;
+    while (component[start] == kNoIndex) ++start;
+    const std::vector<std::uint32_t> path = shortest_cycle(start, component, waiting);
     std::string note;
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
         note += store.row(store.formulas_[*it].row).name();
@@ -434,6 +487,7 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
 }
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::finish(std::string description) && {
+    build_name_index();
     if (auto problem = first_local_problem()) return unexpected(std::move(problem->failure));
     if (refused_) return unexpected(schema_failure(source_, std::move(*refused_)));
     if (auto failure = resolve_dependencies()) return unexpected(std::move(*failure));

@@ -95,11 +95,22 @@ private:
     struct Compiled;
 
     std::uint32_t intern(std::string_view text);
+    void build_name_index();
+    std::optional<Problem> first_name_in_base() const;
+    std::optional<Problem> first_repeated_name() const;
+    std::optional<Problem> first_taken_name() const;
     std::optional<Problem> first_local_problem();
     std::optional<Problem> compile_formulas(std::size_t limit);
+    void compile_part(std::size_t begin, std::size_t end, Compiled& out);
+    std::optional<Problem> join_part(Compiled& part, std::size_t first);
     std::optional<CatalogueFailure> resolve_dependencies();
     std::optional<CatalogueFailure> order_formulas();
     std::uint32_t own_formula(std::uint32_t row) const noexcept;
+    template <class Visit>
+    void for_each_waiting_dependency(std::uint32_t f, const std::vector<std::uint32_t>& waiting, Visit&& visit) const;
+    std::vector<std::uint32_t> cyclic_components(const std::vector<std::uint32_t>& waiting) const;
+    std::vector<std::uint32_t> shortest_cycle(std::uint32_t start, const std::vector<std::uint32_t>& component,
+                                              const std::vector<std::uint32_t>& waiting) const;
     CatalogueFailure cycle_through(const std::vector<std::uint32_t>& waiting);
 
     std::unique_ptr<CatalogueStore> store_;

@@ -157,6 +157,65 @@ TEST(CatalogueStore, DumpsTheTwinsLayout) {
     }
 }
 
+std::string seed(std::string_view name) { return std::string(R"({"name": ")").append(name).append(R"(", "units": "", "value": 1})"); }
+
+std::string formula(std::string_view name, std::string_view expression, std::string_view listed = {}) {
+    std::string entry = std::string(R"({"name": ")").append(name).append(R"(", "units": "", "expression": ")");
+    entry.append(expression).append("\"");
+    if (!listed.empty()) entry.append(R"(, "dependencies": )").append(listed);
+    return entry + "}";
+}
+
+// The first problem of all is the one reported: per entry its shape, a
+// taken name, then its formula; then names the catalogue lacks; then cycles.
+TEST(CatalogueBuilder, ReportsTheFirstProblemInItsOrder) {
+    const std::string f_bad = formula("f", "1 +"), base_a = file(seed("a"));
+    struct Row { std::string base; std::vector<std::string> entries; std::string expected; };
+    const Row rows[] = {
+        {"", {seed("a"), seed("b"), seed("a")},
+         "invalid JSON schema in `test` | entry 2 (`a`): duplicate name, first at entry 0"},
+        {base_a, {seed("x"), seed("a")},
+         "invalid JSON schema in `test` | entry 1 (`a`): duplicate name, first in the base catalogue"},
+        {base_a, {seed("b"), seed("b"), seed("a")},
+         "invalid JSON schema in `test` | entry 1 (`b`): duplicate name, first at entry 0"},
+        {base_a, {seed("a"), seed("b"), seed("b")},
+         "invalid JSON schema in `test` | entry 0 (`a`): duplicate name, first in the base catalogue"},
+        {"", {f_bad, seed("a"), seed("a")},
+         "expression parse error in `f`: expected a number, a name or `(` but found the end | "},
+        {"", {seed("a"), seed("a"), f_bad},
+         "invalid JSON schema in `test` | entry 1 (`a`): duplicate name, first at entry 0"},
+        {"", {formula("f", "1"), f_bad},
+         "invalid JSON schema in `test` | entry 1 (`f`): duplicate name, first at entry 0"},
+        {"", {f_bad, R"({"units": ""})"},
+         "expression parse error in `f`: expected a number, a name or `(` but found the end | "},
+        {"", {seed("a"), seed("a"), R"({"units": ""})"},
+         "invalid JSON schema in `test` | entry 1 (`a`): duplicate name, first at entry 0"},
+        {"", {R"({"units": ""})", f_bad}, "invalid JSON schema in `test` | entry 0: missing field `name`"},
+        {"", {seed("a"), formula("f", "a + b")},
+         "expression parse error in `f`: `b` at offset 4 is not in the catalogue | "},
+        {"", {formula("f", "x + y", R"(["y", "x"])"), formula("g", "z")},
+         "expression parse error in `f`: `x` at offset 0 is not in the catalogue | "},
+        {base_a, {formula("f", "a * 2"), formula("g", "f + a")}, ""},
+        {"", {formula("a", "b"), formula("b", "a")}, "cyclic derivation involving `a` | a -> b -> a"},
+        {"", {formula("a", "a + 1")}, "cyclic derivation involving `a` | a -> a"},
+        {"", {formula("a", "b + c"), formula("b", "c"), formula("c", "a")},
+         "cyclic derivation involving `a` | a -> c -> a"},
+        {"", {seed("s"), formula("x", "y + s"), formula("y", "z"), formula("z", "w * y"), formula("w", "z")},
+         "cyclic derivation involving `y` | y -> z -> y"},
+        {"", {formula("p", "q"), formula("q", "r"), formula("r", "p + q"), formula("u", "u")},
+         "cyclic derivation involving `p` | p -> q -> r -> p"},
+    };
+    for (const Row& row : rows) {
+        std::unique_ptr<CatalogueStore> base;
+        if (!row.base.empty()) base = load(row.base);
+        std::string constants;
+        for (const std::string& entry : row.entries) constants += (constants.empty() ? "" : ", ") + entry;
+        const auto built = load_catalogue(PaddedText::copy_of(file(constants)), "test", base.get());
+        const std::string got = built ? "" : built.error().error.message() + " | " + built.error().note;
+        EXPECT_EQ(got, row.expected) << constants;
+    }
+}
+
 TEST(CatalogueBuilder, RefusesANameOrExpressionPastFourGiB) {
     // Address space only: the builder must refuse before it reads a byte.
     constexpr std::size_t size = kMaxFieldBytes + 1;
