@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/text_arena.hpp"
@@ -193,6 +194,13 @@ private:
     std::uint32_t root_of(std::uint32_t row) const;  // kNoIndex, or the formula row that stops it
     ValueFault fault_of(std::uint32_t row) const;
     std::string failure_text(std::uint32_t row) const;
+    // The steps of uncertainty() (catalogue_values.cpp).
+    std::vector<std::uint32_t> uncertain_ancestry(std::uint32_t row,
+                                                  std::unordered_map<std::uint32_t, double>& adjoint) const;
+    Expected<double, std::string> squared_shares(std::uint32_t row, const std::vector<std::uint32_t>& finished,
+                                                 std::unordered_map<std::uint32_t, double>& adjoint,
+                                                 std::vector<Contribution>* budget) const;
+    void sort_budget(std::vector<Contribution>& budget) const;
 
     const CatalogueStore* base_ = nullptr;
     std::uint32_t first_own_ = 0;

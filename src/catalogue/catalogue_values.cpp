@@ -142,9 +142,23 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     if (!(flags_of(row) & kInformed)) return std::optional<double>();
     if (!(flags_of(row) & kUncertain)) return std::optional<double>(0.0);
 
-    // The ancestry through uncertain entries, each before what it depends
-    // on: depth first in dependency order, finished entries reversed.
     std::unordered_map<std::uint32_t, double> adjoint;
+    const std::vector<std::uint32_t> finished = uncertain_ancestry(row, adjoint);
+    VELDRA_TRY(const double total, squared_shares(row, finished, adjoint, budget));
+    const double result = std::sqrt(total);
+    if (!std::isfinite(result)) {
+        return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
+    }
+    if (budget != nullptr) sort_budget(*budget);
+    return std::optional<double>(result);
+}
+
+// The ancestry of `row` through uncertain entries, depth first in
+// dependency order: an entry after what it depends on, so that read in
+// reverse each comes before its dependencies. `adjoint` gets every entry on
+// it, `row` at 1 and the others at 0.
+std::vector<std::uint32_t> CatalogueStore::uncertain_ancestry(std::uint32_t row,
+                                                              std::unordered_map<std::uint32_t, double>& adjoint) const {
     adjoint.emplace(row, 1.0);
     std::vector<std::uint32_t> finished;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> work{{row, 0}};
@@ -164,7 +178,17 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
         finished.push_back(node);
         work.pop_back();
     }
+    return finished;
+}
 
+// The reverse pass over `finished` (uncertain_ancestry's order, read
+// backwards): each formula passes its adjoint on to its dependencies, each
+// seed adds its (adjoint × σ)² to the sum returned and its |adjoint × σ| to
+// `budget`. Fails when a derivative on the way is not finite.
+Expected<double, std::string> CatalogueStore::squared_shares(std::uint32_t row,
+                                                             const std::vector<std::uint32_t>& finished,
+                                                             std::unordered_map<std::uint32_t, double>& adjoint,
+                                                             std::vector<Contribution>* budget) const {
     EvaluationScratch scratch;
     std::vector<double> inputs, slots;
     std::vector<std::uint8_t> uncertain;
@@ -190,24 +214,22 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
         const CatalogueFormula& formula = store.formulas_[node.formula];
         if (!backpropagate({store.code_.data() + formula.code_begin, formula.code_size}, store.constants_.values(),
                            inputs, uncertain, share, scratch, slots)) {
-            return unexpected("cannot propagate the uncertainty of " + ticked(entry.name()) +
+            return unexpected("cannot propagate the uncertainty of " + ticked(this->row(row).name()) +
                               ": a derivative in the expression of " + ticked(node.name()) + " is not finite");
         }
         for (std::size_t slot = 0; slot < deps.size(); ++slot) {
             if (uncertain[slot]) adjoint[deps[slot]] += slots[slot];
         }
     }
-    const double result = std::sqrt(total);
-    if (!std::isfinite(result)) {
-        return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
-    }
-    if (budget != nullptr) {
-        std::sort(budget->begin(), budget->end(), [this](const Contribution& a, const Contribution& b) {
-            if (a.share != b.share) return a.share > b.share;
-            return byte_less(this->row(a.seed).name(), this->row(b.seed).name());
-        });
-    }
-    return std::optional<double>(result);
+    return total;
+}
+
+// Largest share first; equal shares in byte order of the seeds' names.
+void CatalogueStore::sort_budget(std::vector<Contribution>& budget) const {
+    std::sort(budget.begin(), budget.end(), [this](const Contribution& a, const Contribution& b) {
+        if (a.share != b.share) return a.share > b.share;
+        return byte_less(this->row(a.seed).name(), this->row(b.seed).name());
+    });
 }
 
 }  // namespace veldra

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +214,68 @@ TEST(CatalogueBuilder, ReportsTheFirstProblemInItsOrder) {
         const auto built = load_catalogue(PaddedText::copy_of(file(constants)), "test", base.get());
         const std::string got = built ? "" : built.error().error.message() + " | " + built.error().note;
         EXPECT_EQ(got, row.expected) << constants;
+    }
+}
+
+// An uncertainty in six significant digits, "none", or the failure.
+std::string shown(const Expected<std::optional<double>, std::string>& uncertainty) {
+    if (!uncertainty) return uncertainty.error();
+    if (!*uncertainty) return "none";
+    std::ostringstream out;
+    out << **uncertainty;
+    return out.str();
+}
+
+// First-order propagation, each seed's share of it (largest first, ties in
+// byte order of the names), and the ways it fails.
+TEST(CatalogueStore, PropagatesUncertaintiesWithTheirBudget) {
+    const std::string text = file(R"json(
+        {"name": "b", "units": "", "value": 3, "uncertainty": 0.2},
+        {"name": "a", "units": "", "value": 2, "uncertainty": 0.1},
+        {"name": "c", "units": "", "value": 5},
+        {"name": "z", "units": "", "value": 0, "uncertainty": 0},
+        {"name": "y", "units": "", "value": 0, "uncertainty": 1},
+        {"name": "big", "units": "", "value": 1e200, "uncertainty": 1e200},
+        {"name": "f", "units": "", "expression": "a * b"},
+        {"name": "k", "units": "", "expression": "f + a"},
+        {"name": "g", "units": "", "expression": "c * 2"},
+        {"name": "h", "units": "", "expression": "sqrt(z) + c"},
+        {"name": "q", "units": "", "expression": "sqrt(y)"},
+        {"name": "r", "units": "", "expression": "q * 2 + a"},
+        {"name": "s", "units": "", "expression": "exp(a * 300) * 1e47"},
+        {"name": "t", "units": "", "expression": "big + big"},
+        {"name": "d", "units": "", "expression": "a / (c - 5)"},
+        {"name": "e", "units": "", "expression": "d + a"})json");
+    const auto store = load(text);
+    struct Share { std::string_view seed; double share; };
+    struct Row { std::string_view name; std::string result; std::vector<Share> budget; };
+    const Row rows[] = {
+        {"a", "0.1", {{"a", 0.1}}},
+        {"c", "none", {}},
+        {"z", "0", {}},
+        {"f", "0.5", {{"b", 2 * 0.2}, {"a", 3 * 0.1}}},
+        {"k", "0.565685", {{"a", 4 * 0.1}, {"b", 2 * 0.2}}},
+        {"g", "none", {}},
+        {"h", "0", {}},
+        {"q", "cannot propagate the uncertainty of `q`: a derivative in the expression of `q` is not finite", {}},
+        {"r", "cannot propagate the uncertainty of `r`: a derivative in the expression of `q` is not finite", {}},
+        {"s", "cannot propagate the uncertainty of `s`: a derivative in the expression of `s` is not finite", {}},
+        {"t", "the uncertainty of `t` is too large for a double", {{"big", 2e200}}},
+        {"d", "division by zero in the expression of `d`", {}},
+        {"e", "cannot derive `e`: division by zero in the expression of `d`", {}},
+    };
+    for (const Row& row : rows) {
+        std::vector<CatalogueStore::Contribution> budget{{0, -1.0}};
+        const auto got = store->uncertainty(store->find(row.name), &budget);
+        EXPECT_EQ(shown(got), row.result) << row.name;
+        if (!got && row.budget.empty()) continue;
+        ASSERT_EQ(budget.size(), row.budget.size()) << row.name;
+        for (std::size_t i = 0; i < budget.size(); ++i) {
+            EXPECT_EQ(store->row(budget[i].seed).name(), row.budget[i].seed) << row.name;
+            EXPECT_DOUBLE_EQ(budget[i].share, row.budget[i].share) << row.name;
+        }
+        const auto alone = store->uncertainty(store->find(row.name));
+        EXPECT_EQ(shown(alone), shown(got)) << row.name;
     }
 }
 
