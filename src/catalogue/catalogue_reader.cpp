@@ -30,50 +30,47 @@ int field_of(std::string_view key) {
     return -1;
 }
 
-// One member of an entry into `fields`, or what is wrong with it.
-std::optional<std::string> read_field(int field, JsonElement value, EntryFields& fields) {
-    const JsonKind kind = value.kind();
-    switch (field) {
-        case kValue:
-        case kUncertainty: {
-            const std::string_view name = kFields[field];
-            if (field == kUncertainty && kind == JsonKind::Null) {
-                fields.uncertainty.reset();
-                return std::nullopt;
-            }
-            if (kind != JsonKind::Number) {
-                return not_a(name, field == kValue ? "a number" : "a number or null", value);
-            }
-            const JsonNumber number = value.number();
-            if (number.too_large) return ticked(name) + " is too large for a double";
-            if (field == kValue) {
-                fields.value = number.value;
-                return std::nullopt;
-            }
-            if (number.value < 0) return "`uncertainty` must not be negative";
-            fields.uncertainty = number.value;
-            return std::nullopt;
-        }
-        case kDependencies: {
-            if (kind != JsonKind::Array) return not_a("dependencies", "an array of strings", value);
-            auto& listed = fields.dependencies.emplace();
-            std::optional<std::string> problem;
-            value.for_each_element([&](JsonElement item) {
-                if (item.kind() != JsonKind::String) {
-                    problem = "item " + std::to_string(listed.size()) + " of `dependencies` must be a string, not " +
-                              std::string(kind_name(item.kind()));
-                    return false;
-                }
-                listed.push_back(item.string());
-                return true;
-            });
-            return problem;
-        }
-        default:
-            break;
-    }
+// `value` or `uncertainty` (null allowed) into `fields`, or what is wrong.
+std::optional<std::string> read_number_field(int field, JsonElement value, EntryFields& fields) {
     const std::string_view name = kFields[field];
-    if (kind != JsonKind::String) return not_a(name, "a string", value);
+    const JsonKind kind = value.kind();
+    if (field == kUncertainty && kind == JsonKind::Null) {
+        fields.uncertainty.reset();
+        return std::nullopt;
+    }
+    if (kind != JsonKind::Number) return not_a(name, field == kValue ? "a number" : "a number or null", value);
+    const JsonNumber number = value.number();
+    if (number.too_large) return ticked(name) + " is too large for a double";
+    if (field == kValue) {
+        fields.value = number.value;
+        return std::nullopt;
+    }
+    if (number.value < 0) return "`uncertainty` must not be negative";
+    fields.uncertainty = number.value;
+    return std::nullopt;
+}
+
+// `dependencies`, an array of strings, into `fields`, or what is wrong.
+std::optional<std::string> read_dependencies(JsonElement value, EntryFields& fields) {
+    if (value.kind() != JsonKind::Array) return not_a("dependencies", "an array of strings", value);
+    auto& listed = fields.dependencies.emplace();
+    std::optional<std::string> problem;
+    value.for_each_element([&](JsonElement item) {
+        if (item.kind() != JsonKind::String) {
+            problem = "item " + std::to_string(listed.size()) + " of `dependencies` must be a string, not " +
+                      std::string(kind_name(item.kind()));
+            return false;
+        }
+        listed.push_back(item.string());
+        return true;
+    });
+    return problem;
+}
+
+// A field whose value is a string (name, units, status, expression,
+// description) into `fields`, or what is wrong.
+std::optional<std::string> read_text_field(int field, JsonElement value, EntryFields& fields) {
+    if (value.kind() != JsonKind::String) return not_a(kFields[field], "a string", value);
     const std::string_view text = value.string();
     switch (field) {
         case kName:
@@ -89,6 +86,16 @@ std::optional<std::string> read_field(int field, JsonElement value, EntryFields&
         default: fields.description = text; break;
     }
     return std::nullopt;
+}
+
+// One member of an entry into `fields`, or what is wrong with it.
+std::optional<std::string> read_field(int field, JsonElement value, EntryFields& fields) {
+    switch (field) {
+        case kValue:
+        case kUncertainty: return read_number_field(field, value, fields);
+        case kDependencies: return read_dependencies(value, fields);
+        default: return read_text_field(field, value, fields);
+    }
 }
 
 // The name a note about this entry shows: its first "name" member, when that
@@ -139,20 +146,36 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry)
     return builder.add(fields);
 }
 
-}  // namespace
-
-Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
-                                                                            std::string_view source,
-                                                                            const CatalogueStore* base) {
-    const JsonElement root = document.root();
-    if (root.kind() != JsonKind::Object) {
-        return unexpected(schema_failure(
-            source, "the top level must be an object, not " + std::string(kind_name(root.kind()))));
-    }
-    std::uint32_t seen = 0;
-    std::optional<std::string> problem;
+// What the top level holds besides its fixed words.
+struct TopLevel {
     std::string_view description;
     std::optional<JsonElement> constants;
+};
+
+// One top-level member into `top`, or what is wrong with it.
+std::optional<std::string> read_top_field(int field, JsonElement value, TopLevel& top) {
+    const JsonKind kind = value.kind();
+    if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormatName)) {
+        return "`format` must be \"" + std::string(kFormatName) + "\"";
+    }
+    if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == kFormatVersion)) {
+        return "`version` must be " + std::to_string(kFormatVersion);
+    }
+    if (field == kDescriptionField) {
+        if (kind != JsonKind::String) return not_a("description", "a string", value);
+        top.description = value.string();
+    } else if (field == kConstantsField) {
+        if (kind != JsonKind::Array) return not_a("constants", "an array", value);
+        top.constants = value;
+    }
+    return std::nullopt;
+}
+
+// The members of the top level (an object) into `top`, in file order, then
+// whether every required one was there; the first problem, if any.
+std::optional<std::string> read_top_level(JsonElement root, TopLevel& top) {
+    std::uint32_t seen = 0;
+    std::optional<std::string> problem;
     root.for_each_member([&](std::string_view key, JsonElement value) {
         int field = -1;
         for (std::size_t i = 0; i < kTopFields.size(); ++i) {
@@ -164,42 +187,35 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
             problem = "top-level field " + ticked(key) + " is repeated";
         } else {
             seen |= 1u << field;
-            const JsonKind kind = value.kind();
-            if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormatName)) {
-                problem = "`format` must be \"" + std::string(kFormatName) + "\"";
-            } else if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == kFormatVersion)) {
-                problem = "`version` must be " + std::to_string(kFormatVersion);
-            } else if (field == kDescriptionField) {
-                if (kind == JsonKind::String) {
-                    description = value.string();
-                } else {
-                    problem = not_a("description", "a string", value);
-                }
-            } else if (field == kConstantsField) {
-                if (kind == JsonKind::Array) {
-                    constants = value;
-                } else {
-                    problem = not_a("constants", "an array", value);
-                }
-            }
+            problem = read_top_field(field, value, top);
         }
         return !problem;
     });
-    if (!problem) {
-        for (TopField required : {kFormatField, kVersionField, kConstantsField}) {
-            if (!(seen & (1u << required))) {
-                problem = "missing top-level field " + ticked(kTopFields[required]);
-                break;
-            }
-        }
+    if (problem) return problem;
+    for (TopField required : {kFormatField, kVersionField, kConstantsField}) {
+        if (!(seen & (1u << required))) return "missing top-level field " + ticked(kTopFields[required]);
     }
-    if (problem) return unexpected(schema_failure(source, std::move(*problem)));
+    return std::nullopt;
+}
+
+}  // namespace
+
+Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const JsonDocument& document,
+                                                                            std::string_view source,
+                                                                            const CatalogueStore* base) {
+    const JsonElement root = document.root();
+    if (root.kind() != JsonKind::Object) {
+        return unexpected(schema_failure(
+            source, "the top level must be an object, not " + std::string(kind_name(root.kind()))));
+    }
+    TopLevel top;
+    if (auto problem = read_top_level(root, top)) return unexpected(schema_failure(source, std::move(*problem)));
 
     CatalogueBuilder builder(source, base);
-    builder.reserve(constants->size());
+    builder.reserve(top.constants->size());
     std::size_t index = 0;
-    constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
-    return std::move(builder).finish(std::string(description));
+    top.constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
+    return std::move(builder).finish(std::string(top.description));
 }
 
 CatalogueFailure text_too_long(std::string_view source) {

@@ -279,6 +279,52 @@ TEST(CatalogueStore, PropagatesUncertaintiesWithTheirBudget) {
     }
 }
 
+// The reader's word for each problem of the file's shape, the first in file
+// order; entries are read only once the top level is right.
+TEST(CatalogueReader, NamesTheFirstProblemOfTheShape) {
+    const std::string head = R"({"format": "ostrelin-catalogue", "version": 1, )";
+    struct Row { std::string text; std::string note; };
+    const Row rows[] = {
+        {"[]", "the top level must be an object, not an array"},
+        {R"({"format": "x", "version": 2, "constants": []})", "`format` must be \"ostrelin-catalogue\""},
+        {R"({"format": "ostrelin-catalogue", "version": 2, "constants": []})", "`version` must be 1"},
+        {head + R"("description": 3, "constants": []})", "`description` must be a string, not a number"},
+        {head + R"("constants": {}})", "`constants` must be an array, not an object"},
+        {head + R"("extra": 1, "constants": 2})", "unknown top-level field `extra`"},
+        {head + R"("version": 1, "constants": []})", "top-level field `version` is repeated"},
+        {R"({"format": "ostrelin-catalogue", "constants": []})", "missing top-level field `version`"},
+        {head + R"("description": ""})", "missing top-level field `constants`"},
+        {head + R"("constants": [1]})", "entry 0: must be an object, not a number"},
+        {head + R"("constants": [{"units": "", "name": "a", "x": 1}]})", "entry 0 (`a`): unknown field `x`"},
+        {head + R"("constants": [{"name": "a", "name": "b"}]})", "entry 0 (`a`): field `name` is repeated"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": "1"}]})",
+         "entry 0 (`a`): `value` must be a number, not a string"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1, "uncertainty": "x"}]})",
+         "entry 0 (`a`): `uncertainty` must be a number or null, not a string"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1, "uncertainty": -1}]})",
+         "entry 0 (`a`): `uncertainty` must not be negative"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1e999}]})",
+         "entry 0 (`a`): `value` is too large for a double"},
+        {head + R"("constants": [{"name": "a", "units": "", "expression": "1", "dependencies": "a"}]})",
+         "entry 0 (`a`): `dependencies` must be an array of strings, not a string"},
+        {head + R"("constants": [{"name": "a", "units": "", "expression": "1", "dependencies": ["b", 1]}]})",
+         "entry 0 (`a`): item 1 of `dependencies` must be a string, not a number"},
+        {head + R"("constants": [{"name": "", "units": ""}]})", "entry 0: `name` must not be empty"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1, "status": "Odd"}]})",
+         "entry 0 (`a`): `status` must be Seed, Cached, Pending or External, not `Odd`"},
+        {head + R"("constants": [{"name": "a", "units": 3}]})", "entry 0 (`a`): `units` must be a string, not a number"},
+        {head + R"("constants": [{"name": "a", "value": 1}, {"name": 1}]})", "entry 0 (`a`): missing field `units`"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1}, {"value": 1, "name": 1}]})",
+         "entry 1: `name` must be a string, not a number"},
+        {head + R"("constants": [{"name": "a", "units": "", "value": 1, "uncertainty": null}]})", ""},
+    };
+    for (const Row& row : rows) {
+        const auto loaded = load_catalogue(PaddedText::copy_of(row.text), "test");
+        EXPECT_EQ(loaded ? "" : loaded.error().note, row.note) << row.text;
+        if (!loaded) EXPECT_EQ(loaded.error().error.message(), "invalid JSON schema in `test`") << row.text;
+    }
+}
+
 TEST(CatalogueBuilder, RefusesANameOrExpressionPastFourGiB) {
     // Address space only: the builder must refuse before it reads a byte.
     constexpr std::size_t size = kMaxFieldBytes + 1;
