@@ -242,9 +242,7 @@ Expected<JsonDocument, JsonTextProblem> JsonDocument::parse(std::string_view vie
     if (!error) return document;
     // Refused: our reader says where, or reads what simdjson could not hold.
     if (auto problem = find_json_problem(view, max_depth)) return unexpected(std::move(*problem));
-    auto tree = read_json_tree(view, max_depth);
-    if (!tree) return unexpected(std::move(tree).error());
-    parsed.tree = std::move(tree).value();
+    VELDRA_TRY(parsed.tree, read_json_tree(view, max_depth));
     parsed.tree_read = true;
     // The parser's buffers are as large as the text; the tree replaces them.
     parsed.parser = dom::parser();
