@@ -7,6 +7,7 @@ file(GLOB_RECURSE core_sources
   ${SOURCE_DIR}/src/datasheet/*
   ${SOURCE_DIR}/src/json/*
   ${SOURCE_DIR}/src/expression/*
+  ${SOURCE_DIR}/src/units/*
   ${SOURCE_DIR}/src/catalogue/*)
 set(offenders "")
 foreach(source IN LISTS core_sources)

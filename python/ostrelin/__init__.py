@@ -13,10 +13,11 @@ from importlib import resources
 from typing import TYPE_CHECKING, Final, Literal
 
 from ._builtin_entries import CONSTANTS
-from ._errors import CatalogueError, DerivationError
+from ._errors import CatalogueError, DerivationError, UnitError
 from ._lookup import find
 from ._pyostrelin import Get, list_constants, list_quarks, quark, quarks
 from ._records import Constant, Quark
+from ._units import Units
 
 __version__ = "2.3.0"
 
@@ -27,16 +28,20 @@ __all__ = [
     "DerivationError",
     "Get",
     "Quark",
+    "UnitError",
+    "Units",
     "__version__",
     "codata",
     "constant",
     "constants",
+    "convert",
     "derive",
     "implementation",
     "list_constants",
     "list_quarks",
     "load",
     "loads",
+    "parse_units",
     "quark",
     "quarks",
 ]
@@ -45,11 +50,14 @@ implementation: Literal["native", "python"]
 if TYPE_CHECKING:
     # The pure twin is the typed reference; the native one answers alike.
     from ._pycatalogue import Catalogue, load, loads
+    from ._units import conversion_factor, units_of
 else:
     try:
         from ._native import Catalogue, load, loads
+        from ._veldra_catalogue import conversion_factor, units_of
     except ImportError:
         from ._pycatalogue import Catalogue, load, loads
+        from ._units import conversion_factor, units_of
 
         implementation = "python"
     else:
@@ -71,6 +79,18 @@ def constant(name: str) -> Constant:
 def derive(name: str) -> float:
     """A built-in seed's value, or a built-in formula evaluated over its dependencies."""
     return constants.derive(name)
+
+
+def parse_units(text: str) -> Units:
+    """What the units `text` mean: `Units(scale, dimension)`, one of them in coherent SI and their dimension
+    in SI base units. UnitError (a ValueError) says why a text means no units, and at which offset."""
+    return units_of(text)
+
+
+def convert(value: float, from_units: str, to_units: str) -> float:
+    """`value` in `from_units` expressed in `to_units` (``convert(1.0, "MeV/c^2", "kg")``). UnitError (a
+    ValueError) for a text that means no units or for units of different dimensions."""
+    return value * conversion_factor(from_units, to_units)
 
 
 CODATA_FILE: Final = "data/codata-2022.json"

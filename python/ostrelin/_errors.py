@@ -21,6 +21,11 @@ class DerivationError(ValueError):
     """A formula whose value or uncertainty cannot be computed."""
 
 
+class UnitError(ValueError):
+    """A units text that means no units (``str()`` says why and at which offset), or a conversion
+    between units of different dimensions."""
+
+
 def schema_error(source: str, note: str) -> CatalogueError:
     """The error for a text or shape problem of the catalogue read from `source`."""
     error = CatalogueError(f"invalid JSON schema in `{source}`")

@@ -6,6 +6,7 @@ from typing import Any, Self
 from typing_extensions import disjoint_base
 
 from ._records import Constant
+from ._units import Units
 
 @disjoint_base
 class Catalogue:
@@ -48,3 +49,9 @@ class Catalogue:
         """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first."""
     def dumps(self) -> str:
         """The catalogue in the file format."""
+
+def units_of(text: str, /) -> Units:
+    """What the units `text` mean, as ostrelin.Units(scale, dimension)."""
+
+def conversion_factor(from_units: str, to_units: str, /) -> float:
+    """What takes a value in `from_units` to `to_units`."""

@@ -10,6 +10,7 @@
 #include "catalogue_module/catalogue_class.hpp"
 #include "catalogue_module/catalogue_text.hpp"
 #include "catalogue_module/module_state.hpp"
+#include "catalogue_module/unit_functions.hpp"
 #include "pyfacade/call_boundary.hpp"
 
 namespace veldra::py {
@@ -29,6 +30,8 @@ PyResult<bool> import_package_objects(ModuleState& state) {
     VELDRA_TRY(state.constant, attribute_of("ostrelin._records", "Constant"));
     VELDRA_TRY(state.catalogue_error, attribute_of("ostrelin._errors", "CatalogueError"));
     VELDRA_TRY(state.derivation_error, attribute_of("ostrelin._errors", "DerivationError"));
+    VELDRA_TRY(state.unit_error, attribute_of("ostrelin._errors", "UnitError"));
+    VELDRA_TRY(state.units_class, attribute_of("ostrelin._units", "Units"));
     for (std::size_t i = 0; i < kDatasheetSize; ++i) {
         state.datasheet_fields[i] = OwnedRef::steal(PyUnicode_InternFromString(kDatasheetFields[i]));
         if (!state.datasheet_fields[i]) return unexpected(PyError::fetch());
@@ -58,6 +61,8 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.constant.get());
     Py_VISIT(state.catalogue_error.get());
     Py_VISIT(state.derivation_error.get());
+    Py_VISIT(state.unit_error.get());
+    Py_VISIT(state.units_class.get());
     for (const OwnedRef& field : state.datasheet_fields) Py_VISIT(field.get());
     return 0;
 }
@@ -69,6 +74,8 @@ int clear_module(PyObject* module) {
         state.constant = OwnedRef();
         state.catalogue_error = OwnedRef();
         state.derivation_error = OwnedRef();
+        state.unit_error = OwnedRef();
+        state.units_class = OwnedRef();
         for (OwnedRef& field : state.datasheet_fields) field = OwnedRef();
     });
     return 0;
@@ -89,7 +96,7 @@ PyModuleDef module_def = {
     text::kCatalogueModuleName,
     text::kCatalogueModuleDoc,
     sizeof(ModuleState),
-    nullptr,
+    kUnitFunctions,
     module_slots,
     traverse_module,
     clear_module,

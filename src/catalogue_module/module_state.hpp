@@ -26,6 +26,8 @@ struct ModuleState {
     OwnedRef constant;          // ostrelin.Constant
     OwnedRef catalogue_error;   // ostrelin.CatalogueError
     OwnedRef derivation_error;  // ostrelin.DerivationError
+    OwnedRef unit_error;        // ostrelin.UnitError
+    OwnedRef units_class;       // ostrelin.Units
     // kDatasheetFields as interned str, so that reading an attribute and
     // storing a key find their hashes made.
     OwnedRef datasheet_fields[kDatasheetSize];

@@ -49,6 +49,14 @@ def main() -> None:
     unitary: bool = matrix.is_unitary(1e-12)
     print(version, answering, names, quark_names, sheet, value, mass, generation, derived, unitary)
     print(describe(ostrelin.constant("b3")), len(constants), len(quarks), matrix.jarlskog())
+    energy: float = ostrelin.convert(1.0, "MeV/c^2", "kg")
+    units: ostrelin.Units = ostrelin.parse_units("MeV/c^2")
+    scale: float = units.scale
+    dimension: str = units.dimension
+    try:
+        ostrelin.convert(1.0, "MeV", "kg")
+    except ostrelin.UnitError as exc:
+        print(energy, scale, dimension, exc)
 
 
 def refused() -> None:
