@@ -34,7 +34,7 @@ UNITARITY_TOLERANCE = 1e-12
 # Columns after the name; "<" aligns left, ">" right. The expression, which
 # holds spaces, comes last.
 COLUMNS = (("status", "<"), ("value", ">"), ("derived", ">"), ("units", "<"), ("expression", "<"))
-SUBCOMMANDS = ("show", "find", "check", "table")
+SUBCOMMANDS = ("show", "find", "check", "table", "convert")
 
 
 class Refused(Exception):
@@ -210,6 +210,16 @@ def check(path: str, base: str | None, as_json: bool) -> str:
     return f"{path}: {counts}, loaded in {seconds * 1000:.1f} ms"
 
 
+def convert(value: str, source: str, target: str) -> str:
+    """The converted number (its shortest round-trip form) and its units."""
+    try:
+        number = float(value)
+        converted = ostrelin.convert(number, source, target)
+    except ValueError as exc:  # a number that does not parse, UnitError, a lone surrogate
+        raise Refused(exc) from None
+    return f"{converted!r} {target}"
+
+
 def table(catalogue: ostrelin.Catalogue, as_json: bool) -> str:
     if not as_json:
         return catalogue_table(catalogue)
@@ -239,6 +249,12 @@ def subcommand_parser() -> argparse.ArgumentParser:
     checking.add_argument("--json", action="store_true", help="print JSON instead of text")
     commands.add_parser("table", parents=[common], help="every entry with its stored and derived value",
                         description="Print every entry of the catalogue with its stored and derived value.")
+    converting = commands.add_parser("convert", help="a number from one unit to another of the same dimension",
+                                     description="Print VALUE in FROM expressed in TO (e.g. convert 1 MeV/c^2 kg), "
+                                     "or the reason it cannot be and exit 1.")
+    converting.add_argument("value", metavar="VALUE")
+    converting.add_argument("source", metavar="FROM")
+    converting.add_argument("target", metavar="TO")
     return parser
 
 
@@ -247,6 +263,8 @@ def run_subcommand(argv: list[str]) -> int:
     try:
         if args.command == "check":
             text = check(args.file, args.base, args.json)
+        elif args.command == "convert":
+            text = convert(args.value, args.source, args.target)
         else:
             catalogue = open_catalogue(args.catalogue, args.base)
             if args.command == "show":

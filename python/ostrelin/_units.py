@@ -291,10 +291,6 @@ def _unit_of(symbol: str, prefix_exp10: int) -> _Parsed:
     return _Parsed(mantissa, exp10 + prefix_exp10, tuple(Fraction(e) for e in exponents))
 
 
-def _error(text: str, what: str, at: int) -> UnitError:
-    return UnitError(f"invalid units `{text}`: {what} at offset {at}")
-
-
 @lru_cache(maxsize=1024)
 def _parsed(text: str) -> _Parsed:
     text.encode("utf-8")  # a lone surrogate names no unit: UnicodeEncodeError, as for any text passed on

@@ -105,6 +105,11 @@ def test_subcommands_exit_and_print_as_documented(tmp_path):
         (["table", "--nope"], 2, "", "usage: python -m ostrelin"),
         (["--catalogue", str(good), "nope"], 1, "", "constant `nope` not found in registry\n"),
         (["--version"], 0, f"ostrelin {ostrelin.__version__}\n", ""),
+        (["convert", "1", "MeV/c^2", "kg"], 0, "1.782661921627898e-30 kg\n", ""),
+        (["convert", "-656.279", "nm", "Å"], 0, "-6562.79 Å\n", ""),
+        (["convert", "1", "MeV", "kg"], 1, "", "cannot convert `MeV` (kg m^2 s^-2) to `kg` (kg)\n"),
+        (["convert", "1", "furlong", "m"], 1, "", "invalid units `furlong`: unknown unit `furlong` at offset 0\n"),
+        (["convert", "one", "m", "m"], 1, "", "could not convert string to float: 'one'\n"),
     ]
     for args, status, out, err in rows:
         proc = demo(*args)
