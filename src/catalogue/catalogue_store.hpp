@@ -3,8 +3,8 @@
 // and validated by CatalogueBuilder (catalogue_builder.hpp), then only read.
 //
 // Memory: every text lives in one arena, units and descriptions once each;
-// a row is 40 bytes pointing into it; the name index is the registry's
-// ShardedMap keyed with SipHash-1-3, whose slots hold only the hash and the
+// a row is 40 bytes pointing into it; the name index is a ShardedMap
+// (support/sharded_map.hpp) keyed with SipHash-1-3, whose slots hold only the hash and the
 // row (16 bytes). Formulas are compiled at build time into one shared array
 // of four-byte instructions over one pool of distinct numbers; their
 // dependencies are row numbers.
@@ -87,8 +87,8 @@ public:
     // is a base), then this catalogue's own in file order; every operation
     // below takes and gives those numbers.
     std::size_t size() const noexcept { return first_own_ + rows_.size(); }
-    // Walks the chain of bases (a loop: any depth), so a row of the N-th base
-    // costs N steps; bulk work goes level by level instead.
+    // Finds the row's store span by span down the chain of bases (a loop: any
+    // depth; see owner() below); bulk work goes level by level instead.
     const CatalogueRow& row(std::uint32_t index) const noexcept {
         const CatalogueStore& store = owner(index);
         return store.rows_[index - store.first_own_];

@@ -1,6 +1,7 @@
 #pragma once
 // How many processors the process may use: its affinity mask, capped by
-// control-group CPU quotas. Only the shard count needs this.
+// control-group CPU quotas. The shard count (shard_amount.hpp) and the worker
+// threads (parallel.hpp) are sized by it.
 
 #include <cstddef>
 #include <filesystem>

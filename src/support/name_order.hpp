@@ -15,8 +15,8 @@ inline bool byte_less(std::string_view a, std::string_view b) noexcept {
 }
 
 // The place of each of a fixed set of distinct names in byte order: ranks[i]
-// is where names[i] goes. Worked out once per process for the catalogue and
-// the quark table; a listing whose items are known rows of that set is then
+// is where names[i] goes. Worked out once per process for the built-in
+// entries and the quark table; a listing whose items are known rows of that set is then
 // sorted by putting each row at its rank, with no comparison on the call's path.
 template <std::size_t N>
 std::array<std::uint8_t, N> byte_order_ranks(const std::array<std::string_view, N>& names) {

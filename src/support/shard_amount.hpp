@@ -1,5 +1,6 @@
 #pragma once
-// How many shards a registry map gets: four per processor available to the
+// How many shards a sharded map gets (the registries' and the catalogues'
+// name indexes): four per processor available to the
 // process, raised to a power of two, so that concurrent readers rarely meet
 // on one lock.
 
