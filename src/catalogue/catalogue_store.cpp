@@ -151,40 +151,31 @@ std::span<const std::uint32_t> CatalogueStore::sorted() const {
     return sorted_;
 }
 
-std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
-    // The levels down to the nearest base whose listing is made already;
-    // the base's listing is not made for this (each level of a deep chain
-    // would hold a listing of every level under it).
-    std::vector<const CatalogueStore*> unlisted;
-    const CatalogueStore* listed = nullptr;
-    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
-        if (store != this && store->sorted_ready_.load(std::memory_order_acquire)) {
-            listed = store;
-            break;
-        }
-        unlisted.push_back(store);
-    }
+namespace {
+
+// The own rows of `levels`, each with its name at hand, in byte order.
+std::vector<NamedRow> sorted_named_rows(std::span<const CatalogueStore* const> levels) {
     std::size_t count = 0;
-    for (const CatalogueStore* store : unlisted) count += store->rows_.size();
+    for (const CatalogueStore* store : levels) count += store->own_end() - store->first_own();
     std::vector<NamedRow> rows;
     rows.reserve(count);
-    for (const CatalogueStore* store : unlisted) {
-        for (std::uint32_t i = 0; i < store->rows_.size(); ++i) {
-            rows.push_back(named_row(store->rows_[i], store->first_own_ + i));
-        }
+    for (const CatalogueStore* store : levels) {
+        for (std::uint32_t i = store->first_own(); i < store->own_end(); ++i) rows.push_back(named_row(store->row(i), i));
     }
     sort_named(rows);
+    return rows;
+}
+
+// `rows` merged with `listed`'s listing, made already, whose rows all lie
+// below them; `total` rows in all. A few names over a large listing are
+// placed by bisection, the listing copied in between; otherwise the two are
+// merged name by name.
+std::vector<std::uint32_t> merged_with_listing(const std::vector<NamedRow>& rows, const CatalogueStore& listed,
+                                               std::size_t total) {
     std::vector<std::uint32_t> order;
-    order.reserve(size());
-    if (listed == nullptr) {
-        for (const NamedRow& row : rows) order.push_back(row.index);
-        return order;
-    }
-    // Merged with the listing made already, whose rows are all below ours.
-    // A few names over a large base are placed by bisection, the listing
-    // copied in between; otherwise the two are merged name by name.
-    const std::vector<const CatalogueStore*> levels = listed->levels();
-    const std::vector<std::uint32_t>& below = listed->sorted_;
+    order.reserve(total);
+    const std::vector<const CatalogueStore*> levels = listed.levels();
+    const std::span<const std::uint32_t> below = listed.sorted();
     const auto listed_before = [&levels](std::uint32_t index, std::string_view name) {
         return byte_less(row_in(levels, index).name(), name);
     };
@@ -205,6 +196,29 @@ std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
         order.push_back(*next);
     }
     for (; mine != rows.end(); ++mine) order.push_back(mine->index);
+    return order;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
+    // The levels down to the nearest base whose listing is made already;
+    // the base's listing is not made for this (each level of a deep chain
+    // would hold a listing of every level under it).
+    std::vector<const CatalogueStore*> unlisted;
+    const CatalogueStore* listed = nullptr;
+    for (const CatalogueStore* store = this; store != nullptr; store = store->base_) {
+        if (store != this && store->sorted_ready_.load(std::memory_order_acquire)) {
+            listed = store;
+            break;
+        }
+        unlisted.push_back(store);
+    }
+    const std::vector<NamedRow> rows = sorted_named_rows(unlisted);
+    if (listed != nullptr) return merged_with_listing(rows, *listed, size());
+    std::vector<std::uint32_t> order;
+    order.reserve(size());
+    for (const NamedRow& row : rows) order.push_back(row.index);
     return order;
 }
 
