@@ -50,14 +50,14 @@ implementation: Literal["native", "python"]
 if TYPE_CHECKING:
     # The pure twin is the typed reference; the native one answers alike.
     from ._pycatalogue import Catalogue, load, loads
-    from ._units import conversion_factor, units_of
+    from ._units import convert, units_of
 else:
     try:
         from ._native import Catalogue, load, loads
-        from ._veldra_catalogue import conversion_factor, units_of
+        from ._veldra_catalogue import convert, units_of
     except ImportError:
         from ._pycatalogue import Catalogue, load, loads
-        from ._units import conversion_factor, units_of
+        from ._units import convert, units_of
 
         implementation = "python"
     else:
@@ -85,12 +85,6 @@ def parse_units(text: str) -> Units:
     """What the units `text` mean: `Units(scale, dimension)`, one of them in coherent SI and their dimension
     in SI base units. UnitError (a ValueError) says why a text means no units, and at which offset."""
     return units_of(text)
-
-
-def convert(value: float, from_units: str, to_units: str) -> float:
-    """`value` in `from_units` expressed in `to_units` (``convert(1.0, "MeV/c^2", "kg")``). UnitError (a
-    ValueError) for a text that means no units or for units of different dimensions."""
-    return value * conversion_factor(from_units, to_units)
 
 
 CODATA_FILE: Final = "data/codata-2022.json"

@@ -20,7 +20,7 @@ from typing import Final, NamedTuple
 
 from ._errors import UnitError
 
-__all__ = ["BASE_UNITS", "PREFIXES", "SYMBOLS", "Units", "conversion_factor", "units_of"]
+__all__ = ["BASE_UNITS", "PREFIXES", "SYMBOLS", "Units", "conversion_factor", "convert", "units_of"]
 
 #: The SI base units, in the order dimension texts name them.
 BASE_UNITS: Final = ("kg", "m", "s", "A", "K", "mol", "cd")
@@ -323,6 +323,12 @@ def conversion_factor(from_units: str, to_units: str) -> float:
             f"cannot convert `{from_text}` ({source.dimension_text}) to `{to_text}` ({target.dimension_text})"
         )
     return source.mantissa / target.mantissa * power_of_ten(source.exp10 - target.exp10)
+
+
+def convert(value: float, from_units: str, to_units: str) -> float:
+    """`value` in `from_units` expressed in `to_units` (``convert(1.0, "MeV/c^2", "kg")``). UnitError (a
+    ValueError) for a text that means no units or for units of different dimensions."""
+    return value * conversion_factor(from_units, to_units)
 
 
 def _text(value: object, parameter: str) -> str:

@@ -53,5 +53,5 @@ class Catalogue:
 def units_of(text: str, /) -> Units:
     """What the units `text` mean, as ostrelin.Units(scale, dimension)."""
 
-def conversion_factor(from_units: str, to_units: str, /) -> float:
-    """What takes a value in `from_units` to `to_units`."""
+def convert(value: float, from_units: str, to_units: str) -> float:
+    """`value` in `from_units` expressed in `to_units`."""

@@ -15,12 +15,11 @@ inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault 
 
 // The units functions the package calls.
 inline constexpr char kUnitsOfArguments[] = "units_of(text: str)";
-inline constexpr char kConversionFactorArguments[] = "conversion_factor(from_units: str, to_units: str)";
 inline constexpr char kUnitsNotStr[] = "%s must be a str, not %U";
 inline constexpr char kUnitsOfDoc[] =
     "units_of($module, text, /)\n--\n\nWhat the units `text` mean, as ostrelin.Units(scale, dimension).";
-inline constexpr char kConversionFactorDoc[] =
-    "conversion_factor($module, from_units, to_units, /)\n--\n\nWhat takes a value in `from_units` to `to_units`.";
+inline constexpr char kConvertDoc[] =
+    "convert($module, value, from_units, to_units)\n--\n\n`value` in `from_units` expressed in `to_units`.";
 
 // The private constructors the package calls, and open()'s own refusal.
 inline constexpr char kReadArguments[] = "_read(data: bytes, source: str, base)";

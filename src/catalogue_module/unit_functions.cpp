@@ -3,9 +3,12 @@
 
 #include "catalogue_module/unit_functions.hpp"
 
+#include <array>
+
 #include "catalogue_module/catalogue_text.hpp"
 #include "catalogue_module/module_state.hpp"
 #include "catalogue_module/records.hpp"
+#include "pyfacade/arg_parser.hpp"
 #include "pyfacade/call_boundary.hpp"
 #include "pyfacade/conversions.hpp"
 #include "pyfacade/method_table.hpp"
@@ -57,21 +60,32 @@ PyObject* units_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-PyObject* conversion_factor(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+// What takes a value in the units `from_arg` names to those `to_arg` names.
+PyResult<double> factor_between(const ModuleState& state, PyObject* from_arg, PyObject* to_arg) {
+    VELDRA_TRY(const std::string_view from_text, units_text(from_arg, "from_units"));
+    VELDRA_TRY(const std::string_view to_text, units_text(to_arg, "to_units"));
+    auto from = parse_units(from_text);
+    if (!from) return unexpected(unit_error(state, from.error().message()));
+    auto to = parse_units(to_text);
+    if (!to) return unexpected(unit_error(state, to.error().message()));
+    if (from->dimension != to->dimension) return unexpected(unit_error(state, mismatch_message(from_text, *from, to_text, *to)));
+    return veldra::conversion_factor(*from, *to);
+}
+
+constexpr std::array<const char*, 3> kConvertParams{"value", "from_units", "to_units"};
+const Signature kConvertSignature{"convert()", kConvertParams};
+
+// value * the factor, as the reference multiplies: any number, or anything
+// that multiplies by a float (a NumPy array), keeps its own arithmetic.
+PyObject* convert(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
-        if (nargs != 2) return unexpected(wrong_call(text::kConversionFactorArguments));
-        const ModuleState& state = state_in(module);
-        VELDRA_TRY(const Unit from, parsed(state, args[0], "from_units"));
-        VELDRA_TRY(const Unit to, parsed(state, args[1], "to_units"));
-        if (from.dimension != to.dimension) {
-            // Both texts were read as UTF-8 already.
-            Py_ssize_t from_size = 0, to_size = 0;
-            const char* from_text = PyUnicode_AsUTF8AndSize(args[0], &from_size);
-            const char* to_text = PyUnicode_AsUTF8AndSize(args[1], &to_size);
-            return unexpected(unit_error(state, mismatch_message(std::string_view(from_text, static_cast<std::size_t>(from_size)), from,
-                                                                 std::string_view(to_text, static_cast<std::size_t>(to_size)), to)));
-        }
-        return new_float(veldra::conversion_factor(from, to));
+        PyObject* given[3] = {nullptr, nullptr, nullptr};
+        if (auto error = parse_vector_args(kConvertSignature, args, nargs, kwnames, given)) return unexpected(std::move(*error));
+        VELDRA_TRY(const double factor, factor_between(state_in(module), given[1], given[2]));
+        OwnedRef factor_object = new_float(factor);
+        OwnedRef product = OwnedRef::steal(PyNumber_Multiply(given[0], factor_object.get()));
+        if (!product) return unexpected(PyError::fetch());
+        return product;
     });
 }
 
@@ -79,7 +93,7 @@ PyObject* conversion_factor(PyObject* module, PyObject* const* args, Py_ssize_t 
 
 PyMethodDef kUnitFunctions[] = {
     {"units_of", method_entry(units_of), METH_FASTCALL, text::kUnitsOfDoc},
-    {"conversion_factor", method_entry(conversion_factor), METH_FASTCALL, text::kConversionFactorDoc},
+    {"convert", method_entry(convert), METH_FASTCALL | METH_KEYWORDS, text::kConvertDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <numeric>
 #include <optional>
 
@@ -100,9 +101,19 @@ constexpr std::int64_t kMaxDecades = 100000;
 // Temperatures on a shifted scale: a factor cannot convert them.
 constexpr std::string_view kAffine[] = {"\u00B0C", "\u2103", "degC", "\u00B0F", "degF"};
 
+// Texts compare by their first byte before the rest: a parse looks up every
+// symbol this way, and a miss is the usual outcome.
+bool same_text(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() && !a.empty() && a[0] == b[0] && a == b;
+}
+
+bool starts_with(std::string_view text, std::string_view start) noexcept {
+    return text.size() > start.size() && text[0] == start[0] && text.substr(0, start.size()) == start;
+}
+
 const Symbol* symbol_named(std::string_view text) {
     for (const Symbol& symbol : kSymbols) {
-        if (symbol.text == text) return &symbol;
+        if (same_text(symbol.text, text)) return &symbol;
     }
     return nullptr;
 }
@@ -110,6 +121,10 @@ const Symbol* symbol_named(std::string_view text) {
 std::int64_t gcd64(std::int64_t a, std::int64_t b) { return std::gcd(a < 0 ? -a : a, b < 0 ? -b : b); }
 
 std::optional<Rational> make_rational(std::int64_t num, std::int64_t den) {
+    if (den == 1) {
+        if (num > kMaxExponent || num < -kMaxExponent) return std::nullopt;
+        return Rational{static_cast<std::int32_t>(num), 1};
+    }
     if (den < 0) {
         num = -num;
         den = -den;
@@ -219,13 +234,13 @@ private:
         if (word.empty()) return fail("expected a unit");
         if (word == "1") return Unit{};
         for (std::string_view affine : kAffine) {
-            if (word == affine) {
+            if (same_text(word, affine)) {
                 return fail("`" + std::string(word) + "` is a temperature on a shifted scale, which no factor converts (use K)", start);
             }
         }
         if (const Symbol* symbol = symbol_named(word)) return unit_of(*symbol, 0);
         for (const Prefix& prefix : kPrefixes) {
-            if (word.size() <= prefix.text.size() || word.substr(0, prefix.text.size()) != prefix.text) continue;
+            if (!starts_with(word, prefix.text)) continue;
             const Symbol* symbol = symbol_named(word.substr(prefix.text.size()));
             if (symbol != nullptr && symbol->takes_prefix) return unit_of(*symbol, prefix.exp10);
         }
@@ -348,10 +363,18 @@ std::string dimension_text(const Dimension& dimension) {
 }
 
 double power_of_ten(std::int64_t k) noexcept {
-    if (k > 400) return HUGE_VAL;
-    if (k < -400) return 0.0;
-    const std::string literal = "1e" + std::to_string(k);
-    return std::strtod(literal.c_str(), nullptr);
+    constexpr std::int64_t kReach = 400;  // beyond a double's range either way
+    if (k > kReach) return HUGE_VAL;
+    if (k < -kReach) return 0.0;
+    // Read once from the literals, which strtod rounds correctly.
+    static const auto powers = [] {
+        std::array<double, 2 * kReach + 1> made{};
+        for (std::int64_t i = -kReach; i <= kReach; ++i) {
+            made[static_cast<std::size_t>(i + kReach)] = std::strtod(("1e" + std::to_string(i)).c_str(), nullptr);
+        }
+        return made;
+    }();
+    return powers[static_cast<std::size_t>(k + kReach)];
 }
 
 double Unit::scale() const noexcept { return mantissa * power_of_ten(exp10); }
@@ -360,7 +383,29 @@ std::string UnitError::message() const {
     return "invalid units `" + text + "`: " + what + " at offset " + std::to_string(offset);
 }
 
-Expected<Unit, UnitError> parse_units(std::string_view text) { return UnitParser(text).parse(); }
+Expected<Unit, UnitError> parse_units(std::string_view text) {
+    // The texts a program converts between are few and come back again and
+    // again: each thread remembers the last ones it parsed, by hash, so a
+    // warm conversion reads a table instead of parsing.
+    struct Remembered {
+        std::string text;
+        Unit unit;
+    };
+    constexpr std::size_t kSets = 128;
+    // Two ways a set: texts whose hashes meet both stay, the newer first.
+    thread_local std::array<std::array<std::optional<Remembered>, 2>, kSets> remembered;
+    if (text.size() > 64) return UnitParser(text).parse();
+    auto& set = remembered[std::hash<std::string_view>{}(text) % kSets];
+    for (const auto& way : set) {
+        if (way && way->text == text) return way->unit;
+    }
+    auto parsed = UnitParser(text).parse();
+    if (parsed) {
+        set[1] = std::move(set[0]);
+        set[0] = Remembered{std::string(text), *parsed};
+    }
+    return parsed;
+}
 
 double conversion_factor(const Unit& from, const Unit& to) noexcept {
     return from.mantissa / to.mantissa * power_of_ten(std::int64_t{from.exp10} - to.exp10);

@@ -7,7 +7,7 @@ from fractions import Fraction
 from importlib import resources
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 import ostrelin
@@ -108,6 +108,10 @@ factor = st.builds(
 @given(st.lists(st.tuples(st.sampled_from([" ", "*", "/", " / "]), factor), min_size=0, max_size=4), factor)
 def test_random_products_agree_with_pint(api, rest, first):
     text = first + "".join(op + f for op, f in rest)
+    try:
+        pint_units(text)
+    except OverflowError:  # pint multiplies out the powers of ten, which a double may not hold
+        assume(False)
     assert_agrees_with_pint(api, text)
 
 
