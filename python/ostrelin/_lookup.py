@@ -5,15 +5,17 @@ from __future__ import annotations
 from collections.abc import Iterable, Mapping
 from typing import TypeVar, cast
 
+from ._input import is_text
+
 T = TypeVar("T")
 
 EMPTY_NAME = "name must be non-empty"
 _MAX_DISTANCE = 2
 
 
-def not_a_str(name: object) -> TypeError:
-    """The core's conversion error for a `name` that is not a str."""
-    return TypeError(f"argument 'name': '{type(name).__name__}' object cannot be converted to 'PyString'")
+def not_a_str(value: object, argument: str = "name") -> TypeError:
+    """The core's conversion error for an `argument` that is not a str."""
+    return TypeError(f"argument '{argument}': '{type(value).__name__}' object cannot be converted to 'PyString'")
 
 
 def is_empty_text(name: object) -> bool:
@@ -22,7 +24,7 @@ def is_empty_text(name: object) -> bool:
     Asked as the core asks: by the object's real type (not a faked
     ``__class__``) and its text (not a subclass's own ``__len__`` or ``__bool__``).
     """
-    return issubclass(type(name), str) and str.__len__(cast(str, name)) == 0
+    return is_text(name) and str.__len__(cast(str, name)) == 0
 
 
 def find(name: object, table: Mapping[str, T], kind: str = "constant") -> T:
@@ -32,7 +34,7 @@ def find(name: object, table: Mapping[str, T], kind: str = "constant") -> T:
     UnicodeEncodeError when it has no UTF-8 form, and otherwise KeyError with
     a note suggesting the closest key of `table`.
     """
-    if not issubclass(type(name), str):
+    if not is_text(name):
         raise not_a_str(name)
     if is_empty_text(name):
         raise ValueError(EMPTY_NAME)

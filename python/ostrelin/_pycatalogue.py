@@ -3,7 +3,9 @@
 A catalogue is read in stages, and the first problem of the earliest stage
 is the one reported:
 
-1. the text: UTF-8, JSON, nesting at most MAX_JSON_DEPTH deep;
+1. the text: UTF-8; then nesting at most MAX_JSON_DEPTH deep and no \\u
+   escape of half a surrogate pair, whichever is met first; then JSON (the
+   json module's own words and place; NaN and Infinity are not JSON);
 2. the top level: its fields in file order, then the missing ones;
 3. the entries in file order, each one's shape (its fields in file order,
    the missing ones, what its status allows), then whether its name was
@@ -35,9 +37,10 @@ from ._errors import (
     CatalogueError, DerivationError, cycle_error, entry_note, load_failed_note, parse_error, position_note,
     schema_error,
 )
-from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, check_source, line_and_column
-from ._input import source_of, utf8_of
-from ._lookup import find, missing_key
+from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, CatalogueMixin, check_source, decode
+from ._input import is_text, source_of, text_and_label, text_problem, utf8_of
+from ._lookup import find, missing_key, not_a_str
+from ._pyostrelin import datasheet
 from ._records import Constant
 
 _FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
@@ -54,28 +57,13 @@ class _Problem(Exception):
 
 
 def _kind(value: object) -> str:
-    """What a JSON value is, as the notes name it."""
-    if isinstance(value, _Object):
-        return "an object"
-    if isinstance(value, list):
-        return "an array"
-    if isinstance(value, str):
-        return "a string"
-    if isinstance(value, bool):
-        return "a boolean"
-    if value is None:
-        return "null"
-    return "a number"
-
-
-def _record_kind(value: object) -> str:
-    """What a record field holds, in the same words as `_kind` where a JSON value could hold it,
-    asked of its real type (as the native twin asks)."""
+    """What a JSON value or a record's field is, as the notes name it: asked of its real type (as the
+    native twin asks), in a JSON value's words where a JSON value could hold it."""
     kind = type(value)
+    if issubclass(kind, (_Object, dict)):  # an _Object is a tuple
+        return "an object"
     if issubclass(kind, (list, tuple)):
         return "an array"
-    if issubclass(kind, dict):
-        return "an object"
     if issubclass(kind, str):
         return "a string"
     if kind is bool:
@@ -89,11 +77,12 @@ def _record_kind(value: object) -> str:
 
 # ---------------------------------------------------------------- the text
 
-# A string, or what is left of one that the text cuts short: brackets inside never count.
-_STRING: Final = re.compile(r'"(?:[^"\\]|\\.)*"?')
-_SCAN: Final = re.compile(r'"(?:[^"\\]|\\.)*"?|[\[\]{}]|NaN|-?Infinity')
-_ESCAPE: Final = re.compile(r"\\(u[0-9a-fA-F]{4}|.)")
-_SURROGATE_ESCAPE: Final = re.compile(r"\\u[dD][89a-fA-F]")
+# A string, or what is left of one that the text cuts short (brackets inside never count), or a bracket.
+_TOKEN: Final = re.compile(r'"(?:[^"\\]|\\.)*"?|[\[\]{}]', re.DOTALL)
+# An escape in a string: a surrogate pair, half of one alone (the group), or any other.
+_ESCAPE: Final = re.compile(
+    r"\\u[dD][89abAB][0-9a-fA-F]{2}\\u[dD][c-fC-F][0-9a-fA-F]{2}|(\\u[dD][89a-fA-F][0-9a-fA-F]{2})|\\.", re.DOTALL,
+)
 
 
 class _NotJson(Exception):
@@ -109,12 +98,8 @@ def _not_json(literal: str) -> float:
     raise _NotJson(literal)
 
 
-def _text_problem(source: str, text: str, at: int, what: str) -> CatalogueError:
-    return schema_error(source, position_note(*line_and_column(text, at), what))
-
-
 def _too_long(source: str) -> CatalogueError:
-    return _text_problem(source, "", 0, "the text is longer than 4 GiB")
+    return text_problem(source, "", 0, "the text is longer than 4 GiB")
 
 
 def _read_file(file: BinaryIO, source: str) -> bytes:
@@ -133,93 +118,41 @@ def _read_file(file: BinaryIO, source: str) -> bytes:
     return bytes(data)
 
 
-def _first_structural_problem(text: str, end: int) -> tuple[int, str] | None:
-    """Where, before `end`, the nesting first passes MAX_JSON_DEPTH or a bare NaN/Infinity stands."""
+def _first_text_problem(text: str) -> tuple[int, str] | None:
+    """Where the text first nests deeper than MAX_JSON_DEPTH or names half a surrogate pair by a \\u
+    escape, and which: the json module would recurse that deep, and reads such a string (which has no
+    UTF-8 form) without complaint."""
     depth = 0
-    for match in _SCAN.finditer(text):
-        if match.start() >= end:
-            break
-        token = match.group()
-        if token in ("[", "{"):
+    for token in _TOKEN.finditer(text):
+        mark = token.group()
+        if mark in ("[", "{"):
             depth += 1
             if depth > MAX_JSON_DEPTH:
-                return match.start(), f"nesting deeper than {MAX_JSON_DEPTH} levels"
-        elif token in ("]", "}"):
+                return token.start(), f"nesting deeper than {MAX_JSON_DEPTH} levels"
+        elif mark in ("]", "}"):
             depth -= 1
-        elif token[0] != '"':
-            return match.start(), f"`{token}` is not JSON"
+        elif "\\u" in mark:
+            for escape in _ESCAPE.finditer(mark):
+                if escape.group(1):
+                    return token.start() + escape.start(), "a \\u escape names half a surrogate pair"
     return None
 
 
-def _escape_code(escape: re.Match[str]) -> int:
-    body = escape.group(1)
-    return int(body[1:], 16) if len(body) == 5 else -1
-
-
-def _first_lone_surrogate(text: str, end: int | None = None) -> int | None:
-    """Where the first \\u escape of half a surrogate pair stands, if any: the standard
-    reader accepts it, but it has no UTF-8 form."""
-    if _SURROGATE_ESCAPE.search(text) is None:
-        return None
-    for string in _STRING.finditer(text):
-        if end is not None and string.start() >= end:
-            break
-        escapes = list(_ESCAPE.finditer(string.group()))
-        at = 0
-        while at < len(escapes):
-            code = _escape_code(escapes[at])
-            if 0xD800 <= code <= 0xDBFF:
-                following = escapes[at + 1] if at + 1 < len(escapes) else None
-                if (following is not None and following.start() == escapes[at].end()
-                        and 0xDC00 <= _escape_code(following) <= 0xDFFF):
-                    at += 2
-                    continue
-                return string.start() + escapes[at].start()
-            if 0xDC00 <= code <= 0xDFFF:
-                return string.start() + escapes[at].start()
-            at += 1
-    return None
-
-
-def _first_text_problem(text: str, end: int) -> tuple[int, str] | None:
-    """The first problem before `end` that the standard reader lets pass: nesting too deep, NaN or
-    Infinity, or half a surrogate pair."""
-    found = _first_structural_problem(text, end)
-    lone = _first_lone_surrogate(text, found[0] if found else end)
-    if lone is not None and lone < end:
-        return lone, "a \\u escape names half a surrogate pair"
-    return found
-
-
-def _read_json(raw: bytes, source: str) -> tuple[object, str]:
-    """The JSON value of `raw` and its text; raises CatalogueError for a problem of the text."""
+def _read_json(raw: bytes, source: str) -> object:
+    """The JSON value of `raw`; raises CatalogueError for a problem of the text."""
     # Too long a text is refused before anything in it is read.
     if len(raw) > MAX_TEXT_BYTES:
         raise _too_long(source)
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError as exc:
-        prefix = raw[: exc.start].decode("utf-8")
-        raise _text_problem(source, prefix, len(prefix), "invalid UTF-8") from None
-    try:
-        document = json.loads(text, object_pairs_hook=_Object, parse_int=_integer, parse_constant=_not_json)
-    except json.JSONDecodeError as exc:
-        # A string the text cuts short is placed where it starts, but is only
-        # known to be cut short at the end of the text: what it holds comes first.
-        end = len(text) if exc.msg.startswith("Unterminated string") else exc.pos
-        earlier = _first_text_problem(text, end)
-        if earlier is not None:
-            raise _text_problem(source, text, *earlier) from None
-        raise schema_error(source, position_note(exc.lineno, exc.colno, exc.msg)) from None
-    except (RecursionError, _NotJson):
-        found = _first_text_problem(text, len(text))
-        if found is None:  # the caller's own stack was deep already: not the text's problem
-            raise
-        raise _text_problem(source, text, *found) from None
-    found = _first_text_problem(text, len(text)) if _SURROGATE_ESCAPE.search(text) else None
+    text = decode(raw, source)
+    found = _first_text_problem(text)
     if found is not None:
-        raise _text_problem(source, text, *found)
-    return document, text
+        raise text_problem(source, text, *found)
+    try:
+        return json.loads(text, object_pairs_hook=_Object, parse_int=_integer, parse_constant=_not_json)
+    except json.JSONDecodeError as exc:
+        raise schema_error(source, position_note(exc.lineno, exc.colno, exc.msg)) from None
+    except _NotJson as exc:  # the json module does not say where
+        raise schema_error(source, f"`{exc.args[0]}` is not JSON") from None
 
 
 # ---------------------------------------------------------------- shapes
@@ -239,38 +172,68 @@ class _Draft:
     description: str = ""
 
 
+# ---- what an entry's fields must be, read from JSON or from a record alike
+
+def _must_be(field: str, what: str, value: object) -> _Problem:
+    return _Problem(f"{field} must be {what}, not {_kind(value)}")
+
+
+def _too_large(field: str) -> _Problem:
+    return _Problem(f"`{field}` is too large for a double")
+
+
 def _finite(field: str, value: float) -> float:
     if math.isinf(value):
-        raise _Problem(f"`{field}` is too large for a double")
+        raise _too_large(field)
     return value
+
+
+def _named(name: str) -> str:
+    if not name:
+        raise _Problem("`name` must not be empty")
+    return name
+
+
+def _known_status(status: str) -> str:
+    if status not in STATUSES:
+        raise _Problem(f"`status` must be {', '.join(STATUSES[:-1])} or {STATUSES[-1]}, not `{status}`")
+    return status
+
+
+def _uncertainty(value: float) -> float:
+    if value < 0:
+        raise _Problem("`uncertainty` must not be negative")
+    return value
+
+
+# ---- an entry read from JSON
 
 
 def _json_field(draft: _Draft, key: str, value: object) -> None:
     if key in ("name", "units", "status", "expression", "description"):
         if not isinstance(value, str):
-            raise _Problem(f"`{key}` must be a string, not {_kind(value)}")
-        if key == "name" and not value:
-            raise _Problem("`name` must not be empty")
-        if key == "status" and value not in STATUSES:
-            raise _Problem(f"`status` must be Seed, Cached, Pending or External, not `{value}`")
+            raise _must_be(f"`{key}`", "a string", value)
+        if key == "name":
+            _named(value)
+        if key == "status":
+            _known_status(value)
         setattr(draft, key, value)
     elif key == "value":
         if not isinstance(value, float):
-            raise _Problem(f"`value` must be a number, not {_kind(value)}")
+            raise _must_be("`value`", "a number", value)
         draft.value = _finite(key, value)
     elif key == "uncertainty":
         if value is not None:
             if not isinstance(value, float):
-                raise _Problem(f"`uncertainty` must be a number or null, not {_kind(value)}")
-            if _finite(key, value) < 0:
-                raise _Problem("`uncertainty` must not be negative")
+                raise _must_be("`uncertainty`", "a number or null", value)
+            _uncertainty(_finite(key, value))
         draft.uncertainty = value
     else:
         if not isinstance(value, list):
-            raise _Problem(f"`dependencies` must be an array of strings, not {_kind(value)}")
+            raise _must_be("`dependencies`", "an array of strings", value)
         for item, dependency in enumerate(value):
             if not isinstance(dependency, str):
-                raise _Problem(f"item {item} of `dependencies` must be a string, not {_kind(dependency)}")
+                raise _must_be(f"item {item} of `dependencies`", "a string", dependency)
         draft.dependencies = tuple(value)
 
 
@@ -292,12 +255,12 @@ def _draft_from_json(entry: object) -> _Draft:
     return draft
 
 
-def _record_text(label: str, value: object, optional: bool = False) -> str | None:
+# ---- an entry read from a record
+
+def _record_text(label: str, value: object) -> str:
     """The text of a str field named `label` (`name`, item 0 of `dependencies`)."""
-    if optional and value is None:
-        return None
-    if not issubclass(type(value), str):
-        raise _Problem(f"{label} must be a string, not {_record_kind(value)}")
+    if not is_text(value):
+        raise _must_be(label, "a string", value)
     text = str.__str__(cast(str, value))  # a str subclass counts by its text alone
     try:
         text.encode("utf-8")
@@ -309,14 +272,13 @@ def _record_text(label: str, value: object, optional: bool = False) -> str | Non
 def _record_number(field: str, value: object) -> float:
     kind = type(value)
     if kind is bool or not issubclass(kind, (int, float)):
-        what = "a number or null" if field == "uncertainty" else "a number"
-        raise _Problem(f"`{field}` must be {what}, not {_record_kind(value)}")
+        raise _must_be(f"`{field}`", "a number or null" if field == "uncertainty" else "a number", value)
     # The value itself: a subclass's own __float__ has no say.
     if issubclass(kind, int):
         try:
             return int.__float__(cast(int, value))
         except OverflowError:
-            raise _Problem(f"`{field}` is too large for a double") from None
+            raise _too_large(field) from None
     number = float.__float__(cast(float, value))
     if not math.isfinite(number):
         raise _Problem(f"`{field}` must be finite, not {number!r}")
@@ -326,39 +288,28 @@ def _record_number(field: str, value: object) -> float:
 def _draft_from_record(entry: object, label: list[object]) -> _Draft:
     """The record's fields, each read once, in their order; its name goes to `label` for a note."""
     if not isinstance(entry, Constant):
-        raise _Problem(f"must be a Constant, not {_record_kind(entry)}")
+        raise _Problem(f"must be a Constant, not {_kind(entry)}")
     draft = _Draft()
     label.append(entry.name)
-    draft.name = _record_text("`name`", label[0])
-    if not draft.name:
-        raise _Problem("`name` must not be empty")
+    draft.name = _named(_record_text("`name`", label[0]))
     draft.value = _record_number("value", entry.value)
     draft.units = _record_text("`units`", entry.units)
     uncertainty = entry.uncertainty
     if uncertainty is not None:
-        draft.uncertainty = _record_number("uncertainty", uncertainty)
-        if draft.uncertainty < 0:
-            raise _Problem("`uncertainty` must not be negative")
-    draft.status = _record_text("`status`", entry.status)
-    if draft.status not in STATUSES:
-        raise _Problem(f"`status` must be Seed, Cached, Pending or External, not `{draft.status}`")
-    draft.expression = _record_text("`expression`", entry.expression, optional=True)
+        draft.uncertainty = _uncertainty(_record_number("uncertainty", uncertainty))
+    draft.status = _known_status(_record_text("`status`", entry.status))
+    expression = entry.expression
+    draft.expression = None if expression is None else _record_text("`expression`", expression)
     dependencies = entry.dependencies
     if not issubclass(type(dependencies), (tuple, list)):
-        raise _Problem(f"`dependencies` must be an array of strings, not {_record_kind(dependencies)}")
-    listed = tuple(_item(item, dependency) for item, dependency in enumerate(dependencies))
+        raise _must_be("`dependencies`", "an array of strings", dependencies)
+    listed = tuple(_record_text(f"item {item} of `dependencies`", d) for item, d in enumerate(dependencies))
     draft.dependencies = listed or None  # an empty tuple leaves them to the expression
-    draft.description = _record_text("`description`", entry.description) or ""
+    draft.description = _record_text("`description`", entry.description)
     # A record always has a value; a pending formula's is its placeholder 0.0.
     if draft.status == "Pending" and draft.value == 0.0:
         draft.value = None
     return draft
-
-
-def _item(item: int, dependency: object) -> str:
-    text = _record_text(f"item {item} of `dependencies`", dependency)
-    assert text is not None
-    return text
 
 
 def _check_status(draft: _Draft) -> str:
@@ -591,7 +542,7 @@ BUILT_ALREADY: Final = "Catalogue.__init__() cannot build a catalogue again: cat
 NOT_MADE: Final = "Catalogue object was not made by Catalogue.__init__()"
 
 
-class Catalogue(Mapping[str, Constant]):
+class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     """An immutable mapping from name to `Constant`, iterated in byte order of the names.
 
     Made from records (``Catalogue(entries, source=...)``) or read from the
@@ -636,16 +587,8 @@ class Catalogue(Mapping[str, Constant]):
 
     @classmethod
     def _read(cls, raw: bytes, source: str, base: Catalogue | None) -> Catalogue:
-        document, text = _read_json(raw, source)
-        try:
-            description, entries = _top_level(document, source)
-            built = _build(entries, source, from_json=True, base=base)
-        except CatalogueError:
-            # Problems of the text come first: the reader does not stop at depth.
-            found = _first_structural_problem(text, len(text))
-            if found is not None:
-                raise _text_problem(source, text, *found) from None
-            raise
+        description, entries = _top_level(_read_json(raw, source), source)
+        built = _build(entries, source, from_json=True, base=base)
         catalogue = cls.__new__(cls)
         catalogue._setup(built, source, description)
         return catalogue
@@ -665,7 +608,7 @@ class Catalogue(Mapping[str, Constant]):
         if type(name) is str and name in records:
             return records[name]
         # As any mapping: KeyError for whatever names no entry; a str gets a lookup's words and hint.
-        if not issubclass(type(name), str):
+        if not is_text(name):
             raise KeyError(name)
         try:
             return find(name, records)
@@ -674,14 +617,14 @@ class Catalogue(Mapping[str, Constant]):
 
     def __contains__(self, name: object) -> bool:
         records = self._built.records  # an instance never built refuses before its argument is looked at
-        if not issubclass(type(name), str):
+        if not is_text(name):
             return False
         return str.__str__(cast(str, name)) in records
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
         """The entry `name`, or `default` for whatever names no entry."""
         records = self._built.records
-        if not issubclass(type(name), str):
+        if not is_text(name):
             return default
         return records.get(str.__str__(name), default)
 
@@ -690,9 +633,6 @@ class Catalogue(Mapping[str, Constant]):
 
     def __iter__(self) -> Iterator[str]:
         return iter(self._sorted_names())
-
-    def __repr__(self) -> str:
-        return f"<Catalogue of {len(self)} entries from {self._source!r}>"
 
     def _sorted_names(self) -> list[str]:
         with self._lock:
@@ -709,8 +649,8 @@ class Catalogue(Mapping[str, Constant]):
         """The names, in byte order, of the entries whose name or description contains `text`,
         compared after ``str.casefold()`` of both."""
         records = self._built.records
-        if not issubclass(type(text), str):
-            raise TypeError(f"argument 'text': '{type(text).__name__}' object cannot be converted to 'PyString'")
+        if not is_text(text):
+            raise not_a_str(text, "text")
         plain = str.__str__(text)
         str.encode(plain, "utf-8")  # a lone surrogate raises, as a lookup does
         folded = plain.casefold()
@@ -721,9 +661,7 @@ class Catalogue(Mapping[str, Constant]):
 
     def datasheet(self, name: str) -> dict[str, Any]:
         """The five stored fields of `Get` for entry `name`, as a new dict."""
-        entry = find(name, self._built.records)
-        return {"name": entry.name, "status": entry.status, "uncertainty": entry.uncertainty,
-                "units": entry.units, "value": entry.value}
+        return datasheet(find(name, self._built.records))
 
     def _derived_values(self) -> _Values:
         with self._lock:
@@ -841,11 +779,6 @@ class Catalogue(Mapping[str, Constant]):
         lines.append("}")
         return "\n".join(lines) + "\n"
 
-    def dump(self, path: str | os.PathLike[str]) -> None:
-        """Writes `dumps()` to `path` as UTF-8."""
-        with open(source_of(path), "w", encoding="utf-8") as out:
-            out.write(self.dumps())
-
 
 def _json_text(text: str) -> str:
     return json.dumps(text, ensure_ascii=False)
@@ -916,8 +849,7 @@ def _has_slot(obj: object, slot: str) -> bool:
 def loads(data: str | bytes, *, base: Catalogue | None = None, source: str = "<string>") -> Catalogue:
     """The catalogue in `data`, a text in the file format; with `base`, it holds the base's entries too and its
     formulas may use them. Raises CatalogueError."""
-    label = check_source(source)
-    raw = utf8_of(data, label)
+    raw, label = text_and_label(data, source)
     return Catalogue._read(raw, label, _checked_base(base))
 
 

@@ -26,9 +26,9 @@ def members(*pairs):
 
 
 TOP = '"format": "ostrelin-catalogue", "version": 1'
-SYNTAX = "<a JSON syntax error: each reader words it and places it its own way>"
+SYNTAX = "<a text that is not JSON: each reader says where and how in its own words>"
 
-# (label, text, str(), note) for CatalogueError; note SYNTAX compares only type and str().
+# (label, text, str(), note) for CatalogueError; note SYNTAX asks for one note, whatever it says.
 CASES = [
     ("not UTF-8", b"\xff{}", SCHEMA, "line 1, column 1: invalid UTF-8"),
     ("truncated UTF-8", b'{"a":\n "\xc3\xa9\xe2\x82"}', SCHEMA, "line 2, column 4: invalid UTF-8"),
@@ -43,6 +43,8 @@ CASES = [
     ("half a surrogate before a syntax error", '{"a": "\\udc00", }', SCHEMA,
      "line 1, column 8: a \\u escape names half a surrogate pair"),
     ("brackets in a string cut short", '{"a": "' + "[" * 70, SCHEMA, SYNTAX),
+    ("syntax before deep nesting", "{," + "[" * 70, SCHEMA, SYNTAX),
+    ("syntax before half a surrogate", '[1 "\\udc00"]', SCHEMA, SYNTAX),
     ("two byte-order marks", "\ufeff\ufeff" + doc(), SCHEMA, SYNTAX),
     ("unclosed", '{"format": ', SCHEMA, SYNTAX),
     ("NaN", f'{{{TOP}, "constants": [{{"name": "a", "units": "", "value": NaN}}]}}', SCHEMA, SYNTAX),

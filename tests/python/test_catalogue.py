@@ -11,6 +11,9 @@ import time
 import pytest
 
 from catalogue_cases import CASES, SCHEMA, SYNTAX, VALID, doc, formula, seed
+from conftest import python_package
+
+PURE = python_package()
 
 
 @pytest.mark.parametrize("label, text, message, note", CASES, ids=[c[0] for c in CASES])
@@ -20,9 +23,30 @@ def test_bad_texts_raise_the_tables_errors(api, label, text, message, note):
     assert str(info.value) == message
     if note is not SYNTAX:
         assert getattr(info.value, "__notes__", None) == (None if note is None else [note])
-    else:
-        assert info.value.__notes__[0].startswith("line 1, column ")
+    else:  # the reader's own words, and its own place where it knows one
+        assert len(info.value.__notes__) == 1
     assert isinstance(info.value, ValueError)
+
+
+# Texts that are not JSON, with the pure twin's note: the json module's own place and words; NaN and
+# Infinity, which the json module reads unless told not to, by name alone.
+PURE_SYNTAX_NOTES = [
+    ('{"a" 1}', "line 1, column 6: Expecting ':' delimiter"),
+    ('{"a":\n  tru}', "line 2, column 3: Expecting value"),
+    ('"abc', "line 1, column 1: Unterminated string starting at"),
+    ("[1] 2", "line 1, column 5: Extra data"),
+    ("{," + "[" * 70, "line 1, column 66: nesting deeper than 64 levels"),  # nesting is looked at first
+    ('[1 "\\udc00"]', "line 1, column 5: a \\u escape names half a surrogate pair"),
+    ('{"a": [-Infinity]}', "`-Infinity` is not JSON"),
+    ('{"a": "\\ud800\\udc00", "b": NaN}', "`NaN` is not JSON"),
+]
+
+
+@pytest.mark.parametrize("text, note", PURE_SYNTAX_NOTES)
+def test_the_pure_twin_says_where_the_json_module_stopped(text, note):
+    with pytest.raises(PURE.CatalogueError) as info:
+        PURE.loads(text)
+    assert (str(info.value), info.value.__notes__) == (SCHEMA, [note])
 
 
 def test_unreadable_files_raise_the_oserror_of_their_errno(api, tmp_path):
