@@ -15,7 +15,7 @@ import ostrelin._veldra_core as core
 PUBLIC = {
     "Catalogue", "CatalogueError", "Constant", "DerivationError", "Get", "Quark", "__version__", "constant",
     "codata", "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark",
-    "quarks",
+    "quarks", "UnitError", "Units", "convert", "parse_units",
 }
 SHEET_KEYS = ["name", "status", "uncertainty", "units", "value"]
 QUARK_KEYS = ["generation", "mass_mev", "mass_ratio", "name", "phi_exponent"]
@@ -24,7 +24,7 @@ QUARK_KEYS = ["generation", "mass_mev", "mass_ratio", "name", "phi_exponent"]
 def test_public_names(api):
     assert set(api.__all__) == PUBLIC
     assert all(hasattr(api, name) for name in api.__all__)
-    assert issubclass(api.DerivationError, ValueError)
+    assert issubclass(api.DerivationError, ValueError) and issubclass(api.UnitError, ValueError)
 
 
 @pytest.mark.parametrize(
