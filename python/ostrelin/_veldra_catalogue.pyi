@@ -12,7 +12,9 @@ from ._units import Units
 class Catalogue:
     """An immutable mapping from name to `Constant`, iterated in byte order of the names."""
 
-    def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None: ...
+    def __init__(
+        self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>", version: int = 1
+    ) -> None: ...
     def __copy__(self) -> Self:
         """The catalogue itself: it is immutable."""
     def __deepcopy__(self, memo: Any, /) -> Self:
@@ -29,6 +31,9 @@ class Catalogue:
     @property
     def description(self) -> str:
         """The file's description ("" when it has none)."""
+    @property
+    def version(self) -> int:
+        """The file format's version: 1 keeps units as text, 2 reads them."""
     def __getitem__(self, name: str, /) -> Constant: ...
     def __contains__(self, name: object, /) -> bool: ...
     def __len__(self) -> int: ...
@@ -41,10 +46,12 @@ class Catalogue:
         """The names, in byte order, of the entries whose name or description contains `text`, compared after str.casefold() of both."""
     def datasheet(self, name: str) -> dict[str, Any]:
         """The five stored fields of `Get` for entry `name`, as a new dict."""
-    def derive(self, name: str) -> float:
-        """A seed's value, or a formula's value computed from its expression."""
-    def derived(self, name: str) -> Constant:
-        """The entry with its derived value, status and propagated uncertainty."""
+    def derive(self, name: str, units: str | None = None) -> float:
+        """A seed's value, or a formula's value computed from its expression; in `units` if given."""
+    def derived(self, name: str, units: str | None = None) -> Constant:
+        """The entry with its derived value, status and propagated uncertainty; in `units` if given."""
+    def dimension(self, name: str) -> str:
+        """The dimension of the entry's units in SI base units, e.g. 'kg m^2 s^-2'."""
     def budget(self, name: str) -> list[tuple[str, float]]:
         """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first."""
     def dumps(self) -> str:

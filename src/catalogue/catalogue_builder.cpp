@@ -43,8 +43,9 @@ std::uint32_t narrow(std::size_t n) { return static_cast<std::uint32_t>(n); }
 
 }  // namespace
 
-CatalogueBuilder::CatalogueBuilder(std::string_view source, const CatalogueStore* base)
+CatalogueBuilder::CatalogueBuilder(std::string_view source, const CatalogueStore* base, int version)
     : store_(new CatalogueStore()), source_(source), text_keys_(next_map_keys()) {
+    store_->version_ = version;
     store_->texts_.push_back({});
     store_->base_ = base;
     store_->below_span_ = base;  // until join_bases() joins some
@@ -483,15 +484,24 @@ CatalogueFailure CatalogueBuilder::cycle_through(const std::vector<std::uint32_t
     }
     const std::string_view name = store.row(store.formulas_[start].row).name();
     note += name;
-    return {RegistryError{CyclicDerivation{std::string(name)}}, std::move(note)};
+    return {RegistryError{CyclicDerivation{std::string(name)}}, std::move(note), {}};
 }
 
 Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::finish(std::string description) && {
+    const CatalogueStore* base = store_->base_;
+    if (store_->version_ == 2 && base != nullptr && base->version_ == 1) {
+        return unexpected(schema_failure(source_, kOverVersion1Base));
+    }
     build_name_index();
     if (auto problem = first_local_problem()) return unexpected(std::move(problem->failure));
     if (refused_) return unexpected(schema_failure(source_, std::move(*refused_)));
     if (auto failure = resolve_dependencies()) return unexpected(std::move(*failure));
     if (auto failure = order_formulas()) return unexpected(std::move(*failure));
+    if (store_->version_ == 2) {
+        if (auto failure = read_units()) return unexpected(std::move(*failure));
+        if (auto failure = check_dimensions()) return unexpected(std::move(*failure));
+        convert_through_si();
+    }
     store_->join_bases();
     store_->description_ = std::move(description);
     return std::move(store_);

@@ -52,14 +52,19 @@ struct EntryFields {
     std::string_view description;
 };
 
+// The note of a version-2 catalogue given a version-1 base.
+inline constexpr char kOverVersion1Base[] =
+    "a version 2 catalogue cannot be built over a version 1 base, whose units are free text";
+
 // The status an entry's `status` text names ("Seed", "Cached", ...), if any.
 std::optional<ConstantStatus> status_named(std::string_view text) noexcept;
 
 class CatalogueBuilder {
 public:
-    // A builder of a catalogue whose formulas may also use the entries of
-    // `base` (which must outlive the catalogue), or of none.
-    explicit CatalogueBuilder(std::string_view source, const CatalogueStore* base = nullptr);
+    // A builder of a catalogue of file format `version` (1 or 2) whose
+    // formulas may also use the entries of `base` (which must outlive the
+    // catalogue), or of none.
+    explicit CatalogueBuilder(std::string_view source, const CatalogueStore* base = nullptr, int version = 1);
 
     // How many entries have been added.
     std::size_t count() const noexcept;
@@ -112,6 +117,12 @@ private:
     std::vector<std::uint32_t> shortest_cycle(std::uint32_t start, const std::vector<std::uint32_t>& component,
                                               const std::vector<std::uint32_t>& waiting) const;
     CatalogueFailure cycle_through(const std::vector<std::uint32_t>& waiting);
+    // Version 2 (catalogue_units.cpp): every own entry's units, then every
+    // own formula's dimension, each in file order; then the programs
+    // rewritten to compute through coherent SI.
+    std::optional<CatalogueFailure> read_units();
+    std::optional<CatalogueFailure> check_dimensions();
+    void convert_through_si();
 
     std::unique_ptr<CatalogueStore> store_;
     std::string source_;

@@ -5,11 +5,19 @@
 namespace veldra {
 
 CatalogueFailure schema_failure(std::string_view source, std::string note) {
-    return {RegistryError{InvalidSchema{std::string(source)}}, std::move(note)};
+    return {RegistryError{InvalidSchema{std::string(source)}}, std::move(note), {}};
+}
+
+CatalogueFailure units_failure(std::string_view source, std::string note) {
+    return {RegistryError{InvalidSchema{std::string(source)}}, std::move(note), "invalid units in " + ticked(source)};
+}
+
+CatalogueFailure dimension_failure(std::string_view name, std::string note) {
+    return {RegistryError{InvalidSchema{std::string(name)}}, std::move(note), "dimension error in " + ticked(name)};
 }
 
 CatalogueFailure parse_failure(std::string_view name, std::string detail) {
-    return {RegistryError{ParseError{std::string(name), std::move(detail)}}, {}};
+    return {RegistryError{ParseError{std::string(name), std::move(detail)}}, {}, {}};
 }
 
 std::string position_note(std::string_view text, std::size_t offset, std::string_view what) {

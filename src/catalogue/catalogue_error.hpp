@@ -18,7 +18,18 @@ struct CatalogueFailure {
     // caller's OSError, not one of these.
     RegistryError error;
     std::string note;  // empty: none
+    // A version-2 catalogue's units problems have words of their own, which
+    // the registry's error type has not: then they replace its message.
+    std::string own_message;
+
+    std::string message() const { return own_message.empty() ? error.message() : own_message; }
 };
+
+// "invalid units in `SOURCE`", with `note`.
+CatalogueFailure units_failure(std::string_view source, std::string note);
+
+// "dimension error in `NAME`", with `note`.
+CatalogueFailure dimension_failure(std::string_view name, std::string note);
 
 // InvalidSchema for `source`, with `note`.
 CatalogueFailure schema_failure(std::string_view source, std::string note);

@@ -148,6 +148,7 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry)
 
 // What the top level holds besides its fixed words.
 struct TopLevel {
+    int version = 1;
     std::string_view description;
     std::optional<JsonElement> constants;
 };
@@ -158,10 +159,13 @@ std::optional<std::string> read_top_field(int field, JsonElement value, TopLevel
     if (field == kFormatField && !(kind == JsonKind::String && value.string() == kFormatName)) {
         return "`format` must be \"" + std::string(kFormatName) + "\"";
     }
-    if (field == kVersionField && !(kind == JsonKind::Number && value.number().value == kFormatVersion)) {
-        return "`version` must be " + std::to_string(kFormatVersion);
-    }
-    if (field == kDescriptionField) {
+    if (field == kVersionField) {
+        const auto known = std::find_if(kFormatVersions.begin(), kFormatVersions.end(), [&](int version) {
+            return kind == JsonKind::Number && value.number().value == version;
+        });
+        if (known == kFormatVersions.end()) return "`version` must be 1 or 2";
+        top.version = *known;
+    } else if (field == kDescriptionField) {
         if (kind != JsonKind::String) return not_a("description", "a string", value);
         top.description = value.string();
     } else if (field == kConstantsField) {
@@ -211,7 +215,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     TopLevel top;
     if (auto problem = read_top_level(root, top)) return unexpected(schema_failure(source, std::move(*problem)));
 
-    CatalogueBuilder builder(source, base);
+    CatalogueBuilder builder(source, base, top.version);
     builder.reserve(top.constants->size());
     std::size_t index = 0;
     top.constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });

@@ -120,6 +120,13 @@ std::span<const std::uint32_t> CatalogueStore::dependencies(std::uint32_t row) c
     return {store.dependencies_.data() + f.dependencies_begin, f.dependencies_size};
 }
 
+const Unit* CatalogueStore::unit(std::uint32_t index) const noexcept {
+    const CatalogueStore& store = owner(index);
+    if (store.version_ != 2) return nullptr;
+    const auto found = store.units_read_.find(store.rows_[index - store.first_own_].units);
+    return found == store.units_read_.end() ? nullptr : &found->second;
+}
+
 std::string_view CatalogueStore::units(std::uint32_t index) const noexcept {
     const CatalogueStore& store = owner(index);
     return store.texts_[store.rows_[index - store.first_own_].units];
@@ -226,11 +233,11 @@ namespace {
 
 // The top level's fields before the entries: the format, its version, and
 // the description when there is one.
-void write_top_level(JsonCursor& out, std::string_view description) {
+void write_top_level(JsonCursor& out, int version, std::string_view description) {
     out.put("{\n  \"format\": \"");
     out.put(kFormatName);
     out.put("\",\n  \"version\": ");
-    out.put(std::to_string(kFormatVersion));
+    out.put(std::to_string(version));
     out.put(",\n");
     if (!description.empty()) {
         out.put("  \"description\": ");
@@ -296,7 +303,7 @@ std::string CatalogueStore::dumps() const {
     text.reserve(arena_.bytes() + rows_.size() * 96 + 128);
     {
         JsonCursor out(text);
-        write_top_level(out, description_);
+        write_top_level(out, version_, description_);
         if (size() == 0) {
             out.put("  \"constants\": []\n}\n");
         } else {

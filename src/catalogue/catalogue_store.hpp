@@ -33,6 +33,7 @@
 #include "registry/constant.hpp"
 #include "support/sharded_map.hpp"
 #include "support/expected.hpp"
+#include "units/units.hpp"
 
 namespace veldra {
 
@@ -94,6 +95,11 @@ public:
         return store.rows_[index - store.first_own_];
     }
     std::string_view description() const noexcept { return description_; }
+    // The file format's version: 1 keeps units as text, 2 reads them.
+    int version() const noexcept { return version_; }
+    // A version-2 catalogue's reading of row `index`'s units (its own or a
+    // base's); null in version 1.
+    const Unit* unit(std::uint32_t index) const noexcept;
 
     // The catalogue this one was built over, or null; it must outlive this one.
     const CatalogueStore* base() const noexcept { return base_; }
@@ -204,6 +210,9 @@ private:
 
     const CatalogueStore* base_ = nullptr;
     std::uint32_t first_own_ = 0;
+    int version_ = 1;
+    // Version 2: the units each distinct units text means, by index into texts_.
+    std::unordered_map<std::uint32_t, Unit> units_read_;
     TextArena arena_;
     std::vector<std::string_view> texts_;  // distinct units and descriptions; texts_[0] is ""
     std::vector<CatalogueRow> rows_;  // in file order

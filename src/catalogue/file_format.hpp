@@ -11,7 +11,9 @@
 namespace veldra {
 
 inline constexpr std::string_view kFormatName = "ostrelin-catalogue";
-inline constexpr int kFormatVersion = 1;
+// Version 1 keeps units as text; version 2 reads them as units and checks
+// every formula's dimension.
+inline constexpr std::array<int, 2> kFormatVersions = {1, 2};
 // Deeper nesting is refused before any reader recurses; a catalogue needs four levels.
 inline constexpr std::size_t kMaxJsonDepth = 64;
 // An entry's fields, in the order of a record's (ostrelin.Constant); each a

@@ -19,7 +19,7 @@ PyResult<CatalogueObject*> checked(PyObject* self) {
 PyError catalogue_error(const ModuleState& state, const CatalogueFailure& failure) {
     // A source read from a file name that is not UTF-8 holds its raw bytes:
     // they come back as the surrogate escapes the name was given with.
-    const std::string message = failure.error.message();
+    const std::string message = failure.message();
     OwnedRef text = OwnedRef::steal(
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "surrogateescape"));
     if (!text) return PyError::fetch();

@@ -39,12 +39,23 @@ PyResult<OwnedRef> source_label(PyObject* given) {
     return PyUnicode_CheckExact(given) ? OwnedRef::borrow(given) : new_str(text);
 }
 
+// The `version` argument: exactly the int 1 (the default) or 2.
+PyResult<int> version_of(PyObject* given) {
+    if (given == nullptr) return 1;
+    if (PyLong_CheckExact(given)) {
+        const long version = PyLong_AsLong(given);
+        if (version == 1 || version == 2) return static_cast<int>(version);
+        PyErr_Clear();  // an int past a long's reach is no version either
+    }
+    return unexpected(PyError::format(PyExc_ValueError, text::kBadVersion, given));
+}
+
 int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static constexpr std::array<const char*, 3> kParams{"entries", "base", "source"};
+    static constexpr std::array<const char*, 4> kParams{"entries", "base", "source", "version"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
     return int_boundary([&]() -> PyResult<int> {
         // The arguments are bound first, as a Python __init__'s are before its body runs.
-        PyObject* given[3] = {nullptr, nullptr, nullptr};
+        PyObject* given[4] = {nullptr, nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
         if (CatalogueObject::of(self) != nullptr) return unexpected(built_already());
         VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
@@ -57,7 +68,8 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         VELDRA_TRY(OwnedRef source, source_label(given[2]));
         VELDRA_TRY(const std::string_view source_text, text_argument(source.get(), "source"));
         VELDRA_TRY(const CatalogueStore* base_of, base_store(*state, base.get()));
-        CatalogueBuilder builder(source_text, base_of);
+        VELDRA_TRY(const int version, version_of(given[3]));
+        CatalogueBuilder builder(source_text, base_of, version);
         VELDRA_CHECK(read_records(state->constant.get(), entries.get(), builder));
         auto built = [&] {
             WithoutInterpreterLock unlocked;

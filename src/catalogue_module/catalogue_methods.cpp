@@ -15,6 +15,7 @@
 #include "pyfacade/conversions.hpp"
 #include "pyfacade/interpreter_lock.hpp"
 #include "pyfacade/method_table.hpp"
+#include "units/units.hpp"
 
 namespace veldra::py {
 namespace {
@@ -23,19 +24,61 @@ constexpr std::array<const char*, 0> kNoParams{};
 constexpr std::array<const char*, 1> kNameParam{"name"};
 constexpr std::array<const char*, 1> kTextParam{"text"};
 constexpr std::array<const char*, 2> kGetParams{"name", "default"};
+constexpr std::array<const char*, 2> kUnitsParams{"name", "units"};
 const Signature kGetSignature{"Catalogue.get()", kGetParams, 1, 2, true};
 const Signature kNamesSignature{"Catalogue.names()", kNoParams, 0, 0, true};
 const Signature kDumpsSignature{"Catalogue.dumps()", kNoParams, 0, 0, true};
 const Signature kFindSignature{"Catalogue.find()", kTextParam, 1, 1, true};
 const Signature kDatasheetSignature{"Catalogue.datasheet()", kNameParam, 1, 1, true};
-const Signature kDeriveSignature{"Catalogue.derive()", kNameParam, 1, 1, true};
-const Signature kDerivedSignature{"Catalogue.derived()", kNameParam, 1, 1, true};
+const Signature kDeriveSignature{"Catalogue.derive()", kUnitsParams, 1, 2, true};
+const Signature kDerivedSignature{"Catalogue.derived()", kUnitsParams, 1, 2, true};
+const Signature kDimensionSignature{"Catalogue.dimension()", kNameParam, 1, 1, true};
 const Signature kBudgetSignature{"Catalogue.budget()", kNameParam, 1, 1, true};
 
 PyError derivation_error_of(PyObject* self, const std::string& message) {
     auto state = state_of(Py_TYPE(self));
     if (!state) return std::move(state).error();
     return derivation_error(**state, message);
+}
+
+PyError unit_error_of(PyObject* self, const std::string& message) {
+    auto state = state_of(Py_TYPE(self));
+    if (!state) return std::move(state).error();
+    return PyError::format(state.value()->unit_error.get(), "%U", text_object(message).get());
+}
+
+// The units of `row` as read: a version-2 catalogue's own reading, else its
+// text read now (a version-1 text may mean no units).
+Expected<Unit, UnitError> units_of_row(const CatalogueStore& store, std::uint32_t row) {
+    if (const Unit* unit = store.unit(row)) return *unit;
+    return parse_units(store.units(row));
+}
+
+// What takes `row`'s value into the units `units_arg` names (a str): the
+// entry's own units must read, the target's too (else its UnitError), and
+// both must be of one dimension.
+PyResult<double> factor_to(PyObject* self, const CatalogueStore& store, std::uint32_t row, PyObject* units_arg,
+                           std::string_view& target_text) {
+    if (!PyUnicode_Check(units_arg)) {
+        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(units_arg)));
+        if (!type_name) return unexpected(PyError::fetch());
+        return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, "units", type_name.get()));
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(units_arg, &size);
+    if (utf8 == nullptr) return unexpected(PyError::fetch());
+    target_text = std::string_view(utf8, static_cast<std::size_t>(size));
+    const std::string cannot = "cannot express " + ticked(store.row(row).name()) + " in " + ticked(target_text) + ": ";
+    auto own = units_of_row(store, row);
+    if (!own) return unexpected(derivation_error_of(self, cannot + own.error().message()));
+    auto target = parse_units(target_text);
+    if (!target) return unexpected(unit_error_of(self, target.error().message()));
+    if (own->dimension != target->dimension) {
+        return unexpected(derivation_error_of(self, cannot + "its units " + ticked(store.units(row)) + " are " +
+                                                        dimension_text(own->dimension) + ", " + ticked(target_text) +
+                                                        " is " + dimension_text(target->dimension)));
+    }
+    return conversion_factor(*own, *target);
 }
 
 // The row `name` names, as get() reads it: whatever names no entry (a
@@ -130,7 +173,7 @@ PyObject* catalogue_datasheet(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* catalogue_derive(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return method<1>(kDeriveSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+    return method<2>(kDeriveSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         std::uint32_t row = fast_row(object, given[0]);
         if (row == kNoIndex) {
             VELDRA_TRY(row, row_named(object, given[0]));
@@ -139,19 +182,24 @@ PyObject* catalogue_derive(PyObject* self, PyObject* const* args, Py_ssize_t nar
         if (store.row(row).is_formula()) prepare_values(store);
         auto value = store.derive(row);
         if (!value) return unexpected(derivation_error_of(self, value.error()));
-        return new_float(*value);
+        if (given[1] == nullptr || given[1] == Py_None) return new_float(*value);
+        std::string_view target;
+        VELDRA_TRY(const double factor, factor_to(self, store, row, given[1], target));
+        return new_float(*value * factor);
     });
 }
 
 PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return method<1>(kDerivedSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+    return method<2>(kDerivedSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
         const CatalogueStore& store = object.store();
-        if (!store.row(row).is_formula()) {
+        const bool convert = given[1] != nullptr && given[1] != Py_None;
+        const CatalogueRow& entry = store.row(row);
+        if (!entry.is_formula() && !convert) {
             VELDRA_TRY(PyObject* record, object.record(row));
             return OwnedRef::borrow(record);
         }
-        prepare_values(store);
+        if (entry.is_formula()) prepare_values(store);
         auto value = store.derive(row);
         if (!value) return unexpected(derivation_error_of(self, value.error()));
         auto uncertainty = [&] {
@@ -160,8 +208,25 @@ PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t na
             return store.uncertainty(row);
         }();
         if (!uncertainty) return unexpected(derivation_error_of(self, uncertainty.error()));
-        const DerivedFields derived{*value, *uncertainty};
+        DerivedFields derived{*value, *uncertainty};
+        derived.cached = entry.is_formula();
+        if (convert) {
+            std::string_view target;
+            VELDRA_TRY(const double factor, factor_to(self, store, row, given[1], target));
+            derived.value *= factor;
+            if (derived.uncertainty) *derived.uncertainty *= factor;
+            derived.units = target;
+        }
         return make_record(object.record_class(), store, row, &derived);
+    });
+}
+
+PyObject* catalogue_dimension(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kDimensionSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
+        auto unit = units_of_row(object.store(), row);
+        if (!unit) return unexpected(unit_error_of(self, unit.error().message()));
+        return text_object(dimension_text(unit->dimension));
     });
 }
 
@@ -206,6 +271,15 @@ PyObject* catalogue_source(PyObject* self, void*) {
     });
 }
 
+PyObject* catalogue_version(PyObject* self, void*) {
+    return call_boundary([&]() -> PyResult<OwnedRef> {
+        VELDRA_TRY(const CatalogueObject* object, checked(self));
+        OwnedRef version = OwnedRef::steal(PyLong_FromLong(object->store().version()));
+        if (!version) return unexpected(PyError::fetch());
+        return version;
+    });
+}
+
 PyObject* catalogue_description(PyObject* self, void*) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         VELDRA_TRY(const CatalogueObject* object, checked(self));
@@ -228,6 +302,7 @@ PyMethodDef kCatalogueMethods[] = {
     {"derive", method_entry(catalogue_derive), METH_FASTCALL | METH_KEYWORDS, text::kDeriveDoc},
     {"derived", method_entry(catalogue_derived), METH_FASTCALL | METH_KEYWORDS, text::kDerivedDoc},
     {"budget", method_entry(catalogue_budget), METH_FASTCALL | METH_KEYWORDS, text::kBudgetDoc},
+    {"dimension", method_entry(catalogue_dimension), METH_FASTCALL | METH_KEYWORDS, text::kDimensionDoc},
     {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
     {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
     {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},
@@ -237,6 +312,7 @@ PyMethodDef kCatalogueMethods[] = {
 PyGetSetDef kCatalogueProperties[] = {
     {"source", catalogue_source, nullptr, text::kSourceDoc, nullptr},
     {"description", catalogue_description, nullptr, text::kDescriptionDoc, nullptr},
+    {"version", catalogue_version, nullptr, text::kVersionDoc, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

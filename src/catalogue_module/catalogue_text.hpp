@@ -27,7 +27,7 @@ inline constexpr char kLoadArguments[] = "_load(path: str, base)";
 inline constexpr char kEmbeddedNull[] = "embedded null byte";
 
 inline constexpr char kCatalogueDoc[] =
-    "Catalogue(entries, *, base=None, source='<records>')\n--\n\n"
+    "Catalogue(entries, *, base=None, source='<records>', version=1)\n--\n\n"
     "An immutable mapping from name to `Constant`, iterated in byte order of the names.";
 inline constexpr char kReadDoc[] =
     "_read($type, data, source, base, /)\n--\n\nThe catalogue in `data` (bytes in the file format), over `base`.";
@@ -42,9 +42,14 @@ inline constexpr char kFindDoc[] =
 inline constexpr char kDatasheetDoc[] =
     "datasheet($self, name)\n--\n\nThe five stored fields of `Get` for entry `name`, as a new dict.";
 inline constexpr char kDeriveDoc[] =
-    "derive($self, name)\n--\n\nA seed's value, or a formula's value computed from its expression.";
+    "derive($self, name, units=None)\n--\n\nA seed's value, or a formula's value computed from its expression; "
+    "in `units` if given.";
 inline constexpr char kDerivedDoc[] =
-    "derived($self, name)\n--\n\nThe entry with its derived value, status and propagated uncertainty.";
+    "derived($self, name, units=None)\n--\n\nThe entry with its derived value, status and propagated uncertainty; "
+    "in `units` if given.";
+inline constexpr char kDimensionDoc[] =
+    "dimension($self, name)\n--\n\nThe dimension of the entry's units in SI base units, e.g. 'kg m^2 s^-2'.";
+inline constexpr char kVersionDoc[] = "The file format's version: 1 keeps units as text, 2 reads them.";
 inline constexpr char kBudgetDoc[] =
     "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first.";
 inline constexpr char kCopyDoc[] = "__copy__($self, /)\n--\n\nThe catalogue itself: it is immutable.";
@@ -59,6 +64,7 @@ inline constexpr char kMissingKey[] = "constant `%U` not found in registry";
 inline constexpr char kBuiltAlready[] = "Catalogue.__init__() cannot build a catalogue again: catalogues are immutable";
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
+inline constexpr char kBadVersion[] = "version must be 1 or 2, not %R";
 // LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".
 inline constexpr char kLoadFailedNote[] = "failed to load constants from `%U`: %s";
 

@@ -232,9 +232,9 @@ PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& sto
     OwnedRef fields[8] = {
         new_str(entry.name()),
         new_float(value),
-        new_str(store.units(row)),
+        new_str(derived && derived->units ? *derived->units : store.units(row)),
         uncertainty ? new_float(*uncertainty) : OwnedRef::borrow(Py_None),
-        new_str(status_text(derived ? ConstantStatus::Cached : entry.status())),
+        new_str(status_text(derived && derived->cached ? ConstantStatus::Cached : entry.status())),
         entry.is_formula() ? new_str(store.expression(row)) : OwnedRef::borrow(Py_None),
         std::move(dependencies),
         new_str(store.description(row)),

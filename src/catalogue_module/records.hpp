@@ -26,10 +26,14 @@ PyResult<bool> read_records(PyObject* record_class, PyObject* entries, Catalogue
 struct DerivedFields {
     double value;
     std::optional<double> uncertainty;
+    // In other units than the entry's: their text. A seed in other units
+    // keeps its status; a formula's derived record is "Cached".
+    std::optional<std::string_view> units = std::nullopt;
+    bool cached = true;
 };
 
 // The record (an instance of `record_class`, the package's Constant) for
-// row `row`, with `derived` fields if given (status "Cached").
+// row `row`, with `derived` fields if given.
 PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& store, std::uint32_t row,
                                const DerivedFields* derived = nullptr);
 

@@ -1,0 +1,162 @@
+"""Catalogues of format version 2: units parsed and every formula's dimension checked at load, values
+converted through coherent SI; version 1 unchanged. Every test runs against both twins; pint is the
+oracle of the conversions."""
+
+import json
+import math
+
+import pytest
+
+pint = pytest.importorskip("pint")
+UREG = pint.UnitRegistry()
+
+
+def text(entries, version=2, **top):
+    return json.dumps({"format": "ostrelin-catalogue", "version": version, **top, "constants": entries})
+
+
+def seed(name, value, units, uncertainty=None):
+    return {"name": name, "value": value, "units": units, "uncertainty": uncertainty}
+
+
+def formula(name, units, expression):
+    return {"name": name, "units": units, "expression": expression}
+
+
+LAB = [
+    seed("m", 0.51099895069, "MeV/c^2", 1.6e-10),
+    seed("c0", 299792458.0, "m/s"),
+    seed("r", 2.5, "nm", 0.01),
+    seed("n", 3.0, ""),
+    formula("E", "J", "m * c0 ** 2"),
+    formula("E_MeV", "MeV", "m * c0 ** 2"),
+    formula("area", "Å^2", "pi * r ** 2"),
+    formula("root", "m^(1/2)", "sqrt(r) + r ** 0.5 - r ** (1/2)"),
+    formula("growth", "1", "exp(n) * log10(n / 2)"),
+]
+
+
+def test_values_are_converted_through_coherent_si(api):
+    lab = api.loads(text(LAB))
+    assert lab.version == 2
+    energy = UREG.Quantity(0.51099895069, "MeV/c^2") * UREG.Quantity(299792458.0, "m/s") ** 2
+    assert math.isclose(lab.derive("E"), energy.to("J").magnitude, rel_tol=1e-12)
+    assert math.isclose(lab.derive("E_MeV"), 0.51099895069, rel_tol=1e-12)
+    r = UREG.Quantity(2.5, "nm")
+    assert math.isclose(lab.derive("area"), (math.pi * r**2).to("angstrom**2").magnitude, rel_tol=1e-12)
+    assert math.isclose(lab.derive("root"), math.sqrt(2.5e-9), rel_tol=1e-12)
+    # The uncertainty is converted with the value: σ(E) = c0² σ(m) in the formula's own units.
+    assert math.isclose(lab.derived("E_MeV").uncertainty, 1.6e-10, rel_tol=1e-9)
+    sigma = 2 * math.pi * r * UREG.Quantity(0.01, "nm")
+    assert math.isclose(lab.derived("area").uncertainty, sigma.to("angstrom**2").magnitude, rel_tol=1e-9)
+    assert lab.dimension("E") == "kg m^2 s^-2" and lab.dimension("n") == "1" and lab.dimension("root") == "m^(1/2)"
+
+
+def test_coherent_si_costs_nothing_and_version_1_keeps_its_meaning(api):
+    coherent = [seed("a", 1.5, "m", 0.1), seed("t", 2.0, "s", 0.2), formula("v", "m s^-1", "a / t * 3")]
+    one, two = api.loads(text(coherent, version=1)), api.loads(text(coherent))
+    assert one.derive("v") == two.derive("v") and one.derived("v") == two.derived("v")
+    # Version 1: units are text, nothing is converted, nothing is checked.
+    loose = api.loads(text([seed("m", 2.0, "MeV/c^2"), formula("E", "furlong", "m * 3")], version=1))
+    assert loose.version == 1 and loose.derive("E") == 6.0
+    assert '"version": 1,' in loose.dumps() and '"version": 2,' in two.dumps()
+    assert api.loads(two.dumps()) == two and api.loads(two.dumps()).version == 2
+
+
+def test_a_version_1_catalogue_over_a_version_2_base_reads_values_as_stored(api):
+    base = api.loads(text(LAB))
+    over = api.loads(text([formula("twice", "MeV/c^2", "m * 2")], version=1), base=base)
+    assert over.derive("twice") == 0.51099895069 * 2
+
+
+def test_records_take_a_version(api):
+    lab = api.loads(text(LAB))
+    again = api.Catalogue(lab.values(), version=2)
+    assert again == lab and again.version == 2 and api.Catalogue(lab.values()).version == 1
+    for wrong in (3, 0, True, 2.0, "2"):
+        with pytest.raises(ValueError, match=f"^version must be 1 or 2, not {wrong!r}$".replace("(", r"\(")):
+            api.Catalogue(lab.values(), version=wrong)
+
+
+DIMENSION_ERRORS = [
+    # formula's units, expression, the note's detail (the entry is `f`, entry 4)
+    ("J", "m * c0", "the expression gives kg m s^-1, its units `J` are kg m^2 s^-2"),  # E = m c
+    ("MeV", "m", "the expression gives kg, its units `MeV` are kg m^2 s^-2"),  # a missing c²
+    ("m^3 kg^-1 s^-2", "c0 ** 2 * r / m ** 2", "the expression gives kg^-2 m^3 s^-2, its units `m^3 kg^-1 s^-2` are "
+     "kg^-1 m^3 s^-2"),  # a wrong power in G's units
+    ("1", "log(r)", "`log` needs a dimensionless argument, not m"),
+    ("1", "sin(c0)", "`sin` needs a dimensionless argument, not m s^-1"),
+    ("J", "m + c0", "`+` joins kg and m s^-1"),
+    ("J", "m * c0 ** 2 - c0", "`-` joins kg m^2 s^-2 and m s^-1"),
+    ("m", "r ** n", "`**` raises m to an exponent that is not a constant number"),
+    ("1", "2 ** r", "`**` needs a dimensionless exponent, not m"),
+    ("m", "r ** 0.1234", "`**` raises m to 0.1234, which is no fraction with a denominator up to 1000"),
+    ("m", "r ** 0.123", "the expression gives m^(123/1000), its units `m` are m"),  # 123/1000 is a fraction
+    ("m", "r ** pi", "`**` raises m to 3.141592653589793, which is no fraction with a denominator up to 1000"),
+    ("m", "r ** 1001", "`**` raises m to 1001.0, which gives an exponent beyond 1000"),
+]
+
+
+@pytest.mark.parametrize("units, expression, detail", DIMENSION_ERRORS)
+def test_wrong_formulas_are_refused_with_both_dimensions(api, units, expression, detail):
+    entries = [seed("m", 1.0, "kg"), seed("c0", 1.0, "m/s"), seed("r", 1.0, "m"), seed("n", 2.0, ""),
+               formula("f", units, expression)]
+    if detail is None:
+        assert api.loads(text(entries))["f"].units == units
+        return
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text(entries))
+    assert str(raised.value) == "dimension error in `f`"
+    assert raised.value.__notes__ == [f"entry 4 (`f`): {detail}"]
+    # The same file as version 1 loads: its units are text.
+    assert api.loads(text(entries, version=1))["f"].units == units
+
+
+def test_units_problems_come_first_then_formulas_in_file_order(api):
+    entries = [seed("r", 1.0, "m"), formula("bad", "J", "log(r)"), seed("x", 1.0, "furlong"),
+               seed("y", 1.0, "°C")]
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text(entries))
+    assert str(raised.value) == "invalid units in `<string>`"
+    assert raised.value.__notes__ == ["entry 2 (`x`): invalid units `furlong`: unknown unit `furlong` at offset 0"]
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text([*entries[:2], formula("worse", "m", "r + r * r")]))
+    assert str(raised.value) == "dimension error in `bad`"
+
+
+def test_the_version_and_the_base(api):
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text([seed("x", 1.0, "m")], version=3))
+    assert raised.value.__notes__ == ["`version` must be 1 or 2"]
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text([seed("x", 1.0, "m")]), base=api.constants)
+    assert str(raised.value) == "invalid JSON schema in `<string>`"
+    assert raised.value.__notes__ == ["a version 2 catalogue cannot be built over a version 1 base, whose units are "
+                                      "free text"]
+
+
+def test_derive_and_derived_in_other_units(api):
+    lab = api.loads(text(LAB))
+    assert math.isclose(lab.derive("E", units="MeV"), 0.51099895069, rel_tol=1e-12)
+    assert math.isclose(lab.derive("m", "kg"), UREG.Quantity(0.51099895069, "MeV/c^2").to("kg").magnitude,
+                        rel_tol=1e-12)
+    converted = lab.derived("E_MeV", units="keV")
+    assert converted.units == "keV" and converted.status == "Cached"
+    assert math.isclose(converted.value, 510.99895069, rel_tol=1e-12)
+    assert math.isclose(converted.uncertainty, 1.6e-7, rel_tol=1e-9)
+    held = lab.derived("r", units="Å")
+    assert (held.value, held.units, held.status) == (25.0, "Å", "Seed") and math.isclose(held.uncertainty, 0.1)
+    assert lab.derive("E", None) == lab.derive("E")
+    with pytest.raises(api.DerivationError) as raised:
+        lab.derive("E", units="kg")
+    assert str(raised.value) == "cannot express `E` in `kg`: its units `J` are kg m^2 s^-2, `kg` is kg"
+    with pytest.raises(api.UnitError, match="^invalid units `furlong`"):
+        lab.derived("E", units="furlong")
+    with pytest.raises(TypeError, match="^units must be a str, not int$"):
+        lab.derive("E", units=3)
+    # A version 1 entry converts when its text reads as units, and says why when it does not.
+    assert api.constants.derive("m_tau_mev", "GeV") == api.constants.derive("m_tau_mev") / 1000
+    with pytest.raises(api.DerivationError) as raised:
+        api.constants.derive("b3", "1")
+    assert str(raised.value) == ("cannot express `b3` in `1`: invalid units `dimensionless`: unknown unit "
+                                 "`dimensionless` at offset 0")
