@@ -155,10 +155,10 @@ def convert(table: str) -> str:
         entries.append(ostrelin.Constant(name, stored, unit, spread, "Seed", None, (), quantity))
     if unused:
         raise SystemExit(f"exact values the table no longer truncates: {sorted(unused)}")
-    catalogue = ostrelin.Catalogue(entries, source="CODATA 2022")
+    catalogue = ostrelin.Catalogue(entries, source="CODATA 2022", version=2)
     text = catalogue.dumps()
     # The catalogue's own description names the source.
-    return text.replace('"version": 1,\n', f'"version": 1,\n  "description": "{SOURCE}",\n', 1)
+    return text.replace('"version": 2,\n', f'"version": 2,\n  "description": "{SOURCE}",\n', 1)
 
 
 def main(argv: list[str] | None = None) -> int:
