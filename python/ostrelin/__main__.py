@@ -41,15 +41,15 @@ class Refused(Exception):
     """What the command cannot do; args[0] is the exception to report."""
 
 
-def derived_text(catalogue: ostrelin.Catalogue, name: str) -> str:
-    """The derived value, with "± uncertainty" when it has one, or why there is none."""
+def derived_text(catalogue: ostrelin.Catalogue, name: str, units: str | None = None) -> str:
+    """The derived value (in `units` if given, followed by them), with "± uncertainty" when it has one, or why
+    there is none."""
     try:
-        derived = catalogue.derived(name)
+        derived = catalogue.derived(name, units)
     except ostrelin.DerivationError as exc:
         return f"({exc})"
-    if derived.uncertainty is None:
-        return repr(derived.value)
-    return f"{derived.value!r} ± {derived.uncertainty!r}"
+    shown = repr(derived.value) if derived.uncertainty is None else f"{derived.value!r} ± {derived.uncertainty!r}"
+    return shown if units is None else f"{shown} {units}"
 
 
 def aligned(rows: Sequence[Sequence[str]], aligns: Sequence[str], rule: bool = True) -> str:
@@ -144,26 +144,33 @@ def record(entry: ostrelin.Constant) -> dict[str, Any]:
             "description": entry.description}
 
 
-def derivation(catalogue: ostrelin.Catalogue, name: str) -> dict[str, Any]:
-    """The derived value and uncertainty and the budget, or the error that stops them."""
+def derivation(catalogue: ostrelin.Catalogue, name: str, units: str | None = None) -> dict[str, Any]:
+    """The derived value and uncertainty and the budget (in `units` if given), or the error that stops them."""
     try:
-        derived = catalogue.derived(name)
+        derived = catalogue.derived(name, units)
         budget = catalogue.budget(name)
+        factor = 1.0 if units is None else ostrelin.convert(1.0, catalogue[name].units, units)
     except ostrelin.DerivationError as exc:
         return {"error": str(exc)}
-    return {"value": derived.value, "uncertainty": derived.uncertainty, "budget": [list(share) for share in budget]}
+    shares = [[seed, share * factor] for seed, share in budget]
+    return {"value": derived.value, "uncertainty": derived.uncertainty, "budget": shares} | (
+        {} if units is None else {"units": units}
+    )
 
 
-def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool) -> str:
+def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | None = None) -> str:
     entry = entry_of(catalogue, name)
-    found = derivation(catalogue, entry.name)
+    try:
+        found = derivation(catalogue, entry.name, units)
+    except ostrelin.UnitError as exc:  # units that mean nothing
+        raise Refused(exc) from None
     if as_json:
         return json.dumps({"entry": record(entry), "derived": found}, indent=2, ensure_ascii=False)
     fields = [
         ("name", entry.name), ("status", entry.status), ("value", repr(entry.value)),
         ("uncertainty", repr(entry.uncertainty)), ("units", entry.units), ("expression", entry.expression or ""),
         ("dependencies", ", ".join(entry.dependencies)), ("description", entry.description),
-        ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name)),
+        ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name, units)),
     ]
     width = max(len(key) for key, _ in fields)
     lines = [f"{key:<{width}}  {text}".rstrip() for key, text in fields]
@@ -235,9 +242,11 @@ def subcommand_parser() -> argparse.ArgumentParser:
     common.add_argument("--json", action="store_true", help="print JSON instead of aligned text")
     parser = argparse.ArgumentParser(prog="python -m ostrelin", description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    commands.add_parser("show", parents=[common], help="one entry: record, derived value, uncertainty budget",
-                        description="Show one entry: its stored record, its derived value ± uncertainty, and the "
-                        "budget of where the uncertainty comes from.").add_argument("name", metavar="NAME")
+    showing = commands.add_parser("show", parents=[common], help="one entry: record, derived value, uncertainty budget",
+                                  description="Show one entry: its stored record, its derived value ± uncertainty, "
+                                  "and the budget of where the uncertainty comes from.")
+    showing.add_argument("name", metavar="NAME")
+    showing.add_argument("--units", metavar="UNITS", help="the derived value and budget in these units (e.g. MeV)")
     commands.add_parser("find", parents=[common], help="entries whose name or description contains TEXT",
                         description="List the entries whose name or description contains TEXT, compared after "
                         "case folding.").add_argument("text", metavar="TEXT")
@@ -268,7 +277,7 @@ def run_subcommand(argv: list[str]) -> int:
         else:
             catalogue = open_catalogue(args.catalogue, args.base)
             if args.command == "show":
-                text = show(catalogue, args.name, args.json)
+                text = show(catalogue, args.name, args.json, args.units)
             elif args.command == "find":
                 text = find(catalogue, args.text, args.json)
             else:

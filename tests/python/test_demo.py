@@ -110,6 +110,9 @@ def test_subcommands_exit_and_print_as_documented(tmp_path):
         (["convert", "1", "MeV", "kg"], 1, "", "cannot convert `MeV` (kg m^2 s^-2) to `kg` (kg)\n"),
         (["convert", "1", "furlong", "m"], 1, "", "invalid units `furlong`: unknown unit `furlong` at offset 0\n"),
         (["convert", "one", "m", "m"], 1, "", "could not convert string to float: 'one'\n"),
+        (["show", "electron_mass", "-c", "codata", "--units", "furlong"], 1, "",
+         "invalid units `furlong`: unknown unit `furlong` at offset 0\n"),
+        (["show", "b3", "--units", "GeV"], 0, "name", ""),
     ]
     for args, status, out, err in rows:
         proc = demo(*args)
