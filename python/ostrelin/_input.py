@@ -9,7 +9,9 @@ from typing import Final, Protocol, cast
 from ._errors import CatalogueError, position_note, schema_error
 
 FORMAT: Final = "ostrelin-catalogue"
-VERSION: Final = 1
+# Version 2 reads units as units: parsed, checked for dimension, converted through coherent SI.
+VERSIONS: Final = (1, 2)
+VERSION_CHOICES: Final = " or ".join(str(v) for v in VERSIONS)
 STATUSES: Final = ("Seed", "Cached", "Pending", "External")
 # Deeper nesting is refused before the reader recurses; a catalogue needs four levels.
 MAX_JSON_DEPTH: Final = 64

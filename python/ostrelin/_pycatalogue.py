@@ -12,11 +12,14 @@ is the one reported:
    taken before, then its formula's text and dependency list;
 4. the formulas in file order, each one's first name (in the text) that
    the catalogue lacks;
-5. cycles: the first entry in file order that lies on one.
+5. cycles: the first entry in file order that lies on one;
+6. in version 2, units: each entry's in file order, then each formula's
+   dimension against its units, in file order.
 
 Values are computed once per catalogue, in dependency order, on the first
 `derive`; a formula that cannot be computed fails alone with those that
-depend on it.
+depend on it. In version 2 a formula's program converts as it goes: each
+value it loads is taken to coherent SI, and its result to its own units.
 """
 
 from __future__ import annotations
@@ -30,18 +33,20 @@ import stat
 import threading
 from collections import deque
 from collections.abc import Iterable, Iterator, Mapping
+from fractions import Fraction
 from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, Self, cast
 
 from . import _expression as ex
 from ._errors import (
-    CatalogueError, DerivationError, cycle_error, entry_note, load_failed_note, parse_error, position_note,
-    schema_error,
+    CatalogueError, DerivationError, UnitError, cycle_error, entry_note, load_failed_note, parse_error,
+    position_note, schema_error,
 )
-from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION, CatalogueMixin, check_source, decode
-from ._input import is_text, source_of, text_and_label, text_problem, utf8_of
+from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION_CHOICES, VERSIONS, CatalogueMixin
+from ._input import check_source, decode, is_text, source_of, text_and_label, text_problem, utf8_of
 from ._lookup import find, missing_key, not_a_str
 from ._pyostrelin import datasheet
 from ._records import Constant
+from ._units import DIMENSIONLESS, MAX_EXPONENT, _parsed, _Parsed, _text, dimension_text, factor, nearest_fraction
 
 _FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
 _TOP_FIELDS: Final = ("format", "version", "description", "constants")
@@ -338,10 +343,12 @@ def _check_status(draft: _Draft) -> str:
 class _Built:
     """What a validated catalogue holds: records in file order, programs, and an evaluation order."""
 
-    def __init__(self) -> None:
+    def __init__(self, version: int) -> None:
+        self.version = version
         self.records: dict[str, Constant] = {}
         self.programs: dict[str, ex.Program] = {}
         self.order: list[str] = []
+        self.units: dict[str, _Parsed] = {}  # version 2: every entry's, the base's too
 
 
 def _json_label(entry: object) -> object:
@@ -351,14 +358,19 @@ def _json_label(entry: object) -> object:
     return None
 
 
-def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None) -> _Built:
-    built = _Built()
+def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None, version: int) -> _Built:
+    built = _Built(version)
+    if version == 2 and base is not None and base._built.version == 1:
+        raise schema_error(
+            source, "a version 2 catalogue cannot be built over a version 1 base, whose units are free text"
+        )
     if base is not None:
         # The base's records and programs are the base's own objects, put in
         # this catalogue's tables; its formulas come first in the order, as
         # nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
+        built.units.update(base._built.units)
     # Every entry's shape first, until one has a problem; entries after it
     # are not read (nor asked of an iterable). Then, in file order, each
     # earlier entry's name and formula: a problem there comes first.
@@ -409,6 +421,8 @@ def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalo
                 detail = f"`{program.dependencies[slot]}` at offset {program.offsets[slot]} is not in the catalogue"
                 raise parse_error(name, detail)
     built.order = _evaluation_order(built)
+    if version == 2:
+        _read_units(built, list(first_at), source)
     return built
 
 
@@ -497,6 +511,121 @@ def _cycle(built: _Built, left: list[str], members: set[str]) -> CatalogueError:
     raise AssertionError("a strongly connected component holds a cycle through each member")
 
 
+# ---------------------------------------------------------------- units (version 2)
+
+_Dimension = tuple[Fraction, ...]
+
+
+class _WrongDimension(Exception):
+    """A formula whose dimension does not work out: args[0] says where."""
+
+
+def _read_units(built: _Built, names: list[str], source: str) -> None:
+    """Parses the units of the entries `names` (the catalogue's own, in file order), checks each of
+    their formulas' dimension, and has each program convert to and from coherent SI."""
+    for index, name in enumerate(names):
+        try:
+            built.units[name] = _parsed(built.records[name].units)
+        except UnitError as problem:
+            error = CatalogueError(f"invalid units in `{source}`")
+            error.add_note(entry_note(index, name, str(problem)))
+            raise error from None
+    formulas = [(index, name) for index, name in enumerate(names) if name in built.programs]
+    for index, name in formulas:
+        try:
+            _check_dimension(built.programs[name], built.units, built.records[name].units, built.units[name])
+        except _WrongDimension as wrong:
+            error = CatalogueError(f"dimension error in `{name}`")
+            error.add_note(entry_note(index, name, wrong.args[0]))
+            raise error from None
+    for _, name in formulas:
+        built.programs[name] = _in_own_units(built.programs[name], built.units, built.units[name].scale)
+
+
+def _check_dimension(program: ex.Program, units: Mapping[str, _Parsed], own_text: str, own: _Parsed) -> None:
+    """Raises _WrongDimension unless the program gives the dimension of its units `own`.
+
+    Each operand is its dimension and, when it is a constant number, its value: units may be raised
+    only to a constant power, read as a fraction.
+    """
+    loaded = [units[name].dimension for name in program.dependencies]
+    stack: list[tuple[_Dimension, float | None]] = []
+    for opcode, argument in program.code:
+        if opcode == ex.NUMBER:
+            stack.append((DIMENSIONLESS, argument))
+        elif opcode == ex.LOAD:
+            stack.append((loaded[int(argument)], None))
+        elif opcode == ex.NEG:
+            dimension, constant = stack[-1]
+            stack[-1] = (dimension, None if constant is None else -constant)
+        elif opcode == ex.CALL:
+            stack[-1] = (_call_dimension(ex.FUNCTIONS[int(argument)], stack[-1][0]), None)
+        else:
+            right = stack.pop()
+            stack[-1] = _binary_dimension(opcode, stack[-1], right)
+    result = stack[0][0]
+    if result != own.dimension:
+        raise _WrongDimension(
+            f"the expression gives {dimension_text(result)}, its units `{own_text}` are {own.dimension_text}"
+        )
+
+
+def _call_dimension(function: str, argument: _Dimension) -> _Dimension:
+    if function == "sqrt":
+        return tuple(e / 2 for e in argument)
+    if argument != DIMENSIONLESS:
+        raise _WrongDimension(f"`{function}` needs a dimensionless argument, not {dimension_text(argument)}")
+    return DIMENSIONLESS
+
+
+def _binary_dimension(
+    opcode: int, left: tuple[_Dimension, float | None], right: tuple[_Dimension, float | None]
+) -> tuple[_Dimension, float | None]:
+    (a, x), (b, y) = left, right
+    if opcode in (ex.ADD, ex.SUB):
+        if a != b:
+            sign = "+" if opcode == ex.ADD else "-"
+            raise _WrongDimension(f"`{sign}` joins {dimension_text(a)} and {dimension_text(b)}")
+        if x is None or y is None:
+            return a, None
+        return a, (x + y if opcode == ex.ADD else x - y)
+    if opcode == ex.MUL:
+        return tuple(p + q for p, q in zip(a, b)), (None if x is None or y is None else x * y)
+    if opcode == ex.DIV:
+        return tuple(p - q for p, q in zip(a, b)), (None if x is None or y is None or y == 0.0 else x / y)
+    # `**`
+    if b != DIMENSIONLESS:
+        raise _WrongDimension(f"`**` needs a dimensionless exponent, not {dimension_text(b)}")
+    if a == DIMENSIONLESS:
+        return DIMENSIONLESS, None
+    base = dimension_text(a)
+    if y is None:
+        raise _WrongDimension(f"`**` raises {base} to an exponent that is not a constant number")
+    power = nearest_fraction(y)
+    if power is None:
+        raise _WrongDimension(f"`**` raises {base} to {y!r}, which is no fraction with a denominator up to 1000")
+    raised = tuple(e * power for e in a)
+    if any(abs(e.numerator) > MAX_EXPONENT or e.denominator > MAX_EXPONENT for e in raised):
+        raise _WrongDimension(f"`**` raises {base} to {y!r}, which gives an exponent beyond 1000")
+    return raised, None
+
+
+def _in_own_units(program: ex.Program, units: Mapping[str, _Parsed], own_scale: float) -> ex.Program:
+    """The program with each value it loads taken to coherent SI and its result to its own units
+    (`own_scale` of coherent SI): coherent SI units add nothing, so their formulas give the bits
+    version 1 gives, and neither the evaluator nor the uncertainty pass knows of units."""
+    code: list[ex.Instruction] = []
+    for instruction in program.code:
+        code.append(instruction)
+        if instruction[0] == ex.LOAD:
+            scale = units[program.dependencies[int(instruction[1])]].scale
+            if scale != 1.0:
+                code += [(ex.NUMBER, scale), (ex.MUL, 0)]
+    if own_scale != 1.0:
+        code += [(ex.NUMBER, own_scale), (ex.DIV, 0)]
+    return dataclasses.replace(program, code=tuple(code))
+
+
 # ---------------------------------------------------------------- derivation
 
 
@@ -552,11 +681,16 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
 
-    def __init__(self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>") -> None:
+    def __init__(
+        self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>", version: int = 1
+    ) -> None:
         if _has_slot(self, "_built"):
             raise TypeError(BUILT_ALREADY)
         label = check_source(source)
-        built = _build(entries, label, from_json=False, base=_checked_base(base))
+        checked = _checked_base(base)
+        if type(version) is not int or version not in VERSIONS:
+            raise ValueError(f"version must be {VERSION_CHOICES}, not {version!r}")
+        built = _build(entries, label, from_json=False, base=checked, version=version)
         if _has_slot(self, "_built"):  # the entries' iteration may have built it meanwhile
             raise TypeError(BUILT_ALREADY)
         self._setup(built, label, "")
@@ -587,8 +721,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     @classmethod
     def _read(cls, raw: bytes, source: str, base: Catalogue | None) -> Catalogue:
-        description, entries = _top_level(_read_json(raw, source), source)
-        built = _build(entries, source, from_json=True, base=base)
+        description, entries, version = _top_level(_read_json(raw, source), source)
+        built = _build(entries, source, from_json=True, base=base, version=version)
         catalogue = cls.__new__(cls)
         catalogue._setup(built, source, description)
         return catalogue
@@ -602,6 +736,11 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     def description(self) -> str:
         """The file's description ("" when it has none)."""
         return self._description
+
+    @property
+    def version(self) -> int:
+        """The file format's version: 1, units as free text; 2, units read, checked and converted."""
+        return self._built.version
 
     def __getitem__(self, name: str) -> Constant:
         records = self._built.records
@@ -669,30 +808,62 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 self._values = _Values(self._built)
             return self._values
 
-    def derive(self, name: str) -> float:
-        """A seed's value, or a formula's value computed from its expression.
+    def derive(self, name: str, units: str | None = None) -> float:
+        """A seed's value, or a formula's value computed from its expression; in `units` when given.
 
         Raises DerivationError for a formula whose value, or one it depends
-        on, cannot be computed (a division by zero, a domain error, an overflow).
+        on, cannot be computed (a division by zero, a domain error, an overflow),
+        or for an entry that cannot be expressed in `units`.
         """
         entry = find(name, self._built.records)
-        if entry.expression is None:
-            return entry.value
+        value = entry.value if entry.expression is None else self._value(entry.name)
+        if units is None:
+            return value
+        return value * self._conversion(entry, units)[0]
+
+    def _value(self, name: str) -> float:
         values = self._derived_values()
-        failure = values.failure(entry.name)
+        failure = values.failure(name)
         if failure is not None:
             raise failure
-        return values.values[entry.name]
+        return values.values[name]
 
-    def derived(self, name: str) -> Constant:
+    def derived(self, name: str, units: str | None = None) -> Constant:
         """The entry with its derived value: for a formula, status "Cached" and the propagated
-        standard uncertainty (first order, seeds independent; None when no seed it reaches has one)."""
+        standard uncertainty (first order, seeds independent; None when no seed it reaches has one).
+        With `units`, the value and uncertainty in those units, which the record names."""
         entry = find(name, self._built.records)
-        if entry.expression is None:
+        if entry.expression is not None:
+            value = self._value(entry.name)
+            uncertainty = self._propagate(entry.name)
+            entry = dataclasses.replace(entry, value=value, uncertainty=uncertainty, status="Cached")
+        if units is None:
             return entry
-        value = self.derive(name)
-        uncertainty = self._propagate(entry.name)
-        return dataclasses.replace(entry, value=value, uncertainty=uncertainty, status="Cached")
+        scale, text = self._conversion(entry, units)
+        uncertainty = None if entry.uncertainty is None else entry.uncertainty * scale
+        return dataclasses.replace(entry, value=entry.value * scale, units=text, uncertainty=uncertainty)
+
+    @staticmethod
+    def _conversion(entry: Constant, units: object) -> tuple[float, str]:
+        """What takes the entry's values to `units`, and `units` as plain text; a version 1 entry
+        converts as well when its units text reads as units."""
+        text = _text(units, "units")
+        try:
+            own = _parsed(entry.units)
+        except UnitError as problem:
+            raise DerivationError(f"cannot express `{entry.name}` in `{text}`: {problem}") from None
+        target = _parsed(text)
+        if own.dimension != target.dimension:
+            raise DerivationError(
+                f"cannot express `{entry.name}` in `{text}`: its units `{entry.units}` are {own.dimension_text}, "
+                f"`{text}` is {target.dimension_text}"
+            )
+        return factor(own, target), text
+
+    def dimension(self, name: str) -> str:
+        """The dimension of the entry's units in SI base units (``"kg m^2 s^-2"``, ``"1"``); UnitError
+        for a units text that reads as no units."""
+        return _parsed(find(name, self._built.records).units).dimension_text
 
     def _ancestry(self, name: str, uncertain: Mapping[str, bool]) -> list[str]:
         """`name` and the entries it reaches through uncertain ones, each before what it depends on."""
@@ -766,7 +937,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     def dumps(self) -> str:
         """The catalogue in the file format; ``loads(cat.dumps()) == cat``."""
-        lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {VERSION},']
+        lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {self._built.version},']
         if self._description:
             lines.append(f'  "description": {_json_text(self._description)},')
         entries = [_entry_json(record, self._built.programs.get(name)) for name, record in self._built.records.items()]
@@ -801,12 +972,13 @@ def _entry_json(record: Constant, program: ex.Program | None) -> str:
     return "{" + ", ".join(fields) + "}"
 
 
-def _top_level(document: object, source: str) -> tuple[str, list[object]]:
+def _top_level(document: object, source: str) -> tuple[str, list[object], int]:
     if not isinstance(document, _Object):
         raise schema_error(source, f"the top level must be an object, not {_kind(document)}")
     seen: set[str] = set()
     description = ""
     entries: list[object] = []
+    version = 1
     for key, value in document:
         if key not in _TOP_FIELDS:
             raise schema_error(source, f"unknown top-level field `{key}`")
@@ -815,8 +987,10 @@ def _top_level(document: object, source: str) -> tuple[str, list[object]]:
         seen.add(key)
         if key == "format" and value != FORMAT:
             raise schema_error(source, f'`format` must be "{FORMAT}"')
-        if key == "version" and not (isinstance(value, float) and value == VERSION):
-            raise schema_error(source, f"`version` must be {VERSION}")
+        if key == "version":
+            if not (isinstance(value, float) and value in VERSIONS):
+                raise schema_error(source, f"`version` must be {VERSION_CHOICES}")
+            version = int(value)
         if key == "description":
             if not isinstance(value, str):
                 raise schema_error(source, f"`description` must be a string, not {_kind(value)}")
@@ -828,7 +1002,7 @@ def _top_level(document: object, source: str) -> tuple[str, list[object]]:
     for required in ("format", "version", "constants"):
         if required not in seen:
             raise schema_error(source, f"missing top-level field `{required}`")
-    return description, entries
+    return description, entries, version
 
 
 def _checked_base(base: object) -> Catalogue | None:

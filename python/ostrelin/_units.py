@@ -128,20 +128,40 @@ class _Parsed:
     @property
     def dimension_text(self) -> str:
         """The dimension in SI base units: ``"kg m^2 s^-2"``, ``"s^(1/2)"``, ``"1"`` when dimensionless."""
-        parts = []
-        for symbol, e in zip(BASE_UNITS, self.dimension, strict=True):
-            if e == 0:
-                continue
-            if e.denominator != 1:
-                parts.append(f"{symbol}^({e.numerator}/{e.denominator})")
-            elif e != 1:
-                parts.append(f"{symbol}^{e.numerator}")
-            else:
-                parts.append(symbol)
-        return " ".join(parts) or "1"
+        return dimension_text(self.dimension)
+
+
+def dimension_text(dimension: tuple[Fraction, ...]) -> str:
+    """Exponents of kg m s A K mol cd in words: ``"kg m^2 s^-2"``, ``"s^(1/2)"``, ``"1"`` when all are 0."""
+    parts = []
+    for symbol, e in zip(BASE_UNITS, dimension, strict=True):
+        if e == 0:
+            continue
+        if e.denominator != 1:
+            parts.append(f"{symbol}^({e.numerator}/{e.denominator})")
+        elif e != 1:
+            parts.append(f"{symbol}^{e.numerator}")
+        else:
+            parts.append(symbol)
+    return " ".join(parts) or "1"
 
 
 _ONE: Final = _Parsed(1.0, 0, (Fraction(0),) * len(BASE_UNITS))
+DIMENSIONLESS: Final = _ONE.dimension
+
+
+def nearest_fraction(x: float) -> Fraction | None:
+    """The fraction with the smallest denominator up to MAX_EXPONENT that `x` rounds from (within 1e-9,
+    relative past 1), or None: how a formula's constant exponent is read as a rational power."""
+    tolerance = 1e-9 * max(1.0, abs(x))
+    for den in range(1, MAX_EXPONENT + 1):
+        scaled = x * den + 0.5
+        if not math.isfinite(scaled):  # an infinite or NaN exponent is near no fraction
+            return None
+        num = float(math.floor(scaled))
+        if abs(num / den - x) <= tolerance:
+            return Fraction(int(num), den)
+    return None
 
 
 def power_of_ten(k: int) -> float:
@@ -322,6 +342,12 @@ def conversion_factor(from_units: str, to_units: str) -> float:
         raise UnitError(
             f"cannot convert `{from_text}` ({source.dimension_text}) to `{to_text}` ({target.dimension_text})"
         )
+    return factor(source, target)
+
+
+def factor(source: _Parsed, target: _Parsed) -> float:
+    """What takes a value in `source` units to `target` units of the same dimension: mantissas apart
+    from the powers of ten, so that ``mg`` to ``g`` is exactly 1e-3."""
     return source.mantissa / target.mantissa * power_of_ten(source.exp10 - target.exp10)
 
 

@@ -4,6 +4,7 @@ differential test. The expected texts are those of the README's table of errors 
 import json
 
 SCHEMA = "invalid JSON schema in `<string>`"
+UNITS = "invalid units in `<string>`"
 
 
 def doc(*entries, **top):
@@ -54,8 +55,11 @@ CASES = [
     ("no constants", doc(constants=...), SCHEMA, "missing top-level field `constants`"),
     ("no format", doc(format=...), SCHEMA, "missing top-level field `format`"),
     ("other format", doc(format="json"), SCHEMA, '`format` must be "ostrelin-catalogue"'),
-    ("version 2", doc(version=2), SCHEMA, "`version` must be 1"),
-    ("version true", doc(version=True), SCHEMA, "`version` must be 1"),
+    ("version 3", doc(version=3), SCHEMA, "`version` must be 1 or 2"),
+    ("version 0", doc(version=0), SCHEMA, "`version` must be 1 or 2"),
+    ("version 1.5", doc(version=1.5), SCHEMA, "`version` must be 1 or 2"),
+    ("version true", doc(version=True), SCHEMA, "`version` must be 1 or 2"),
+    ("version a string", doc(version="2"), SCHEMA, "`version` must be 1 or 2"),
     ("unknown top field", doc(extra=1), SCHEMA, "unknown top-level field `extra`"),
     ("repeated top field", members(("format", '"ostrelin-catalogue"'), ("version", 1), ("version", 1)), SCHEMA,
      "top-level field `version` is repeated"),
@@ -119,6 +123,50 @@ CASES = [
     ("depends on itself", doc(formula("f", "f + 1")), "cyclic derivation involving `f`", "f -> f"),
     ("shortest way back", doc(formula("a", "b + c"), formula("b", "c"), formula("c", "a")),
      "cyclic derivation involving `a`", "a -> c -> a"),
+    # Version 2: units are read once every other check has passed, then each formula's dimension.
+    ("unknown unit", doc(seed("a"), seed("b", units="furlong"), version=2), UNITS,
+     "entry 1 (`b`): invalid units `furlong`: unknown unit `furlong` at offset 0"),
+    ("a formula's units", doc(seed("a"), formula("f", "a", units="m^"), version=2), UNITS,
+     "entry 1 (`f`): invalid units `m^`: expected an exponent at offset 2"),
+    ("a shifted temperature", doc(seed("T", units="°C"), version=2), UNITS,
+     "entry 0 (`T`): invalid units `°C`: `°C` is a temperature on a shifted scale, which no factor converts (use K) "
+     "at offset 0"),
+    ("units after shapes", doc(seed("a", units="furlong"), seed("b", units=3), version=2), SCHEMA,
+     "entry 1 (`b`): `units` must be a string, not a number"),
+    ("units after formulas", doc(seed("a", units="furlong"), formula("f", "a +"), version=2),
+     "expression parse error in `f`: expected a number, a name or `(` but found the end", None),
+    ("units after cycles", doc(seed("a", units="furlong"), formula("f", "f + a"), version=2),
+     "cyclic derivation involving `f`", "f -> f"),
+    ("every entry's units before any dimension", doc(formula("f", "a + t"), seed("a"), seed("t", units="s"),
+                                                       seed("x", units="m s^"), version=2), UNITS,
+     "entry 3 (`x`): invalid units `m s^`: expected an exponent at offset 4"),
+    ("a sum of two dimensions", doc(seed("a"), seed("t", units="s"), formula("f", "a + t"), version=2),
+     "dimension error in `f`", "entry 2 (`f`): `+` joins m and s"),
+    ("the first formula in file order", doc(seed("a"), formula("g", "a * a"), formula("f", "log(a)", units=""),
+                                           version=2),
+     "dimension error in `g`", "entry 1 (`g`): the expression gives m^2, its units `m` are m"),
+    ("a sum of units of one dimension", doc(seed("a", units="km"), seed("b", units="Å"), formula("f", "a - b", units="s"),
+                                            version=2),
+     "dimension error in `f`", "entry 2 (`f`): the expression gives m, its units `s` are s"),
+    ("a power of a power", doc(seed("a"), formula("f", "a ** (2 ** 2)", units="m^4"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): `**` raises m to an exponent that is not a constant number"),
+    ("an exponent of a sum", doc(seed("a"), formula("f", "a ** (1 - 1/3 - -1/3 * 2 / 1)", units="m"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): the expression gives m^(4/3), its units `m` are m"),
+    ("division by a constant zero", doc(seed("a"), formula("f", "a ** (1 / 0)"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): `**` raises m to an exponent that is not a constant number"),
+    ("an infinite exponent", doc(seed("a"), formula("f", "a ** (1e308 * 10)"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): `**` raises m to inf, which is no fraction with a denominator up to 1000"),
+    ("a huge exponent", doc(seed("a"), formula("f", "a ** 1e300"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): `**` raises m to 1e+300, which gives an exponent beyond 1000"),
+    ("exponents past 1000 by powers", doc(seed("a", units="m^(1/999)"), formula("f", "a ** (1/997)", units=""),
+                                         version=2),
+     "dimension error in `f`", "entry 1 (`f`): `**` raises m^(1/999) to 0.0010030090270812437, which gives an exponent "
+     "beyond 1000"),
+    ("a dimensionless function", doc(seed("a"), seed("b", units="km"), formula("f", "sqrt(a) * exp(a / b) * cos(b)",
+                                                                                units="m^(1/2)"), version=2),
+     "dimension error in `f`", "entry 2 (`f`): `cos` needs a dimensionless argument, not m"),
+    ("a length and an area", doc(seed("a"), formula("f", "a * 2 + a ** 2", units="m"), version=2),
+     "dimension error in `f`", "entry 1 (`f`): `+` joins m and m^2"),
 ]
 
 # Texts that load: bytes, a byte-order mark, numbers past 64 bits, every field and status.

@@ -23,8 +23,8 @@ def cpp_constant(header, name):
     found = re.search(rf"\b{name}(?:\[\])? = (.+?);", text, re.S)
     assert found, f"{name} not in {header}"
     literal = found.group(1).strip()
-    if literal.startswith("{"):
-        return [json.loads(item) for item in re.findall(r'"[^"]*"', literal)]
+    if literal.startswith("{"):  # an array of strings or of integers
+        return [json.loads(item) for item in re.findall(r'"[^"]*"|-?\d+', literal)]
     if literal.startswith('"'):
         return json.loads(" ".join(re.findall(r'"(?:[^"\\]|\\.)*"', literal)).replace('" "', ""))
     return int(literal, 0)
@@ -34,7 +34,8 @@ def test_the_file_formats_words_are_the_headers():
     schema = json.loads(resources.files(ostrelin).joinpath("catalogue.schema.json").read_text(encoding="utf-8"))
     entry_fields = cpp_constant("catalogue/file_format.hpp", "kEntryFields")
     assert cpp_constant("catalogue/file_format.hpp", "kFormatName") == _input.FORMAT == schema["properties"]["format"]["const"]
-    assert cpp_constant("catalogue/file_format.hpp", "kFormatVersion") == _input.VERSION == schema["properties"]["version"]["const"]
+    versions = cpp_constant("catalogue/file_format.hpp", "kFormatVersions")
+    assert versions == list(_input.VERSIONS) == schema["properties"]["version"]["enum"] == [1, 2]
     assert cpp_constant("catalogue/file_format.hpp", "kMaxJsonDepth") == _input.MAX_JSON_DEPTH
     assert entry_fields == [field.name for field in dataclasses.fields(ostrelin.Constant)]
     assert sorted(entry_fields) == sorted(schema["$defs"]["entry"]["properties"])
