@@ -7,8 +7,11 @@ Figures per run, each the best of several timeit repeats:
   Quantity(1.0, "MeV/c^2").to("kg") with pint's caches warm;
 - parse fresh: every one of CODATA 2022's 76 units texts parsed once in a new process, where nothing
   has been parsed yet, ostrelin.parse_units against a new pint registry's parse_units.
-The pure twin's figures are given beside the native ones. A ratio is ostrelin ÷ pint within a run; the
-median over the runs is printed. Nothing here asserts a speed.
+- load as version 2: the benchmark file written with real units (bench/generate_catalogue.py --units,
+  --size entries) loaded as version 2 against the same file as version 1, each load in a new process
+  with the file in the page cache; and cat.derive(name) warm on each.
+The pure twin's figures are given beside the native ones. A ratio is ostrelin ÷ pint (or version 2 ÷
+version 1) within a run; the median over the runs is printed. Nothing here asserts a speed.
 """
 
 from __future__ import annotations
@@ -20,6 +23,7 @@ import subprocess
 import sys
 import timeit
 from importlib import resources
+from pathlib import Path
 
 import pint
 
@@ -83,9 +87,38 @@ def run_once(texts: list[str], pure) -> dict[str, float]:  # type: ignore[no-unt
     return figures
 
 
+LOAD = """
+import sys, time, timeit
+import ostrelin
+path = sys.argv[1]
+start = time.perf_counter()
+cat = ostrelin.load(path)
+seconds = time.perf_counter() - start
+name = next(n for n in cat.names() if cat[n].expression is not None and n.isascii())
+cat.derive(name)
+warm = min(timeit.repeat(lambda: cat.derive(name), number=100000, repeat=5)) / 100000
+print(seconds, warm)
+"""
+
+
+def versions_once(paths: dict[int, str]) -> dict[str, float]:
+    figures = {}
+    for version, path in paths.items():
+        with open(path, "rb") as data:  # into the page cache
+            while data.read(1 << 24):
+                pass
+        proc = subprocess.run([sys.executable, "-c", LOAD, path], capture_output=True, text=True, check=True)
+        load, warm = (float(x) for x in proc.stdout.split())
+        figures[f"load v{version}"] = load
+        figures[f"derive warm v{version}"] = warm
+    return figures
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--size", type=int, default=1_000_000, help="entries of the version 2 file (0: skip)")
+    parser.add_argument("--dir", default="/tmp", help="where the version 2 file and its version 1 copy go")
     args = parser.parse_args()
     data = json.loads(resources.files(ostrelin).joinpath("data/codata-2022.json").read_text("utf-8"))
     texts = sorted({entry["units"] for entry in data["constants"]})
@@ -100,6 +133,21 @@ def main() -> None:
             ratios = [r[f"{what}: {side}"] / r[f"{what}: pint"] for r in runs]
             print(f"{what}: {side} ÷ pint = {statistics.median(ratios):.4f} "
                   f"(range {min(ratios):.4f}-{max(ratios):.4f})")
+    if args.size:
+        sys.path.insert(0, str(Path(__file__).parent))
+        from generate_catalogue import text as catalogue_text  # noqa: PLC0415
+
+        written = catalogue_text(args.size, seed=0, units=True)
+        paths = {2: f"{args.dir}/units-{args.size}-v2.json", 1: f"{args.dir}/units-{args.size}-v1.json"}
+        Path(paths[2]).write_text(written, encoding="utf-8")
+        Path(paths[1]).write_text(written.replace('"version": 2,', '"version": 1,', 1), encoding="utf-8")
+        versions = [versions_once(paths) for _ in range(args.runs)]
+        for label in versions[0]:
+            print(f"{label:28} {statistics.median(r[label] for r in versions) * 1e6:12.3f} µs")
+        for what in ("load", "derive warm"):
+            ratios = [r[f"{what} v2"] / r[f"{what} v1"] for r in versions]
+            print(f"{what} ({args.size} entries): version 2 ÷ version 1 = {statistics.median(ratios):.3f} "
+                  f"(range {min(ratios):.3f}-{max(ratios):.3f})")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,11 @@ that would divide by zero, leave a function's domain or stray outside
 1e-100..1e100 is drawn again, so every entry derives. A few per cent of the
 names are not ASCII. The same N and seed give the same bytes; 10^6 entries
 make about 165 MB.
+
+With --units, every entry's units are real ones and every formula is right
+by dimension (a formula's units are its dimension in SI base units; a seed's
+are drawn from UNITS, eV, MeV, µm and fm among them), so the file loads as
+format version 2 as well as 1: `text(n, seed, units=True)` has version 2.
 """
 
 from __future__ import annotations
@@ -18,7 +23,10 @@ import json
 import math
 import random
 from collections.abc import Callable, Iterator
+from fractions import Fraction
 from typing import Any
+
+from ostrelin import _units
 
 STEMS = (
     "electron_mass", "proton_mass", "neutron_mass", "muon_mass", "tau_mass", "bohr_radius", "bohr_magneton",
@@ -46,6 +54,7 @@ METHODS = ("from a least-squares adjustment", "by Penning-trap spectroscopy", "b
 SOURCES = ("CODATA 2018", "CODATA 2022", "PDG 2024", "NIST SRD", "IUPAC table", "lab notebook", "internal run")
 
 Formula = tuple[str, Callable[..., float], int, tuple[str, ...]]  # text, value, arity, which operands are "pos"/"div"
+Dims = tuple[Fraction, ...]
 # Each formula's value is computed with the package's operation order; "pos" marks an operand that must be
 # positive (sqrt, log), "div" one that is a divisor, "any" one without a constraint.
 FORMULAS: tuple[Formula, ...] = (
@@ -73,13 +82,54 @@ FORMULAS: tuple[Formula, ...] = (
 SANE = 1e100
 
 
+def _same(*dims: Dims) -> bool:
+    return all(d == dims[0] for d in dims)
+
+
+def _add(*terms: tuple[int, Dims]) -> Dims:
+    return tuple(sum((Fraction(k) * d[i] for k, d in terms), Fraction(0)) for i in range(len(terms[0][1])))
+
+
+def _none(d: Dims) -> bool:
+    return not any(d)
+
+
+# Each formula's dimension from its operands', or None where the formula is wrong by dimension.
+DIMENSIONS: tuple[Callable[..., Dims | None], ...] = (
+    lambda a: a,
+    lambda a: tuple(x / 2 for x in a),
+    lambda a: _add((2, a)),
+    lambda a: a if _none(a) else None,
+    lambda a: a,
+    lambda a: a if _none(a) else None,
+    lambda a, b: _add((1, a), (1, b)),
+    lambda a, b: _add((1, a), (-1, b)),
+    lambda a, b: a if _same(a, b) else None,
+    lambda a, b: tuple(x + y / 2 for x, y in zip(a, b)),
+    lambda a, b: _add((2, a), (-1, b)),
+    lambda a, b: b if _none(a) else None,
+    lambda a, b: _add((0, a)) if _same(a, b) else None,
+    lambda a, b, c: _add((1, a), (1, b), (-1, c)),
+    lambda a, b, c: _add((1, a), (1, c)) if _same(a, b) else None,
+    lambda a, b, c: a if _same(b, c) else None,
+    lambda a, b, c, d: _add((1, a), (1, b), (-1, c), (-1, d)),
+    lambda a, b, c, d: _add((1, a), (1, c)) if _same(a, b) and _same(c, d) else None,
+    lambda a, b, c, d: _add((1, a), (1, c), (-1, d)) if _same(a, b) else None,
+)
+assert len(DIMENSIONS) == len(FORMULAS)
+
+
 def _sane(value: float) -> bool:
     return math.isfinite(value) and (value == 0.0 or 1 / SANE < abs(value) < SANE)
 
 
 class _Generator:
-    def __init__(self, seed: int) -> None:
+    def __init__(self, seed: int, units: bool = False) -> None:
         self.rng = random.Random(seed)
+        # With units: each entry's dimension, and the entries of each dimension.
+        self.units = units
+        self.dims: list[Dims] = []
+        self.by_dims: dict[Dims, list[int]] = {}
         self.names: list[str] = []
         self.values: list[float] = []
         # Seeds safe as a divisor (non-zero) and under sqrt or log (positive), by index.
@@ -114,6 +164,7 @@ class _Generator:
                 value = -value
             literal = value
         entry: dict[str, Any] = {"name": name, "units": rng.choice(UNITS), "value": literal}
+        self.note_dims(index, _units._parsed(entry["units"]).dimension)
         draw = rng.random()
         if draw < 0.85:
             entry["uncertainty"] = float(f"{abs(value) * 10.0 ** rng.uniform(-12, -3):.2g}")
@@ -137,11 +188,25 @@ class _Generator:
             return rng.randrange(max(0, index - 50), index) if rng.random() < 0.5 else rng.randrange(index)
         return pool[rng.randrange(len(pool))]
 
+    def note_dims(self, index: int, dims: Dims) -> None:
+        if self.units:
+            self.dims.append(dims)
+            self.by_dims.setdefault(dims, []).append(index)
+
     def formula_entry(self, index: int, name: str) -> dict[str, Any] | None:
         rng = self.rng
-        text, function, arity, kinds = rng.choice(FORMULAS)
+        choice = rng.randrange(len(FORMULAS))
+        text, function, arity, kinds = FORMULAS[choice]
         picked = [self.operand(kind, index) for kind in kinds]
+        if self.units and arity > 1 and rng.random() < 0.7:
+            # Operands of one dimension, as sums and ratios under a function need.
+            alike = self.by_dims[self.dims[picked[0]]]
+            picked[1:] = [alike[rng.randrange(len(alike))] if i < 2 or rng.random() < 0.5 else p
+                          for i, p in enumerate(picked[1:], start=1)]
         if len(set(picked)) < arity:
+            return None
+        dims = DIMENSIONS[choice](*(self.dims[i] for i in picked)) if self.units else None
+        if self.units and dims is None:
             return None
         try:
             value = function(*(self.values[i] for i in picked))
@@ -150,7 +215,12 @@ class _Generator:
         if not _sane(value):
             return None
         names = [self.names[i] for i in picked]
-        entry: dict[str, Any] = {"name": name, "units": rng.choice(UNITS), "expression": text.format(*names)}
+        units = _units._Parsed(1.0, 0, dims).dimension_text if dims is not None else rng.choice(UNITS)
+        if units == "1":
+            units = ""
+        entry: dict[str, Any] = {"name": name, "units": units, "expression": text.format(*names)}
+        if dims is not None:
+            self.note_dims(index, dims)
         if rng.random() < 0.2:
             entry["dependencies"] = names
         if rng.random() < 0.03:
@@ -166,7 +236,7 @@ class _Generator:
             entry = None
             # A formula needs seeds to stand on: the first ten entries are seeds.
             if index >= 10 and rng.random() < 0.3:
-                for _ in range(8):
+                for _ in range(32 if self.units else 8):
                     entry = self.formula_entry(index, name)
                     if entry is not None:
                         break
@@ -179,22 +249,22 @@ class _Generator:
             yield entry
 
 
-def entries(n: int, seed: int = 0) -> Iterator[dict[str, Any]]:
+def entries(n: int, seed: int = 0, units: bool = False) -> Iterator[dict[str, Any]]:
     """The `n` entries of the catalogue of `seed`, in file order, as JSON-ready dicts."""
-    return _Generator(seed).entries(n)
+    return _Generator(seed, units).entries(n)
 
 
-def text(n: int, seed: int = 0) -> str:
-    """The catalogue file of `n` entries for `seed`, one entry a line."""
-    lines = ",\n".join("    " + json.dumps(entry, ensure_ascii=False) for entry in entries(n, seed))
-    head = f'{{\n  "format": "ostrelin-catalogue",\n  "version": 1,\n' \
+def text(n: int, seed: int = 0, units: bool = False) -> str:
+    """The catalogue file of `n` entries for `seed`, one entry a line; with `units`, of version 2."""
+    lines = ",\n".join("    " + json.dumps(entry, ensure_ascii=False) for entry in entries(n, seed, units))
+    head = f'{{\n  "format": "ostrelin-catalogue",\n  "version": {2 if units else 1},\n' \
            f'  "description": "Synthetic benchmark catalogue: {n} entries, seed {seed}",\n  "constants": [\n'
     return head + lines + "\n  ]\n}\n"
 
 
-def write(n: int, path: str, seed: int = 0) -> None:
+def write(n: int, path: str, seed: int = 0, units: bool = False) -> None:
     with open(path, "w", encoding="utf-8") as out:
-        out.write(text(n, seed))
+        out.write(text(n, seed, units))
 
 
 def main() -> None:
@@ -202,8 +272,9 @@ def main() -> None:
     parser.add_argument("n", type=int, help="number of entries")
     parser.add_argument("path", help="file to write")
     parser.add_argument("--seed", type=int, default=0, help="random seed (default 0)")
+    parser.add_argument("--units", action="store_true", help="real units, formulas right by dimension: version 2")
     args = parser.parse_args()
-    write(args.n, args.path, args.seed)
+    write(args.n, args.path, args.seed, args.units)
 
 
 if __name__ == "__main__":

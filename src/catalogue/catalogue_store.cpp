@@ -123,8 +123,9 @@ std::span<const std::uint32_t> CatalogueStore::dependencies(std::uint32_t row) c
 const Unit* CatalogueStore::unit(std::uint32_t index) const noexcept {
     const CatalogueStore& store = owner(index);
     if (store.version_ != 2) return nullptr;
-    const auto found = store.units_read_.find(store.rows_[index - store.first_own_].units);
-    return found == store.units_read_.end() ? nullptr : &found->second;
+    const std::uint32_t text = store.rows_[index - store.first_own_].units;
+    if (text >= store.unit_of_text_.size() || store.unit_of_text_[text] < 0) return nullptr;
+    return &store.units_read_[static_cast<std::size_t>(store.unit_of_text_[text])];
 }
 
 std::string_view CatalogueStore::units(std::uint32_t index) const noexcept {

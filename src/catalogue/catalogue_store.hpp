@@ -211,8 +211,11 @@ private:
     const CatalogueStore* base_ = nullptr;
     std::uint32_t first_own_ = 0;
     int version_ = 1;
-    // Version 2: the units each distinct units text means, by index into texts_.
-    std::unordered_map<std::uint32_t, Unit> units_read_;
+    // Version 2: the units each distinct units text means (units_read_),
+    // found by the text's index into texts_ (unit_of_text_, -1 for a
+    // description's text): a formula's every load asks.
+    std::vector<Unit> units_read_;
+    std::vector<std::int32_t> unit_of_text_;
     TextArena arena_;
     std::vector<std::string_view> texts_;  // distinct units and descriptions; texts_[0] is ""
     std::vector<CatalogueRow> rows_;  // in file order

@@ -118,8 +118,8 @@ Expected<Checked, std::string> raised(const Checked& base, const Checked& expone
 
 // The dimension the program gives from its inputs', or what is wrong with it.
 Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code, std::span<const double> constants,
-                                              std::span<const Dimension> inputs) {
-    std::vector<Checked> stack;
+                                              std::span<const Dimension> inputs, std::vector<Checked>& stack) {
+    stack.clear();
     for (const Instruction step : code) {
         switch (step.op) {
             case Op::Number: stack.push_back({kDimensionless, constants[step.arg]}); continue;
@@ -172,12 +172,14 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
 
 std::optional<CatalogueFailure> CatalogueBuilder::read_units() {
     CatalogueStore& store = *store_;
+    store.unit_of_text_.assign(store.texts_.size(), -1);
     for (std::size_t i = 0; i < store.rows_.size(); ++i) {
         const CatalogueRow& row = store.rows_[i];
-        if (store.units_read_.count(row.units) != 0) continue;
+        if (store.unit_of_text_[row.units] >= 0) continue;
         auto unit = parse_units(store.texts_[row.units]);
         if (!unit) return units_failure(source_, entry_note(i, row.name(), unit.error().message()));
-        store.units_read_.emplace(row.units, *unit);
+        store.unit_of_text_[row.units] = static_cast<std::int32_t>(store.units_read_.size());
+        store.units_read_.push_back(*unit);
     }
     return std::nullopt;
 }
@@ -185,13 +187,14 @@ std::optional<CatalogueFailure> CatalogueBuilder::read_units() {
 std::optional<CatalogueFailure> CatalogueBuilder::check_dimensions() {
     const CatalogueStore& store = *store_;
     std::vector<Dimension> inputs;
+    std::vector<Checked> stack;
     for (const CatalogueFormula& formula : store.formulas_) {
         inputs.clear();
         for (std::uint32_t dependency : store.dependencies(formula.row)) inputs.push_back(store.unit(dependency)->dimension);
         const std::span<const Instruction> code(store.code_.data() + formula.code_begin, formula.code_size);
         const std::size_t index = formula.row - store.first_own_;
         const std::string_view name = store.rows_[index].name();
-        auto given = dimension_of(code, store.constants_.values(), inputs);
+        auto given = dimension_of(code, store.constants_.values(), inputs, stack);
         if (!given) return dimension_failure(name, entry_note(index, name, given.error()));
         const Unit& declared = *store.unit(formula.row);
         if (*given != declared.dimension) {
