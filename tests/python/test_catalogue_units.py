@@ -160,3 +160,86 @@ def test_derive_and_derived_in_other_units(api):
         api.constants.derive("b3", "1")
     assert str(raised.value) == ("cannot express `b3` in `1`: invalid units `dimensionless`: unknown unit "
                                  "`dimensionless` at offset 0")
+
+
+# What Catalogue() refuses first, with a version: (arguments, the error type, its message).
+RECORD_ORDER = [
+    (dict(entries=[1], source=3, version=3), TypeError, "source must be a str, not int"),
+    (dict(entries=[1], base=3, version=3), TypeError, "base must be a Catalogue, not int"),
+    (dict(entries=[1], version=3), ValueError, "version must be 1 or 2, not 3"),
+    (dict(entries=[1], version=None), ValueError, "version must be 1 or 2, not None"),
+    (dict(entries=[1], base="constants", version=2), "CatalogueError",
+     "a version 2 catalogue cannot be built over a version 1 base, whose units are free text"),
+    (dict(entries=[1], base="constants", version=1), "CatalogueError", "entry 0: must be a Constant, not a number"),
+]
+
+
+@pytest.mark.parametrize("arguments, error, words", RECORD_ORDER)
+def test_records_check_the_version_after_source_and_base_and_the_base_before_entries(api, arguments, error, words):
+    arguments = dict(arguments)
+    if arguments.get("base") == "constants":
+        arguments["base"] = api.constants
+    entries = arguments.pop("entries")
+    with pytest.raises(api.CatalogueError if error == "CatalogueError" else error) as raised:
+        api.Catalogue(iter(entries), **arguments)
+    assert words in [str(raised.value), *getattr(raised.value, "__notes__", [])]
+
+
+def test_a_version_2_base_lends_its_units(api):
+    base = api.loads(text(LAB))
+    over = api.loads(text([formula("E_keV", "keV", "m * c0 ** 2"), seed("t", 2.0, "fs"),
+                           formula("d", "pm", "c0 * t")]), base=base)
+    assert over.version == 2 and over.dimension("m") == "kg"
+    assert math.isclose(over.derive("E_keV"), 510.99895069, rel_tol=1e-12)
+    assert math.isclose(over.derive("d"), 299792458.0 * 2e-15 / 1e-12, rel_tol=1e-12)
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text([formula("bad", "s", "m * c0")]), base=base)
+    assert raised.value.__notes__ == ["entry 0 (`bad`): the expression gives kg m s^-1, its units `s` are s"]
+    # Over a version 2 base, a version 2 catalogue reads the base as a version 1 catalogue over it cannot.
+    loose = api.loads(text([formula("twice", "furlong", "m * 2")], version=1), base=base)
+    with pytest.raises(api.CatalogueError, match="^invalid JSON schema"):
+        api.loads(text([]), base=loose)
+
+
+def test_values_in_units_the_grammar_scales(api):
+    # Prefixes and decimal units move the exponent alone: these conversions are exact.
+    cat = api.loads(text([seed("g", 1500.0, "mg", 3.0), formula("kg", "kg", "g"), formula("ug", "µg", "g * 1"),
+                          seed("p", 2.0, "bar"), formula("pa", "hPa", "p")]))
+    assert (cat.derive("kg"), cat.derive("ug"), cat.derive("pa")) == (1.5e-3, 1.5e6, 2000.0)
+    assert cat.derived("kg").uncertainty == 3e-6
+    (source, share), = cat.budget("ug")  # the derivative 1e-6 / 1e-9 takes two roundings
+    assert source == "g" and math.isclose(share, 3000.0, rel_tol=1e-15)
+    assert cat.derive("g", "kg") == 1.5e-3 and cat.derived("g", "g") == api.Constant("g", 1.5, "g", 3e-3, "Seed", None, ())
+
+
+def test_a_value_and_its_errors_come_before_the_units(api):
+    cat = api.loads(text([seed("z", 0.0, "m"), formula("f", "1/m", "1 / z")]))
+    for units in ("m^-1", "furlong", 3):
+        for call in (cat.derive, cat.derived):
+            with pytest.raises(api.DerivationError, match=r"^division by zero in the expression of `f`$"):
+                call("f", units)
+    with pytest.raises(KeyError):
+        cat.derive("nothing", units=3)
+
+
+DIMENSIONS = [
+    # units, its dimension text or the UnitError's words
+    ("", "1"), ("1", "1"), ("%", "1"), ("MeV/c^2", "kg"), ("ohm", "kg m^2 s^-3 A^-2"), ("Hz^(1/2)", "s^(-1/2)"),
+    ("mol/L", "m^-3 mol"), ("cd sr", "cd"),
+    ("furlong", "invalid units `furlong`: unknown unit `furlong` at offset 0"),
+    ("m^(1/0)", "invalid units `m^(1/0)`: exponent denominator must be positive at offset 5"),
+]
+
+
+@pytest.mark.parametrize("units, dimension", DIMENSIONS)
+def test_the_dimension_of_an_entry_in_either_version(api, units, dimension):
+    for version in (1, 2):
+        if version == 2 and dimension.startswith("invalid units"):
+            continue
+        cat = api.loads(text([seed("x", 1.0, units)], version=version))
+        if dimension.startswith("invalid units"):
+            with pytest.raises(api.UnitError) as raised:
+                cat.dimension("x")
+            assert str(raised.value) == dimension
+        else:
+            assert cat.dimension("x") == dimension == api.parse_units(units).dimension
