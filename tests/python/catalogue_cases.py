@@ -145,8 +145,8 @@ CASES = [
     ("the first formula in file order", doc(seed("a"), formula("g", "a * a"), formula("f", "log(a)", units=""),
                                            version=2),
      "dimension error in `g`", "entry 1 (`g`): the expression gives m^2, its units `m` are m"),
-    ("a sum of units of one dimension", doc(seed("a", units="km"), seed("b", units="Å"), formula("f", "a - b", units="s"),
-                                            version=2),
+    ("a sum of units of one dimension", doc(seed("a", units="km"), seed("b", units="Å"),
+                                            formula("f", "a - b", units="s"), version=2),
      "dimension error in `f`", "entry 2 (`f`): the expression gives m, its units `s` are s"),
     ("a power of a power", doc(seed("a"), formula("f", "a ** (2 ** 2)", units="m^4"), version=2),
      "dimension error in `f`", "entry 1 (`f`): `**` raises m to an exponent that is not a constant number"),
@@ -155,7 +155,8 @@ CASES = [
     ("division by a constant zero", doc(seed("a"), formula("f", "a ** (1 / 0)"), version=2),
      "dimension error in `f`", "entry 1 (`f`): `**` raises m to an exponent that is not a constant number"),
     ("an infinite exponent", doc(seed("a"), formula("f", "a ** (1e308 * 10)"), version=2),
-     "dimension error in `f`", "entry 1 (`f`): `**` raises m to inf, which is no fraction with a denominator up to 1000"),
+     "dimension error in `f`",
+     "entry 1 (`f`): `**` raises m to inf, which is no fraction with a denominator up to 1000"),
     ("a huge exponent", doc(seed("a"), formula("f", "a ** 1e300"), version=2),
      "dimension error in `f`", "entry 1 (`f`): `**` raises m to 1e+300, which gives an exponent beyond 1000"),
     ("exponents past 1000 by powers", doc(seed("a", units="m^(1/999)"), formula("f", "a ** (1/997)", units=""),
@@ -169,7 +170,8 @@ CASES = [
      "dimension error in `f`", "entry 1 (`f`): `+` joins m and m^2"),
 ]
 
-# Texts that load: bytes, a byte-order mark, numbers past 64 bits, every field and status.
+# Texts that load: bytes, a byte-order mark, numbers past 64 bits, units of version 2, every field and status
+# (last).
 VALID = [
     doc(),
     "\ufeff" + doc(seed("a")),
@@ -177,6 +179,16 @@ VALID = [
     doc(seed("avogadro", 1.0)).replace("1.0", "602214076000000000000000"),
     doc(seed("tiny", 1.0)).replace("1.0", "-1e-400"),
     doc(seed("zero", 1.0)).replace("1.0", "-0"),
+    doc(version=2.0),
+    doc(seed("m", 0.51099895069, units="MeV/c^2", uncertainty=1.6e-10), seed("c0", 299792458.0, units="m/s"),
+        seed("r", 2.5, units="nm", uncertainty=0.01), seed("n", 3.0, units=""), formula("E", "m * c0 ** 2", units="J"),
+        formula("E_keV", "m * c0 ** 2", units="keV", status="Cached", value=511.0),
+        formula("area", "pi * r ** 2", units="Å^2"),
+        formula("root", "sqrt(r) + r ** 0.5 - r ** (1/2)", units="m^(1/2)"),
+        formula("growth", "exp(n) * log10(n / 2) + n ** r ** 0", units="%"), formula("period", "r / c0", units="as"),
+        formula("p", "m * c0 * (E / E_keV) ** (-1/2 * -2)", units="(GeV/c^2)^-1 kg GeV/c",
+                dependencies=["E", "E_keV", "c0", "m"]),
+        version=2, description="units"),
     doc(seed("a", 2.0, uncertainty=0.1, description="A thing"), seed("b", 3.0, uncertainty=None),
         seed("c", 5.0, status="External", uncertainty=0.0),
         formula("f", "a ** 2 / sqrt(b) - -c", description="F of a, b, c"),

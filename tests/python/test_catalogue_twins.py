@@ -18,6 +18,7 @@ from test_catalogue import RECORD_CASES
 
 import ostrelin
 from ostrelin._expression import FUNCTIONS
+from ostrelin._units import PREFIXES, SYMBOLS
 
 PURE = python_package()
 # Problems of a text that both readers report at the same place in the same words, JSON or not.
@@ -78,6 +79,10 @@ def attempt(call, *args):
         return raised(exc)
 
 
+# Units each value is asked in, besides its own dimension in SI base units.
+TARGETS = ["", "kg", "eV", "furlong"]
+
+
 def described(outcome):
     """An outcome in terms that compare across the twins, floats by their bits."""
     if outcome[0] != "ok":
@@ -86,7 +91,15 @@ def described(outcome):
     names = cat.names()
     entries = [repr(dataclasses.astuple(cat[n])) for n in names]
     derived = [repr(attempt(call, n)) for call in (cat.derive, cat.derived, cat.budget) for n in names]
-    return ("ok", names, entries, derived, cat.dumps(), cat.source, cat.description, cat.find("a"), len(cat))
+    dimensions = [attempt(cat.dimension, n) for n in names]
+    in_units = [
+        repr(attempt(call, n, units))
+        for n, dimension in zip(names, dimensions)
+        for units in TARGETS + ([dimension[1]] if dimension[0] == "ok" else [])
+        for call in (cat.derive, cat.derived)
+    ]
+    return ("ok", names, entries, derived, dimensions, in_units, cat.dumps(), cat.version, cat.source, cat.description,
+            cat.find("a"), len(cat))
 
 
 def assert_twins_agree(make, data=None):
@@ -123,6 +136,27 @@ CALLS = [
     lambda package, cat: [type(c.source) for c in (package.loads(doc(), source=Label("s")),
                                                    package.Catalogue([], source=Label("s")))],
     lambda package, cat: package.loads(doc(seed("a"), seed("a")), source=Label("s")),
+    # A version: checked after the source and the base, before the entries; a version 1 base refused first.
+    lambda package, cat: package.Catalogue(iter([1]), source=3, version=3),
+    lambda package, cat: package.Catalogue(iter([1]), base=3, version=3),
+    lambda package, cat: package.Catalogue(iter([1]), version=2.0),
+    lambda package, cat: package.Catalogue(cat.values(), version=True),
+    lambda package, cat: package.Catalogue(iter([1]), base=cat, version=2),
+    lambda package, cat: package.Catalogue(cat.values(), version=2).dumps(),
+    lambda package, cat: package.loads(doc(seed("b", units="km"), formula("f", "a / b", units=""), version=2),
+                                       base=package.Catalogue(cat.values(), version=2)).derive("f"),
+    # Units of a value: its own errors first, then the argument, its own units, the units asked for.
+    lambda package, cat: cat.derive("zz", units=3),
+    lambda package, cat: cat.derive("a", units=b"m"),
+    lambda package, cat: dataclasses.astuple(cat.derived("a", units=None)),
+    lambda package, cat: [(dataclasses.astuple(c), type(c.units)) for c in [cat.derived("a", units=Label("km"))]],
+    lambda package, cat: cat.derive("a", units="\ud800"),
+    lambda package, cat: cat.derive("a", "mm"),
+    lambda package, cat: cat.derive("a", "m", "x"),
+    lambda package, cat: cat.derived("a", unit="m"),
+    lambda package, cat: package.loads(doc(seed("x", units="furlong"))).derived("x", "m"),
+    lambda package, cat: package.loads(doc(seed("x", units="furlong"))).dimension("x"),
+    lambda package, cat: cat.dimension(3),
 ]
 
 
@@ -173,6 +207,96 @@ def catalogues(draw):
 def test_the_twins_agree_on_generated_catalogues(text):
     data = text.encode("utf-8", "surrogatepass")
     assert_twins_agree(lambda package: package.loads(data), data)
+
+
+@st.composite
+def symbols(draw):
+    """A unit of the grammar, prefixed now and then when it takes a prefix."""
+    symbol = draw(st.sampled_from(sorted(SYMBOLS)))
+    if SYMBOLS[symbol][3] and draw(st.booleans()):
+        return draw(st.sampled_from(sorted(PREFIXES))) + symbol
+    return symbol
+
+
+@st.composite
+def units_texts(draw):
+    """Units of the grammar: up to three symbols, each maybe raised, joined by spaces, `*` or `/`; now and
+    then a text that reads as no units."""
+    if draw(st.integers(0, 29)) == 0:
+        return draw(st.sampled_from(["furlong", "°C", "m^", "(m", "m)", "kg^1001", "m^(1/0)", "m**2", "1e3 m"]))
+    parts = []
+    for at in range(draw(st.integers(0, 3))):
+        if at:
+            parts.append(draw(st.sampled_from([" ", "*", " / ", "/"])))
+        parts += [draw(symbols()), draw(st.sampled_from(["", "", "^2", "^-1", "^(1/2)", "^(-3/2)", "^3"]))]
+    return "".join(parts)
+
+
+# A power in a formula and the same power in a units text.
+POWERS = [("", ""), (" ** 2", "^2"), (" ** -1", "^-1"), (" ** 0.5", "^(1/2)"), (" ** (1/3)", "^(1/3)"),
+          (" ** -1.5", "^(-3/2)"), (" ** (2 - 1)", "")]
+
+
+@st.composite
+def products(draw, known):
+    """A formula over the `known` (name, units) and the units it gives, written alike: each factor's
+    units in parentheses, raised and joined as the factor is (both read left to right)."""
+    expression, units = [], []
+    for at in range(draw(st.integers(1, 3))):
+        name, text = draw(st.sampled_from(known))
+        power, raised = draw(st.sampled_from(POWERS))
+        joint = draw(st.sampled_from([" * ", " / "])) if at else ""
+        expression.append(f"{joint}{name}{power}")
+        units.append(f"{joint}({text or '1'}){raised}")
+    expression, units = "".join(expression), "".join(units)
+    wrap = draw(st.integers(0, 5))
+    if wrap == 1:
+        return f"sqrt({expression})", f"({units})^(1/2)"
+    if wrap == 2:
+        return f"{expression} - 3 * ({expression})", units
+    if wrap == 3:
+        name = draw(st.sampled_from(known))[0]
+        return f"-({expression}) * exp({name} / {name}) * {draw(LEAVES.filter(lambda leaf: leaf[0].isdigit()))}", units
+    return expression, units
+
+
+@st.composite
+def versioned_entries(draw, prefix, known):
+    """Seeds and formulas named from `prefix`, their formulas over them and `known`; mostly right by
+    dimension, now and then not (units drawn apart, or a product turned into a sum)."""
+    known = list(known)
+    entries = []
+    for i in range(draw(st.integers(1, 3))):
+        units = draw(units_texts())
+        entries.append(seed(f"{prefix}{i}", draw(NUMBERS), units=units,
+                            uncertainty=draw(st.one_of(st.none(), st.floats(0, 1e3)))))
+        known.append((f"{prefix}{i}", units))
+    for i in range(draw(st.integers(0, 4))):
+        expression, units = draw(products(known))
+        if draw(st.integers(0, 5)) == 0:
+            units = draw(units_texts())
+        if draw(st.integers(0, 7)) == 0:
+            expression = expression.replace(" * ", " + ", 1)
+        entries.append(formula(f"{prefix}f{i}", expression, units=units))
+        known.append((f"{prefix}f{i}", units))
+    return draw(st.permutations(entries)), known
+
+
+@st.composite
+def versioned(draw):
+    """A base's text and a text over it, each mostly of version 2."""
+    base, known = draw(versioned_entries("b", []))
+    over, _ = draw(versioned_entries("o", known))
+    version = st.sampled_from([2, 2, 2, 1])
+    return doc(*base, version=draw(version)), doc(*over, version=draw(version))
+
+
+@settings(max_examples=300, deadline=None)
+@given(versioned())
+def test_the_twins_agree_on_generated_units_and_dimensions(texts):
+    base, over = texts
+    assert_twins_agree(lambda package: package.loads(base), base)
+    assert_twins_agree(lambda package: package.loads(over, base=package.loads(base)), over)
 
 
 NAN = '{"a": NaN}'

@@ -209,7 +209,8 @@ def test_values_in_units_the_grammar_scales(api):
     assert cat.derived("kg").uncertainty == 3e-6
     (source, share), = cat.budget("ug")  # the derivative 1e-6 / 1e-9 takes two roundings
     assert source == "g" and math.isclose(share, 3000.0, rel_tol=1e-15)
-    assert cat.derive("g", "kg") == 1.5e-3 and cat.derived("g", "g") == api.Constant("g", 1.5, "g", 3e-3, "Seed", None, ())
+    assert cat.derive("g", "kg") == 1.5e-3
+    assert cat.derived("g", "g") == api.Constant("g", 1.5, "g", 3e-3, "Seed", None, ())
 
 
 def test_a_value_and_its_errors_come_before_the_units(api):
