@@ -10,6 +10,12 @@ and words that its own way, so then each must give one note, whatever it says.
 Each catalogue must also read back from its own dumps() as an equal one.
 Anything else raises a Finding.
 
+An input that starts with the byte 0x02 is not a text but the recipe of two:
+a catalogue of version 2 (mostly) whose units are drawn from the grammar's
+symbols and prefixes and whose formulas mostly give the units they are
+written with, and a catalogue over it; each is compared as above, and every
+value in other units and every entry's dimension too.
+
 tools/fuzz.sh runs this like surface_fuzz.py, on the instrumented extension
 with the sanitizer runtime preloaded; any libFuzzer flag may follow.
 """
@@ -27,7 +33,8 @@ with atheris.instrument_imports(include=["ostrelin"]):
     import ostrelin._native as native
     import ostrelin._pycatalogue as pure
     from ostrelin import Constant
-    from ostrelin._input import BOM
+    from ostrelin._input import BOM, FORMAT
+    from ostrelin._units import PREFIXES, SYMBOLS
 
 FIELDS = [field.name for field in dataclasses.fields(Constant)]
 # Problems of a text that both readers report at the same place in the same words, JSON or not.
@@ -37,6 +44,17 @@ TEXT_PROBLEM = re.compile(
 )
 # find() texts: case folding beyond ASCII ("ß" folds to "ss", "K" is the Kelvin sign).
 FIND_TEXTS = ["", "a", "E", "ss", "ß", "µ", "\u212a", " "]
+# Units every value is asked in, besides its own dimension in SI base units.
+TARGETS = ["", "kg", "eV", "furlong"]
+
+VERSIONED = b"\x02"
+SYMBOL_NAMES = sorted(SYMBOLS)
+PREFIX_NAMES = sorted(PREFIXES)
+BROKEN_UNITS = ["furlong", "°C", "m^", "(m", "m)", "kg^1001", "m^(1/0)", "m**2", "1e3 m", "(" * 17 + "m" + ")" * 17]
+RAISED = ["", "", "^2", "^-1", "^(1/2)", "^(-3/2)", "^3", "^(2/7)"]
+# A power in a formula and the same power in a units text.
+POWERS = [("", ""), (" ** 2", "^2"), (" ** -1", "^-1"), (" ** 0.5", "^(1/2)"), (" ** (1/3)", "^(1/3)"),
+          (" ** -1.5", "^(-3/2)"), (" ** (2 - 1)", "")]
 
 
 class Finding(AssertionError):
@@ -108,10 +126,26 @@ def near_misses(names):
     return misses
 
 
+def in_units(cat, names):
+    """Each value in other units: a few fixed ones, and its own dimension, which it always converts to."""
+    asked = []
+    for name in names:
+        try:
+            own = [cat.dimension(name)]
+        except Exception:  # noqa: BLE001 - "dimension" compares what it raises
+            own = []
+        for units in TARGETS + own:
+            asked += [attempt(cat.derive, name, units), attempt(cat.derived, name, units)]
+    return asked
+
+
 def described(cat):
     names = cat.names()
     finds = FIND_TEXTS + [name[: 1 + len(name) // 2].upper() for name in names[:2]]
     return [
+        ("version", attempt(lambda: cat.version)),
+        ("dimension", [attempt(cat.dimension, name) for name in names]),
+        ("in units", in_units(cat, names[:4])),
         ("names", value(names), attempt(list, cat), attempt(len, cat), attempt(repr, cat)),
         ("records", [attempt(cat.__getitem__, name) for name in names]),
         ("derive", [attempt(cat.derive, name) for name in names]),
@@ -125,9 +159,9 @@ def described(cat):
     ]
 
 
-def outcome(twin, data):
+def outcome(twin, data, base=None):
     try:
-        cat = twin.loads(data)
+        cat = twin.loads(data, base=None if base is None else twin.loads(base))
     except Exception as exc:  # noqa: BLE001
         return None, raised(exc)
     return cat, described(cat)
@@ -149,16 +183,101 @@ def read_back(twin, cat):
         raise Finding(f"{twin.__name__}: loads(dumps()) is not the catalogue it was written from:\n{text}")
 
 
-def test_one_input(data):
-    pure_cat, expected = outcome(pure, data)
-    native_cat, got = outcome(native, data)
+def units_text(fdp):
+    """Units of the grammar: up to three symbols, each maybe prefixed and raised; now and then a text
+    that reads as no units."""
+    if fdp.ConsumeIntInRange(0, 29) == 0:
+        return fdp.PickValueInList(BROKEN_UNITS)
+    parts = []
+    for at in range(fdp.ConsumeIntInRange(0, 3)):
+        if at:
+            parts.append(fdp.PickValueInList([" ", "*", " / ", "/"]))
+        symbol = fdp.PickValueInList(SYMBOL_NAMES)
+        if SYMBOLS[symbol][3] and fdp.ConsumeBool():
+            symbol = fdp.PickValueInList(PREFIX_NAMES) + symbol
+        parts += [symbol, fdp.PickValueInList(RAISED)]
+    return "".join(parts)
+
+
+def product(fdp, known):
+    """A formula over the `known` (name, units) and the units it gives, written alike: each factor's
+    units in parentheses, raised and joined as the factor is (both read left to right)."""
+    expression, units = "", ""
+    for at in range(fdp.ConsumeIntInRange(1, 3)):
+        name, text = fdp.PickValueInList(known)
+        power, raised_to = fdp.PickValueInList(POWERS)
+        joint = fdp.PickValueInList([" * ", " / "]) if at else ""
+        expression += f"{joint}{name}{power}"
+        units += f"{joint}({text or '1'}){raised_to}"
+    wrap = fdp.ConsumeIntInRange(0, 5)
+    if wrap == 1:
+        return f"sqrt({expression})", f"({units})^(1/2)"
+    if wrap == 2:
+        return f"{expression} - 3 * ({expression})", units
+    if wrap == 3:
+        name = fdp.PickValueInList(known)[0]
+        return f"-({expression}) * exp({name} / {name}) * 1e3", units
+    return expression, units
+
+
+def entries(fdp, prefix, known):
+    """Seeds and formulas named from `prefix`, their formulas over them and `known`; mostly right by
+    dimension, now and then not (units drawn apart, or a product turned into a sum)."""
+    known = list(known)
+    made = []
+    for i in range(fdp.ConsumeIntInRange(1, 3)):
+        units = units_text(fdp)
+        uncertainty = abs(fdp.ConsumeRegularFloat()) if fdp.ConsumeBool() else None
+        made.append({"name": f"{prefix}{i}", "units": units, "value": fdp.ConsumeRegularFloat(),
+                     "uncertainty": uncertainty})
+        known.append((f"{prefix}{i}", units))
+    for i in range(fdp.ConsumeIntInRange(0, 4)):
+        expression, units = product(fdp, known)
+        if fdp.ConsumeIntInRange(0, 5) == 0:
+            units = units_text(fdp)
+        if fdp.ConsumeIntInRange(0, 7) == 0:
+            expression = expression.replace(" * ", " + ", 1)
+        made.append({"name": f"{prefix}f{i}", "units": units, "expression": expression})
+        known.append((f"{prefix}f{i}", units))
+    # Any order: which problem comes first depends on it.
+    for i in range(len(made) - 1, 0, -1):
+        j = fdp.ConsumeIntInRange(0, i)
+        made[i], made[j] = made[j], made[i]
+    return made, known
+
+
+def versioned_texts(recipe):
+    """A base's text and a text over it, each mostly of version 2, made from the bytes of `recipe`."""
+    fdp = atheris.FuzzedDataProvider(recipe)
+    texts = []
+    known = []
+    for prefix in ("b", "o"):
+        made, known = entries(fdp, prefix, known)
+        version = fdp.PickValueInList([2, 2, 2, 1])
+        texts.append(json.dumps({"format": FORMAT, "version": version, "constants": made}).encode())
+    return texts
+
+
+def compare(data, base=None):
+    pure_cat, expected = outcome(pure, data, base)
+    native_cat, got = outcome(native, data, base)
     if expected != got and not worded_apart(data, expected, got):
-        raise Finding(f"the twins disagree on {data!r}:\n" + "\n".join(differences(expected, got)))
+        over = "" if base is None else f" over {base!r}"
+        raise Finding(f"the twins disagree on {data!r}{over}:\n" + "\n".join(differences(expected, got)))
     if pure_cat is not None:
         if not (native_cat == pure_cat and pure_cat == native_cat):
             raise Finding(f"equal catalogues compare unequal across the twins for {data!r}")
         for twin, cat in ((pure, pure_cat), (native, native_cat)):
             read_back(twin, cat)
+
+
+def test_one_input(data):
+    if data.startswith(VERSIONED):
+        base, over = versioned_texts(data[len(VERSIONED):])
+        compare(base)
+        compare(over, base)
+    else:
+        compare(data)
 
 
 def main():
