@@ -13,7 +13,13 @@ class Catalogue:
     """An immutable mapping from name to `Constant`, iterated in byte order of the names."""
 
     def __init__(
-        self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>", version: int = 1
+        self,
+        entries: Iterable[Constant],
+        *,
+        base: Catalogue | None = None,
+        source: str = "<records>",
+        version: int = 1,
+        units: dict[str, str | None] | None = None,
     ) -> None: ...
     def __copy__(self) -> Self:
         """The catalogue itself: it is immutable."""

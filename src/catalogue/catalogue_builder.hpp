@@ -77,6 +77,10 @@ public:
     // does) and returns false.
     bool add(const EntryFields& fields);
 
+    // Declares a unit of a version-2 catalogue (see DeclaredUnits::declare);
+    // the failure "invalid units in `SOURCE`" with the problem as its note.
+    std::optional<CatalogueFailure> declare_unit(std::string_view name, std::optional<std::string_view> definition);
+
     // Marks the next entry as having a problem of its shape; `note` is the
     // whole note ("entry 3 (`mu`): …"). Nothing may be added afterwards.
     void refuse(std::string note);
@@ -126,6 +130,10 @@ private:
 
     std::unique_ptr<CatalogueStore> store_;
     std::string source_;
+    // The units declared by the base and by this catalogue, in order; made
+    // on the first declaration or when a version-2 catalogue is finished.
+    std::shared_ptr<DeclaredUnits> declared_;
+    DeclaredUnits& declared();
     std::optional<std::string> refused_;
     std::vector<Listed> listed_;              // per formula
     std::vector<std::string_view> listed_names_;

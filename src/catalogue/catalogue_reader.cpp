@@ -17,7 +17,7 @@ namespace {
 
 constexpr const auto& kFields = kEntryFields;
 enum Field { kName, kValue, kUnits, kUncertainty, kStatus, kExpression, kDependencies, kDescription };
-enum TopField { kFormatField, kVersionField, kDescriptionField, kConstantsField };
+enum TopField { kFormatField, kVersionField, kDescriptionField, kUnitsField, kConstantsField };
 
 std::string not_a(std::string_view field, std::string_view expected, JsonElement value) {
     return ticked(field) + " must be " + std::string(expected) + ", not " + std::string(kind_name(value.kind()));
@@ -150,6 +150,7 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry)
 struct TopLevel {
     int version = 1;
     std::string_view description;
+    std::optional<JsonElement> units;
     std::optional<JsonElement> constants;
 };
 
@@ -165,6 +166,9 @@ std::optional<std::string> read_top_field(int field, JsonElement value, TopLevel
         });
         if (known == kFormatVersions.end()) return "`version` must be 1 or 2";
         top.version = *known;
+    } else if (field == kUnitsField) {
+        if (kind != JsonKind::Object) return not_a("units", "an object", value);
+        top.units = value;
     } else if (field == kDescriptionField) {
         if (kind != JsonKind::String) return not_a("description", "a string", value);
         top.description = value.string();
@@ -199,6 +203,7 @@ std::optional<std::string> read_top_level(JsonElement root, TopLevel& top) {
     for (TopField required : {kFormatField, kVersionField, kConstantsField}) {
         if (!(seen & (1u << required))) return "missing top-level field " + ticked(kTopFields[required]);
     }
+    if (top.units && top.version == 1) return "top-level field `units` needs version 2";
     return std::nullopt;
 }
 
@@ -216,6 +221,20 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     if (auto problem = read_top_level(root, top)) return unexpected(schema_failure(source, std::move(*problem)));
 
     CatalogueBuilder builder(source, base, top.version);
+    if (top.units) {
+        std::optional<CatalogueFailure> failure;
+        top.units->for_each_member([&](std::string_view name, JsonElement value) {
+            if (value.kind() != JsonKind::Null && value.kind() != JsonKind::String) {
+                failure = schema_failure(source, "unit " + ticked(name) + " must be a units text or null, not " +
+                                                     std::string(kind_name(value.kind())));
+            } else {
+                failure = builder.declare_unit(name, value.kind() == JsonKind::Null ? std::nullopt
+                                                                                  : std::optional(value.string()));
+            }
+            return !failure;
+        });
+        if (failure) return unexpected(std::move(*failure));
+    }
     builder.reserve(top.constants->size());
     std::size_t index = 0;
     top.constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });

@@ -232,6 +232,24 @@ std::vector<std::uint32_t> CatalogueStore::sort_rows() const {
 
 namespace {
 
+// The units a version-2 catalogue declares, one a line.
+void write_declarations(JsonCursor& out, std::span<const DeclaredUnits::Declaration> declarations) {
+    if (declarations.empty()) return;
+    out.put("  \"units\": {\n");
+    for (std::size_t i = 0; i < declarations.size(); ++i) {
+        out.put("    ");
+        out.string(declarations[i].name);
+        out.put(": ");
+        if (declarations[i].definition) {
+            out.string(*declarations[i].definition);
+        } else {
+            out.put("null");
+        }
+        out.put(i + 1 < declarations.size() ? ",\n" : "\n");
+    }
+    out.put("  },\n");
+}
+
 // The top level's fields before the entries: the format, its version, and
 // the description when there is one.
 void write_top_level(JsonCursor& out, int version, std::string_view description) {
@@ -305,6 +323,8 @@ std::string CatalogueStore::dumps() const {
     {
         JsonCursor out(text);
         write_top_level(out, version_, description_);
+        // Every unit declared down the chain: the text holds the bases' entries too.
+        if (declared_) write_declarations(out, declared_->declarations());
         if (size() == 0) {
             out.put("  \"constants\": []\n}\n");
         } else {

@@ -100,6 +100,8 @@ public:
     // A version-2 catalogue's reading of row `index`'s units (its own or a
     // base's); null in version 1.
     const Unit* unit(std::uint32_t index) const noexcept;
+    // The units a version-2 catalogue and its bases declared, or null.
+    const DeclaredUnits* declared_units() const noexcept { return declared_.get(); }
 
     // The catalogue this one was built over, or null; it must outlive this one.
     const CatalogueStore* base() const noexcept { return base_; }
@@ -216,6 +218,7 @@ private:
     // description's text): a formula's every load asks.
     std::vector<Unit> units_read_;
     std::vector<std::int32_t> unit_of_text_;
+    std::shared_ptr<const DeclaredUnits> declared_;
     TextArena arena_;
     std::vector<std::string_view> texts_;  // distinct units and descriptions; texts_[0] is ""
     std::vector<CatalogueRow> rows_;  // in file order

@@ -92,12 +92,12 @@ std::optional<WideFraction> fraction_of(double x) {
 std::string ticked_op(Op op) { return op == Op::Add ? "`+`" : "`-`"; }
 
 // `base` ** `exponent`, or what is wrong with it.
-Expected<Checked, std::string> raised(const Checked& base, const Checked& exponent) {
+Expected<Checked, std::string> raised(const Checked& base, const Checked& exponent, const DeclaredUnits* names) {
     if (!exponent.dimension.dimensionless()) {
-        return unexpected("`**` needs a dimensionless exponent, not " + dimension_text(exponent.dimension));
+        return unexpected("`**` needs a dimensionless exponent, not " + dimension_text(exponent.dimension, names));
     }
     if (base.dimension.dimensionless()) return Checked{};
-    const std::string shown = dimension_text(base.dimension);
+    const std::string shown = dimension_text(base.dimension, names);
     if (!exponent.constant) return unexpected("`**` raises " + shown + " to an exponent that is not a constant number");
     const double e = *exponent.constant;
     const auto power = fraction_of(e);
@@ -118,7 +118,8 @@ Expected<Checked, std::string> raised(const Checked& base, const Checked& expone
 
 // The dimension the program gives from its inputs', or what is wrong with it.
 Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code, std::span<const double> constants,
-                                              std::span<const Dimension> inputs, std::vector<Checked>& stack) {
+                                              std::span<const Dimension> inputs, const DeclaredUnits* names,
+                                              std::vector<Checked>& stack) {
     stack.clear();
     for (const Instruction step : code) {
         switch (step.op) {
@@ -135,7 +136,7 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
                     x.dimension = *scaled(x.dimension, Rational{1, 2});
                 } else if (!x.dimension.dimensionless()) {
                     return unexpected(ticked(function_name(function)) + " needs a dimensionless argument, not " +
-                                      dimension_text(x.dimension));
+                                      dimension_text(x.dimension, names));
                 }
                 continue;
             }
@@ -147,8 +148,8 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
         const bool constants_both = a.constant && b.constant;
         if (step.op == Op::Add || step.op == Op::Sub) {
             if (a.dimension != b.dimension) {
-                return unexpected(ticked_op(step.op) + " joins " + dimension_text(a.dimension) + " and " +
-                                  dimension_text(b.dimension));
+                return unexpected(ticked_op(step.op) + " joins " + dimension_text(a.dimension, names) + " and " +
+                                  dimension_text(b.dimension, names));
             }
             a.constant = constants_both ? std::optional(step.op == Op::Add ? *a.constant + *b.constant : *a.constant - *b.constant)
                                         : std::nullopt;
@@ -162,7 +163,7 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
                 a.constant = constants_both && *b.constant != 0.0 ? std::optional(*a.constant / *b.constant) : std::nullopt;
             }
         } else {
-            VELDRA_TRY(a, raised(a, b));
+            VELDRA_TRY(a, raised(a, b, names));
         }
     }
     return stack.front().dimension;
@@ -170,13 +171,30 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
 
 }  // namespace
 
+DeclaredUnits& CatalogueBuilder::declared() {
+    if (!declared_) {
+        const CatalogueStore* base = store_->base_;
+        declared_ = base != nullptr && base->declared_ ? std::make_shared<DeclaredUnits>(*base->declared_)
+                                                       : std::make_shared<DeclaredUnits>();
+    }
+    return *declared_;
+}
+
+std::optional<CatalogueFailure> CatalogueBuilder::declare_unit(std::string_view name,
+                                                               std::optional<std::string_view> definition) {
+    if (auto problem = declared().declare(name, definition)) return units_failure(source_, std::move(*problem));
+    return std::nullopt;
+}
+
 std::optional<CatalogueFailure> CatalogueBuilder::read_units() {
     CatalogueStore& store = *store_;
+    declared();
+    store.declared_ = declared_;
     store.unit_of_text_.assign(store.texts_.size(), -1);
     for (std::size_t i = 0; i < store.rows_.size(); ++i) {
         const CatalogueRow& row = store.rows_[i];
         if (store.unit_of_text_[row.units] >= 0) continue;
-        auto unit = parse_units(store.texts_[row.units]);
+        auto unit = parse_units(store.texts_[row.units], declared_.get());
         if (!unit) return units_failure(source_, entry_note(i, row.name(), unit.error().message()));
         store.unit_of_text_[row.units] = static_cast<std::int32_t>(store.units_read_.size());
         store.units_read_.push_back(*unit);
@@ -194,13 +212,14 @@ std::optional<CatalogueFailure> CatalogueBuilder::check_dimensions() {
         const std::span<const Instruction> code(store.code_.data() + formula.code_begin, formula.code_size);
         const std::size_t index = formula.row - store.first_own_;
         const std::string_view name = store.rows_[index].name();
-        auto given = dimension_of(code, store.constants_.values(), inputs, stack);
+        auto given = dimension_of(code, store.constants_.values(), inputs, declared_.get(), stack);
         if (!given) return dimension_failure(name, entry_note(index, name, given.error()));
         const Unit& declared = *store.unit(formula.row);
         if (*given != declared.dimension) {
-            return dimension_failure(name, entry_note(index, name, "the expression gives " + dimension_text(*given) +
-                                                                       ", its units " + ticked(store.units(formula.row)) +
-                                                                       " are " + dimension_text(declared.dimension)));
+            return dimension_failure(name, entry_note(index, name, "the expression gives " +
+                                                                       dimension_text(*given, declared_.get()) + ", its units " +
+                                                                       ticked(store.units(formula.row)) + " are " +
+                                                                       dimension_text(declared.dimension, declared_.get())));
         }
     }
     return std::nullopt;

@@ -20,6 +20,7 @@ inline constexpr std::size_t kMaxJsonDepth = 64;
 // literal, so data() is a C string too.
 inline constexpr std::array<std::string_view, 8> kEntryFields = {
     "name", "value", "units", "uncertainty", "status", "expression", "dependencies", "description"};
-inline constexpr std::array<std::string_view, 4> kTopFields = {"format", "version", "description", "constants"};
+inline constexpr std::array<std::string_view, 5> kTopFields = {"format", "version", "description", "units",
+                                                               "constants"};
 
 }  // namespace veldra

@@ -50,12 +50,45 @@ PyResult<int> version_of(PyObject* given) {
     return unexpected(PyError::format(PyExc_ValueError, text::kBadVersion, given));
 }
 
+// The `units` argument (a dict of name to units text or None) declared in
+// `builder`; a refusal as a load words it, or a TypeError for what is no
+// such dict.
+PyResult<std::optional<CatalogueFailure>> declare_units(CatalogueBuilder& builder, PyObject* units, int version,
+                                                       std::string_view source) {
+    if (!PyDict_Check(units)) {
+        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(units)));
+        if (!type_name) return unexpected(PyError::fetch());
+        return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotDict, type_name.get()));
+    }
+    if (version == 1 && PyDict_GET_SIZE(units) != 0) {
+        return std::optional(schema_failure(source, "top-level field `units` needs version 2"));
+    }
+    // A copy: the dict may change while its texts are read.
+    OwnedRef items = OwnedRef::steal(PyDict_Items(units));
+    if (!items) return unexpected(PyError::fetch());
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        PyObject* item = PyList_GET_ITEM(items.get(), i);
+        PyObject* value = PyTuple_GET_ITEM(item, 1);
+        VELDRA_TRY(const std::string_view name, text_argument(PyTuple_GET_ITEM(item, 0), "units"));
+        std::optional<std::string_view> definition;
+        if (value != Py_None) {
+            if (!PyUnicode_Check(value)) {
+                return std::optional(schema_failure(source, "unit " + ticked(name) +
+                                                                " must be a units text or null, not " + kind_of(value)));
+            }
+            VELDRA_TRY(definition, text_argument(value, "units"));
+        }
+        if (auto failure = builder.declare_unit(name, definition)) return std::optional(std::move(*failure));
+    }
+    return std::optional<CatalogueFailure>();
+}
+
 int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static constexpr std::array<const char*, 4> kParams{"entries", "base", "source", "version"};
+    static constexpr std::array<const char*, 5> kParams{"entries", "base", "source", "version", "units"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
     return int_boundary([&]() -> PyResult<int> {
         // The arguments are bound first, as a Python __init__'s are before its body runs.
-        PyObject* given[4] = {nullptr, nullptr, nullptr, nullptr};
+        PyObject* given[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
         if (CatalogueObject::of(self) != nullptr) return unexpected(built_already());
         VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
@@ -70,6 +103,10 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         VELDRA_TRY(const CatalogueStore* base_of, base_store(*state, base.get()));
         VELDRA_TRY(const int version, version_of(given[3]));
         CatalogueBuilder builder(source_text, base_of, version);
+        if (given[4] != nullptr && given[4] != Py_None) {
+            VELDRA_TRY(auto declared, declare_units(builder, given[4], version, source_text));
+            if (declared) return unexpected(catalogue_error(*state, *declared));
+        }
         VELDRA_CHECK(read_records(state->constant.get(), entries.get(), builder));
         auto built = [&] {
             WithoutInterpreterLock unlocked;

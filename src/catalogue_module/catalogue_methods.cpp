@@ -51,7 +51,7 @@ PyError unit_error_of(PyObject* self, const std::string& message) {
 // text read now (a version-1 text may mean no units).
 Expected<Unit, UnitError> units_of_row(const CatalogueStore& store, std::uint32_t row) {
     if (const Unit* unit = store.unit(row)) return *unit;
-    return parse_units(store.units(row));
+    return parse_units(store.units(row), store.declared_units());
 }
 
 // What takes `row`'s value into the units `units_arg` names (a str): the
@@ -71,12 +71,14 @@ PyResult<double> factor_to(PyObject* self, const CatalogueStore& store, std::uin
     const std::string cannot = "cannot express " + ticked(store.row(row).name()) + " in " + ticked(target_text) + ": ";
     auto own = units_of_row(store, row);
     if (!own) return unexpected(derivation_error_of(self, cannot + own.error().message()));
-    auto target = parse_units(target_text);
+    const DeclaredUnits* declared = store.declared_units();
+    auto target = parse_units(target_text, declared);
     if (!target) return unexpected(unit_error_of(self, target.error().message()));
     if (own->dimension != target->dimension) {
         return unexpected(derivation_error_of(self, cannot + "its units " + ticked(store.units(row)) + " are " +
-                                                        dimension_text(own->dimension) + ", " + ticked(target_text) +
-                                                        " is " + dimension_text(target->dimension)));
+                                                        dimension_text(own->dimension, declared) + ", " +
+                                                        ticked(target_text) + " is " +
+                                                        dimension_text(target->dimension, declared)));
     }
     return conversion_factor(*own, *target);
 }
@@ -226,7 +228,7 @@ PyObject* catalogue_dimension(PyObject* self, PyObject* const* args, Py_ssize_t 
         VELDRA_TRY(const std::uint32_t row, row_named(object, given[0]));
         auto unit = units_of_row(object.store(), row);
         if (!unit) return unexpected(unit_error_of(self, unit.error().message()));
-        return text_object(dimension_text(unit->dimension));
+        return text_object(dimension_text(unit->dimension, object.store().declared_units()));
     });
 }
 

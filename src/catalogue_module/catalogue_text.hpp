@@ -27,7 +27,7 @@ inline constexpr char kLoadArguments[] = "_load(path: str, base)";
 inline constexpr char kEmbeddedNull[] = "embedded null byte";
 
 inline constexpr char kCatalogueDoc[] =
-    "Catalogue(entries, *, base=None, source='<records>', version=1)\n--\n\n"
+    "Catalogue(entries, *, base=None, source='<records>', version=1, units=None)\n--\n\n"
     "An immutable mapping from name to `Constant`, iterated in byte order of the names.";
 inline constexpr char kReadDoc[] =
     "_read($type, data, source, base, /)\n--\n\nThe catalogue in `data` (bytes in the file format), over `base`.";
@@ -65,6 +65,7 @@ inline constexpr char kBuiltAlready[] = "Catalogue.__init__() cannot build a cat
 inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
 inline constexpr char kBadVersion[] = "version must be 1 or 2, not %R";
+inline constexpr char kUnitsNotDict[] = "units must be a dict, not %U";
 // LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".
 inline constexpr char kLoadFailedNote[] = "failed to load constants from `%U`: %s";
 

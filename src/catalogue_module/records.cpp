@@ -25,24 +25,6 @@ using Checked = Expected<T, Failure>;
 Unexpected<Failure> refusal(std::string what) { return {Failure(Refusal{std::move(what)})}; }
 Unexpected<Failure> python_error() { return {Failure(PyError::fetch())}; }
 
-// What a record field holds, in the words a JSON value would get: the twin
-// of _record_kind.
-std::string kind_of(PyObject* value) {
-    if (PyList_Check(value) || PyTuple_Check(value)) return "an array";
-    if (PyDict_Check(value)) return "an object";
-    if (PyUnicode_Check(value)) return "a string";
-    if (PyBool_Check(value)) return "a boolean";
-    if (value == Py_None) return "null";
-    if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) return "a number";
-    OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
-    Py_ssize_t size = 0;
-    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return "a value";
-    }
-    return "a " + std::string(utf8, static_cast<std::size_t>(size)) + " object";
-}
 
 // The UTF-8 text of a str field (its text, whatever a subclass says), or
 // nullopt for None where that is allowed.
@@ -186,6 +168,23 @@ Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields&
 }
 
 }  // namespace
+
+std::string kind_of(PyObject* value) {
+    if (PyList_Check(value) || PyTuple_Check(value)) return "an array";
+    if (PyDict_Check(value)) return "an object";
+    if (PyUnicode_Check(value)) return "a string";
+    if (PyBool_Check(value)) return "a boolean";
+    if (value == Py_None) return "null";
+    if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) return "a number";
+    OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
+    Py_ssize_t size = 0;
+    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "a value";
+    }
+    return "a " + std::string(utf8, static_cast<std::size_t>(size)) + " object";
+}
 
 PyResult<bool> read_records(PyObject* record_class, PyObject* entries, CatalogueBuilder& builder) {
     OwnedRef iterator = OwnedRef::steal(PyObject_GetIter(entries));

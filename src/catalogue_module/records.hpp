@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "catalogue/catalogue_builder.hpp"
 #include "catalogue/catalogue_store.hpp"
@@ -21,6 +22,10 @@ namespace veldra::py {
 // raised by Python code on the way (iterating, reading an attribute) come
 // back as they are.
 PyResult<bool> read_records(PyObject* record_class, PyObject* entries, CatalogueBuilder& builder);
+
+// What a record field holds, in the words a JSON value would get ("a
+// number", "null", "a list object"): the twin of _record_kind.
+std::string kind_of(PyObject* value);
 
 // A derived formula's fields in place of the stored ones.
 struct DerivedFields {

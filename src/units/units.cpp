@@ -1,16 +1,19 @@
 #include "units/units.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <numeric>
 #include <optional>
 
+#include "support/c_number.hpp"
+
 namespace veldra {
 namespace {
 
 // Exponents of kg m s A K mol cd, as the table writes them.
-using Exponents = std::array<std::int8_t, kBaseDimensions>;
+using Exponents = std::array<std::int8_t, kSiDimensions>;
 
 struct Symbol {
     std::string_view text;
@@ -146,7 +149,7 @@ std::size_t code_points(std::string_view text) {
 
 class UnitParser {
 public:
-    explicit UnitParser(std::string_view text) : text_(text) {}
+    UnitParser(std::string_view text, const DeclaredUnits* declared) : text_(text), declared_(declared) {}
 
     Expected<Unit, UnitError> parse() {
         skip_spaces();
@@ -239,6 +242,9 @@ private:
             }
         }
         if (const Symbol* symbol = symbol_named(word)) return unit_of(*symbol, 0);
+        if (declared_ != nullptr) {
+            if (const Unit* unit = declared_->find(word)) return *unit;
+        }
         for (const Prefix& prefix : kPrefixes) {
             if (!starts_with(word, prefix.text)) continue;
             const Symbol* symbol = symbol_named(word.substr(prefix.text.size()));
@@ -249,7 +255,7 @@ private:
 
     static Unit unit_of(const Symbol& symbol, std::int32_t prefix_exp10) {
         Unit unit{symbol.mantissa, symbol.exp10 + prefix_exp10, {}};
-        for (std::size_t i = 0; i < kBaseDimensions; ++i) unit.dimension.exponents[i] = Rational{symbol.exponents[i], 1};
+        for (std::size_t i = 0; i < kSiDimensions; ++i) unit.dimension.exponents[i] = Rational{symbol.exponents[i], 1};
         return unit;
     }
 
@@ -333,9 +339,39 @@ private:
     }
 
     std::string_view text_;
+    const DeclaredUnits* declared_;
     std::size_t pos_ = 0;
     std::optional<UnitError> failure_;
 };
+
+bool is_name(std::string_view text) noexcept {
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    if (text.empty() || !letter(text[0])) return false;
+    return std::all_of(text.begin(), text.end(), [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+// How long the decimal number at the start of `text` is (digits, a point,
+// an exponent), 0 when none is.
+std::size_t number_length(std::string_view text) noexcept {
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t start = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+        return at - start;
+    };
+    std::size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0) return 0;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        const std::size_t before = at++;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        if (digits() == 0) at = before;
+    }
+    return at;
+}
 
 }  // namespace
 
@@ -346,13 +382,17 @@ bool Dimension::dimensionless() const noexcept {
     return true;
 }
 
-std::string dimension_text(const Dimension& dimension) {
+std::string dimension_text(const Dimension& dimension, const DeclaredUnits* declared) {
     std::string text;
     for (std::size_t i = 0; i < kBaseDimensions; ++i) {
         const Rational e = dimension.exponents[i];
         if (e.num == 0) continue;
         if (!text.empty()) text += ' ';
-        text += kBaseUnitSymbols[i];
+        if (i < kSiDimensions) {
+            text += kBaseUnitSymbols[i];
+        } else {
+            text += declared != nullptr ? declared->base_name(i - kSiDimensions) : "?";
+        }
         if (e.den != 1) {
             text += "^(" + std::to_string(e.num) + "/" + std::to_string(e.den) + ")";
         } else if (e.num != 1) {
@@ -383,7 +423,8 @@ std::string UnitError::message() const {
     return "invalid units `" + text + "`: " + what + " at offset " + std::to_string(offset);
 }
 
-Expected<Unit, UnitError> parse_units(std::string_view text) {
+Expected<Unit, UnitError> parse_units(std::string_view text, const DeclaredUnits* declared) {
+    if (declared != nullptr) return UnitParser(text, declared).parse();
     // The texts a program converts between are few and come back again and
     // again: each thread remembers the last ones it parsed, by hash, so a
     // warm conversion reads a table instead of parsing.
@@ -394,17 +435,54 @@ Expected<Unit, UnitError> parse_units(std::string_view text) {
     constexpr std::size_t kSets = 128;
     // Two ways a set: texts whose hashes meet both stay, the newer first.
     thread_local std::array<std::array<std::optional<Remembered>, 2>, kSets> remembered;
-    if (text.size() > 64) return UnitParser(text).parse();
+    if (text.size() > 64) return UnitParser(text, nullptr).parse();
     auto& set = remembered[std::hash<std::string_view>{}(text) % kSets];
     for (const auto& way : set) {
         if (way && way->text == text) return way->unit;
     }
-    auto parsed = UnitParser(text).parse();
+    auto parsed = UnitParser(text, nullptr).parse();
     if (parsed) {
         set[1] = std::move(set[0]);
         set[0] = Remembered{std::string(text), *parsed};
     }
     return parsed;
+}
+
+std::optional<std::string> DeclaredUnits::declare(std::string_view name, std::optional<std::string_view> definition) {
+    const std::string unit = "unit `" + std::string(name) + "`: ";
+    if (!is_name(name)) return unit + "a name is a letter or `_`, then letters, digits or `_`";
+    if (parse_units(name, this)) return unit + "the name is a unit already";
+    Unit made;
+    if (!definition) {
+        if (base_names_.size() == kMaxDeclaredDimensions) return unit + "more than 9 new base dimensions";
+        made.dimension.exponents[kSiDimensions + base_names_.size()] = Rational{1, 1};
+        base_names_.emplace_back(name);
+    } else {
+        std::string_view rest = *definition;
+        const std::size_t length = number_length(rest);
+        double factor = 1.0;
+        if (length > 0) {
+            factor = c_strtod(std::string(rest.substr(0, length)));
+            if (!std::isfinite(factor) || factor <= 0.0) {
+                return unit + "`" + std::string(rest.substr(0, length)) + "` is no positive number a double holds";
+            }
+            rest.remove_prefix(length);
+        }
+        auto parsed = parse_units(rest, this);
+        if (!parsed) return unit + parsed.error().message();
+        made = *parsed;
+        made.mantissa = factor * made.mantissa;
+    }
+    declarations_.push_back({std::string(name), definition ? std::optional<std::string>(*definition) : std::nullopt});
+    units_.push_back(made);
+    return std::nullopt;
+}
+
+const Unit* DeclaredUnits::find(std::string_view name) const noexcept {
+    for (std::size_t i = 0; i < declarations_.size(); ++i) {
+        if (declarations_[i].name == name) return &units_[i];
+    }
+    return nullptr;
 }
 
 double conversion_factor(const Unit& from, const Unit& to) noexcept {

@@ -12,8 +12,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/expected.hpp"
 
@@ -27,11 +29,15 @@ struct Rational {
     friend bool operator==(const Rational&, const Rational&) = default;
 };
 
-// The SI base dimensions, in the order dimension texts name them.
-inline constexpr std::size_t kBaseDimensions = 7;
-inline constexpr std::array<std::string_view, kBaseDimensions> kBaseUnitSymbols = {"kg", "m", "s", "A", "K", "mol", "cd"};
+// The SI base dimensions, in the order dimension texts name them, then room
+// for the new base dimensions a catalogue may declare (counts, pixels, ADC
+// channels), named by their units.
+inline constexpr std::size_t kSiDimensions = 7;
+inline constexpr std::size_t kMaxDeclaredDimensions = 9;
+inline constexpr std::size_t kBaseDimensions = kSiDimensions + kMaxDeclaredDimensions;
+inline constexpr std::array<std::string_view, kSiDimensions> kBaseUnitSymbols = {"kg", "m", "s", "A", "K", "mol", "cd"};
 
-// Exponents of kg m s A K mol cd.
+// Exponents of kg m s A K mol cd, then of the declared base dimensions.
 struct Dimension {
     std::array<Rational, kBaseDimensions> exponents{};
 
@@ -39,8 +45,11 @@ struct Dimension {
     friend bool operator==(const Dimension&, const Dimension&) = default;
 };
 
-// The dimension in SI base units: "kg m^2 s^-2", "s^(1/2)", "1" when dimensionless.
-std::string dimension_text(const Dimension& dimension);
+class DeclaredUnits;
+
+// The dimension in SI base units (then declared ones, by name): "kg m^2
+// s^-2", "s^(1/2)", "kg count^-1", "1" when dimensionless.
+std::string dimension_text(const Dimension& dimension, const DeclaredUnits* declared = nullptr);
 
 // One of a unit in coherent SI is mantissa × 10^exp10: prefixes and the
 // decimal units move only the exponent, so `mg` to `g` is 10^-3 exactly as
@@ -73,8 +82,39 @@ struct UnitError {
 inline constexpr std::int32_t kMaxExponent = 1000;
 inline constexpr int kMaxUnitNesting = 16;
 
-// The units `text` means, or why it means none.
-Expected<Unit, UnitError> parse_units(std::string_view text);
+// The units `text` means, or why it means none; with `declared`, its units
+// are symbols too (without prefixes).
+Expected<Unit, UnitError> parse_units(std::string_view text, const DeclaredUnits* declared = nullptr);
+
+// Units a catalogue declares beyond the grammar's symbols, in order: each a
+// multiple of units known before it ("201.168 m") or a new base dimension.
+// Not synchronised; read-only once made.
+class DeclaredUnits {
+public:
+    // Declares `name`: as `definition` (an optional positive decimal number,
+    // then a units text over the symbols known so far), or as a new base
+    // dimension when there is none. The problem's words on failure ("the
+    // name is a unit already", the definition's UnitError, ...).
+    std::optional<std::string> declare(std::string_view name, std::optional<std::string_view> definition);
+
+    // The declared unit `name`, or null.
+    const Unit* find(std::string_view name) const noexcept;
+
+    // The name of declared base dimension `i` (0 for the first).
+    std::string_view base_name(std::size_t i) const noexcept { return base_names_[i]; }
+
+    struct Declaration {
+        std::string name;
+        std::optional<std::string> definition;
+    };
+    // Every declaration, in order, as given.
+    const std::vector<Declaration>& declarations() const noexcept { return declarations_; }
+
+private:
+    std::vector<Declaration> declarations_;
+    std::vector<Unit> units_;  // one per declaration
+    std::vector<std::string> base_names_;
+};
 
 // The factor that takes a value in `from` to `to`: from.mantissa /
 // to.mantissa × 10^(from.exp10 - to.exp10). Dimensions are not compared.

@@ -244,3 +244,56 @@ def test_the_dimension_of_an_entry_in_either_version(api, units, dimension):
             assert str(raised.value) == dimension
         else:
             assert cat.dimension("x") == dimension == api.parse_units(units).dimension
+
+
+DECLARED = {"furlong": "201.168 m", "fortnight": "14 d", "count": None, "rate": "count/s", "dozen": "12 count"}
+
+
+def test_declared_units_convert_and_make_dimensions_of_their_own(api):
+    lab = api.loads(text([seed("track", 8.0, "furlong", 0.5), seed("hits", 120.0, "count"),
+                          formula("speed", "furlong/fortnight", "track / (2 * t)"), seed("t", 1.0, "fortnight"),
+                          formula("hit_rate", "rate", "hits / t"), formula("boxes", "dozen", "hits")],
+                         units=DECLARED))
+    assert math.isclose(lab.derive("track", "m"), 8 * 201.168, rel_tol=1e-15)
+    assert math.isclose(lab.derive("speed", "m/s"), 4 * 201.168 / (14 * 86400), rel_tol=1e-12)
+    assert lab.dimension("hit_rate") == "s^-1 count" and lab.dimension("boxes") == "count"
+    assert math.isclose(lab.derive("hit_rate", "count/min"), 120 / 14 / 1440, rel_tol=1e-12)
+    assert lab.derive("boxes") == 10.0
+    with pytest.raises(api.DerivationError) as raised:
+        lab.derive("hits", "m")
+    assert str(raised.value) == "cannot express `hits` in `m`: its units `count` are count, `m` is m"
+    # The declarations are written back, and a catalogue built over this one may use them.
+    again = api.loads(lab.dumps())
+    assert again == lab and again.derive("speed") == lab.derive("speed")
+    over = api.loads(text([formula("half", "furlong", "track / 2")]), base=lab)
+    assert over.derive("half") == 4.0 and over.derive("track", "furlong") == 8.0
+    records = api.Catalogue(lab.values(), version=2, units=DECLARED)
+    assert records == lab and api.loads(records.dumps()) == lab
+
+
+DECLARATION_ERRORS = [
+    # the top-level units object, the version, str() and note of the CatalogueError
+    ({"m": "100 cm"}, 2, "invalid units in `<string>`", "unit `m`: the name is a unit already"),
+    ({"ms": None}, 2, "invalid units in `<string>`", "unit `ms`: the name is a unit already"),
+    ({"x y": None}, 2, "invalid units in `<string>`", "unit `x y`: a name is a letter or `_`, then letters, digits "
+     "or `_`"),
+    ({"rod": "5.0292 metre"}, 2, "invalid units in `<string>`", "unit `rod`: invalid units ` metre`: unknown unit "
+     "`metre` at offset 1"),
+    ({"nope": "-3 m"}, 2, "invalid units in `<string>`", "unit `nope`: invalid units `-3 m`: unknown unit `-3` at "
+     "offset 0"),
+    ({"big": "1e999 m"}, 2, "invalid units in `<string>`", "unit `big`: `1e999` is no positive number a double "
+     "holds"),
+    ({"zero": "0 m"}, 2, "invalid units in `<string>`", "unit `zero`: `0` is no positive number a double holds"),
+    ({f"b{i}": None for i in range(10)}, 2, "invalid units in `<string>`", "unit `b9`: more than 9 new base "
+     "dimensions"),
+    ({"pole": 5}, 2, "invalid JSON schema in `<string>`", "unit `pole` must be a units text or null, not a number"),
+    ({"count": None}, 1, "invalid JSON schema in `<string>`", "top-level field `units` needs version 2"),
+    ([], 2, "invalid JSON schema in `<string>`", "`units` must be an object, not an array"),
+]
+
+
+@pytest.mark.parametrize("units, version, message, note", DECLARATION_ERRORS)
+def test_declarations_refused(api, units, version, message, note):
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(text([seed("x", 1.0, "")], version=version, units=units))
+    assert str(raised.value) == message and raised.value.__notes__ == [note]
