@@ -297,3 +297,10 @@ def test_declarations_refused(api, units, version, message, note):
     with pytest.raises(api.CatalogueError) as raised:
         api.loads(text([seed("x", 1.0, "")], version=version, units=units))
     assert str(raised.value) == message and raised.value.__notes__ == [note]
+
+
+def test_exponents_past_1000_in_between_are_carried_exactly(api):
+    # Only a power refuses an exponent beyond 1000; a product of two roots and its quotient come back.
+    cat = api.loads(text([seed("a", 2.0, "m^(1/999)"), seed("b", 3.0, "m^(1/997)"),
+                          formula("f", "m^(1/999)", "a * b / b"), formula("g", "m^(1/999)", "sqrt(a * a)")]))
+    assert (cat.derive("f"), cat.derive("g")) == (2.0, 2.0) and cat.dimension("f") == "m^(1/999)"
