@@ -43,11 +43,12 @@ run_fuzzer() {
 
 CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRELIN_SANITIZE=fuzzer \
     -DOSTRELIN_BUILD_FUZZERS=ON -DOSTRELIN_BUILD_EXTENSION=OFF >/dev/null
-harnesses=(json_writer_fuzz sharded_map_fuzz catalogue_loader_fuzz expression_fuzz)
+harnesses=(json_writer_fuzz sharded_map_fuzz catalogue_loader_fuzz expression_fuzz units_fuzz)
 cmake --build build/fuzz -j "$(nproc)" --target "${harnesses[@]}"
 for harness in "${harnesses[@]}"; do
     dict=()
     [ "$harness" = catalogue_loader_fuzz ] && dict=(-dict=fuzz/catalogue.dict)
+    [ "$harness" = units_fuzz ] && dict=(-dict=fuzz/units.dict)
     run_fuzzer "$harness" "build/fuzz/fuzz/$harness" "${dict[@]}"
 done
 
