@@ -570,9 +570,17 @@ def _check_dimension(program: ex.Program, units: Mapping[str, _Parsed], own_text
         )
 
 
+def _within_reach(dimension: _Dimension) -> _Dimension:
+    # Exponents stay small fractions all the way, as a units text's do: a root or a product past them
+    # would name a dimension no units text can.
+    if any(abs(e.numerator) > MAX_EXPONENT or e.denominator > MAX_EXPONENT for e in dimension):
+        raise _WrongDimension("the expression gives an exponent beyond 1000")
+    return dimension
+
+
 def _call_dimension(function: str, argument: _Dimension) -> _Dimension:
     if function == "sqrt":
-        return tuple(e / 2 for e in argument)
+        return _within_reach(tuple(e / 2 for e in argument))
     if argument != DIMENSIONLESS:
         raise _WrongDimension(f"`{function}` needs a dimensionless argument, not {dimension_text(argument)}")
     return DIMENSIONLESS
@@ -590,9 +598,10 @@ def _binary_dimension(
             return a, None
         return a, (x + y if opcode == ex.ADD else x - y)
     if opcode == ex.MUL:
-        return tuple(p + q for p, q in zip(a, b)), (None if x is None or y is None else x * y)
+        return _within_reach(tuple(p + q for p, q in zip(a, b))), (None if x is None or y is None else x * y)
     if opcode == ex.DIV:
-        return tuple(p - q for p, q in zip(a, b)), (None if x is None or y is None or y == 0.0 else x / y)
+        quotient = _within_reach(tuple(p - q for p, q in zip(a, b)))
+        return quotient, (None if x is None or y is None or y == 0.0 else x / y)
     # `**`
     if b != DIMENSIONLESS:
         raise _WrongDimension(f"`**` needs a dimensionless exponent, not {dimension_text(b)}")

@@ -89,6 +89,10 @@ std::optional<WideFraction> fraction_of(double x) {
     return std::nullopt;
 }
 
+// Exponents stay small fractions all the way, as a units text's do: a root
+// or a product past them would name a dimension no units text can.
+constexpr char kBeyondReach[] = "the expression gives an exponent beyond 1000";
+
 std::string ticked_op(Op op) { return op == Op::Add ? "`+`" : "`-`"; }
 
 // `base` ** `exponent`, or what is wrong with it.
@@ -133,7 +137,9 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
                 const auto function = static_cast<Function>(step.arg);
                 x.constant.reset();
                 if (function == Function::Sqrt) {
-                    x.dimension = *scaled(x.dimension, Rational{1, 2});
+                    auto root = scaled(x.dimension, Rational{1, 2});
+                    if (!root) return unexpected(std::string(kBeyondReach));
+                    x.dimension = *root;
                 } else if (!x.dimension.dimensionless()) {
                     return unexpected(ticked(function_name(function)) + " needs a dimensionless argument, not " +
                                       dimension_text(x.dimension, names));
@@ -155,7 +161,7 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
                                         : std::nullopt;
         } else if (step.op == Op::Mul || step.op == Op::Div) {
             auto dimension = combined(a.dimension, b.dimension, step.op == Op::Mul ? 1 : -1);
-            if (!dimension) return unexpected(std::string("the expression gives an exponent beyond 1000"));
+            if (!dimension) return unexpected(std::string(kBeyondReach));
             a.dimension = *dimension;
             if (step.op == Op::Mul) {
                 a.constant = constants_both ? std::optional(*a.constant * *b.constant) : std::nullopt;
