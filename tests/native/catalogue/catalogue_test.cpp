@@ -321,7 +321,9 @@ TEST(CatalogueReader, NamesTheFirstProblemOfTheShape) {
     for (const Row& row : rows) {
         const auto loaded = load_catalogue(PaddedText::copy_of(row.text), "test");
         EXPECT_EQ(loaded ? "" : loaded.error().note, row.note) << row.text;
-        if (!loaded) EXPECT_EQ(loaded.error().error.message(), "invalid JSON schema in `test`") << row.text;
+        if (!loaded) {
+            EXPECT_EQ(loaded.error().error.message(), "invalid JSON schema in `test`") << row.text;
+        }
     }
 }
 
@@ -356,3 +358,60 @@ TEST(CatalogueBuilder, RefusesANameOrExpressionPastFourGiB) {
 }
 
 }  // namespace
+
+// Version 2: each row a file's units and formulas, and what loading says:
+// the failure's message and note, or the derived value of `f` (in its own
+// units, read through coherent SI) and its dimension.
+TEST(CatalogueUnits, ChecksDimensionsAndConvertsThroughSi) {
+    struct Row {
+        std::string_view top;      // extra top-level fields
+        std::string_view entries;  // the constants, `f` among them
+        std::string_view outcome;  // "message | note", or "value dimension"
+    };
+    const Row rows[] = {
+        {"", R"j({"name": "m", "units": "MeV/c^2", "value": 2}, {"name": "c0", "units": "m/s", "value": 299792458},
+                {"name": "f", "units": "MeV", "expression": "m * c0 ** 2"})j",
+         "2.000000 kg m^2 s^-2"},
+        {"", R"j({"name": "r", "units": "nm", "value": 3}, {"name": "f", "units": "Å^2", "expression": "r ** 2"})j",
+         "900.000000 m^2"},
+        {"", R"j({"name": "r", "units": "km", "value": 4}, {"name": "f", "units": "m^(1/2)", "expression": "sqrt(r)"})j",
+         "63.245553 m^(1/2)"},
+        {"", R"j({"name": "m", "units": "kg", "value": 1}, {"name": "c0", "units": "m/s", "value": 1},
+                {"name": "f", "units": "J", "expression": "m * c0"})j",
+         "dimension error in `f` | entry 2 (`f`): the expression gives kg m s^-1, its units `J` are kg m^2 s^-2"},
+        {"", R"j({"name": "r", "units": "m", "value": 1}, {"name": "f", "units": "1", "expression": "log(r) - r"})j",
+         "dimension error in `f` | entry 1 (`f`): `log` needs a dimensionless argument, not m"},
+        {"", R"j({"name": "r", "units": "m", "value": 1}, {"name": "n", "units": "", "value": 2},
+                {"name": "f", "units": "m", "expression": "r ** n"})j",
+         "dimension error in `f` | entry 2 (`f`): `**` raises m to an exponent that is not a constant number"},
+        {"", R"j({"name": "f", "units": "m", "value": 1}, {"name": "x", "units": "furlong", "value": 1})j",
+         "invalid units in `test` | entry 1 (`x`): invalid units `furlong`: unknown unit `furlong` at offset 0"},
+        {R"j("units": {"furlong": "201.168 m", "count": null},)j",
+         R"j({"name": "x", "units": "furlong", "value": 2}, {"name": "n", "units": "count", "value": 3},
+            {"name": "f", "units": "m count", "expression": "x * n"})j",
+         "1207.008000 m count"},
+        {R"j("units": {"m": "100 cm"},)j", R"j({"name": "f", "units": "m", "value": 1})j",
+         "invalid units in `test` | unit `m`: the name is a unit already"},
+    };
+    for (const Row& row : rows) {
+        const std::string text = R"j({"format": "ostrelin-catalogue", "version": 2, )j" + std::string(row.top) +
+                                 R"j("constants": [)j" + std::string(row.entries) + "]}";
+        auto loaded = load_catalogue(PaddedText::copy_of(text), "test");
+        std::string got;
+        if (!loaded) {
+            got = loaded.error().message() + " | " + loaded.error().note;
+        } else {
+            const CatalogueStore& store = **loaded;
+            const std::uint32_t f = store.find("f");
+            auto value = store.derive(f);
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%f", value ? *value : -1.0);
+            got = std::string(shown) + " " + dimension_text(store.unit(f)->dimension, store.declared_units());
+            // Its own text, units declared and all, loads into the same catalogue.
+            auto again = load_catalogue(PaddedText::copy_of(store.dumps()), "again");
+            ASSERT_TRUE(again) << store.dumps();
+            EXPECT_EQ((*again)->dumps(), store.dumps());
+        }
+        EXPECT_EQ(got, row.outcome) << row.entries;
+    }
+}
