@@ -287,7 +287,9 @@ TEST(CatalogueReader, NamesTheFirstProblemOfTheShape) {
     const Row rows[] = {
         {"[]", "the top level must be an object, not an array"},
         {R"({"format": "x", "version": 2, "constants": []})", "`format` must be \"ostrelin-catalogue\""},
-        {R"({"format": "ostrelin-catalogue", "version": 2, "constants": []})", "`version` must be 1"},
+        {R"({"format": "ostrelin-catalogue", "version": 3, "constants": []})", "`version` must be 1 or 2"},
+        {R"({"format": "ostrelin-catalogue", "version": 1, "units": {}, "constants": []})", "top-level field `units` needs version 2"},
+        {R"({"format": "ostrelin-catalogue", "version": 2, "units": [], "constants": []})", "`units` must be an object, not an array"},
         {head + R"("description": 3, "constants": []})", "`description` must be a string, not a number"},
         {head + R"("constants": {}})", "`constants` must be an array, not an object"},
         {head + R"("extra": 1, "constants": 2})", "unknown top-level field `extra`"},
