@@ -2,15 +2,29 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+import html
+from dataclasses import dataclass, fields
+from typing import Protocol
+
+from ._format import with_uncertainty
 
 
-@dataclass(frozen=True, slots=True)
+class _Printer(Protocol):
+    def text(self, text: str) -> object: ...
+
+
+@dataclass(frozen=True, slots=True, init=False)
 class Constant:
     """One catalogue entry: a seed constant, or a formula kept as text.
 
     A pending formula's ``value`` is its stored placeholder 0.0;
     ``Catalogue.derive`` evaluates its ``expression`` over its ``dependencies``.
+
+    A Constant is a value, not a number to compute with: ``float(c)`` is its value, and ``format``
+    takes any float format spec for it, or ``S`` for the value with its uncertainty in the concise
+    form (``9.1093837139(28)e-31``) and ``P`` for the ± form, each with the uncertainty's significant
+    digits as precision (``.1S``; 2 by default). ``str(c)`` is the concise form with the units.
+    Values combine, uncertainties and correlations and all, in a catalogue's formulas.
     """
 
     name: str
@@ -20,7 +34,89 @@ class Constant:
     status: str
     expression: str | None
     dependencies: tuple[str, ...]
-    description: str = ""
+    description: str
+
+    def __init__(
+        self,
+        name: str,
+        value: float,
+        units: str,
+        uncertainty: float | None = None,
+        status: str | None = None,
+        expression: str | None = None,
+        dependencies: tuple[str, ...] = (),
+        description: str = "",
+    ) -> None:
+        # As the file format has it: an entry with an expression is pending unless told otherwise.
+        if status is None:
+            status = "Seed" if expression is None else "Pending"
+        # Field by field, as a frozen dataclass's own __init__ does: records are made by the million.
+        setattr_ = object.__setattr__
+        setattr_(self, "name", name)
+        setattr_(self, "value", value)
+        setattr_(self, "units", units)
+        setattr_(self, "uncertainty", uncertainty)
+        setattr_(self, "status", status)
+        setattr_(self, "expression", expression)
+        setattr_(self, "dependencies", dependencies)
+        setattr_(self, "description", description)
+
+    def __repr__(self) -> str:
+        # The fields a reader needs, the defaults left out, in a form that builds the same record.
+        shown = [repr(self.name), repr(self.value), repr(self.units)]
+        defaults = Constant(self.name, self.value, self.units)
+        for field in _FIELDS[3:]:
+            if getattr(self, field) != getattr(defaults, field):
+                shown.append(f"{field}={getattr(self, field)!r}")
+        return f"Constant({', '.join(shown)})"
+
+    def __float__(self) -> float:
+        if self.status == "Pending":
+            raise ValueError(
+                f"`{self.name}` is a pending formula: its value 0.0 is a placeholder; "
+                f"catalogue.derived({self.name!r}).value computes it"
+            )
+        return float(self.value)
+
+    def __format__(self, spec: str) -> str:
+        if not spec:
+            return str(self)
+        if spec[-1] not in "SP":
+            return format(float(self), spec)
+        digits = 2 if len(spec) == 1 else int(spec[spec.index(".") + 1 : -1]) if spec.startswith(".") else -1
+        if digits < 1:
+            raise ValueError(f"Invalid format specifier {spec!r} for a Constant: S, P, .NS or .NP")
+        return self._with_uncertainty(digits, plus_minus=spec[-1] == "P")
+
+    def _with_uncertainty(self, digits: int = 2, plus_minus: bool = False) -> str:
+        value = float(self)
+        if self.uncertainty is None:
+            return repr(value)
+        if self.uncertainty == 0.0:
+            return f"{value!r} (exact)"
+        return with_uncertainty(value, self.uncertainty, digits, plus_minus)
+
+    def __str__(self) -> str:
+        if self.status == "Pending":
+            return f"{self.name} = {self.expression} (pending{', ' + self.units if self.units else ''})"
+        text = self._with_uncertainty()
+        return f"{text} {self.units}" if self.units else text
+
+    def _repr_pretty_(self, printer: _Printer, cycle: bool) -> None:
+        printer.text(f"{self.name} = {self}")
+
+    def _repr_html_(self) -> str:
+        text = str(self)
+        mantissa, _, rest = text.partition("e")
+        if rest and rest[:1] in "+-" and rest[1:3].isdigit():
+            exponent, units = int(rest[:3]), rest[3:]
+            text = f"{mantissa} × 10<sup>{exponent}</sup>{html.escape(units)}"
+        else:
+            text = html.escape(text)
+        return f"<b>{html.escape(self.name)}</b> = {text}"
+
+
+_FIELDS: tuple[str, ...] = tuple(field.name for field in fields(Constant))
 
 
 @dataclass(frozen=True, slots=True)
