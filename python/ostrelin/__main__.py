@@ -5,13 +5,18 @@ derived value, formula), the quarks, and the CKM matrix's Jarlskog invariant
 and unitarity when the native core is there; with NAME, what ``ostrelin.Get``
 returns for that entry or quark as indented JSON.
 
-The subcommands take a catalogue as ``builtin`` (the default), ``codata`` or
-the path of a catalogue file, optionally over a base (``--base codata``):
+The subcommands take a catalogue as ``builtin``, ``codata`` or the path of a
+catalogue file, optionally over a base (``--base codata``); show and find look
+in codata unless told otherwise, table in the built-in entries:
 
     show NAME     the stored record, the derived value ± uncertainty, the budget
     find TEXT     the entries whose name or description contains TEXT
     check FILE    whether a file loads (for a user's CI): its counts and load time
     table         every entry with its stored and derived value
+    convert VALUE FROM TO   a number from one unit to another
+
+Values print rounded to two significant digits of their uncertainty
+(``--digits all`` prints every digit a double holds).
 
 Output is aligned for people, or JSON with ``--json``. Exit status: 0; 1 for
 an unknown name or an invalid or unreadable file (the error and its notes on
@@ -31,6 +36,8 @@ from typing import Any
 import ostrelin
 
 UNITARITY_TOLERANCE = 1e-12
+# What a line of aligned output may fill, so that it reads in an 80-column terminal.
+WIDTH = 80
 # Columns after the name; "<" aligns left, ">" right. The expression, which
 # holds spaces, comes last.
 COLUMNS = (("status", "<"), ("value", ">"), ("derived", ">"), ("units", "<"), ("expression", "<"))
@@ -41,30 +48,47 @@ class Refused(Exception):
     """What the command cannot do; args[0] is the exception to report."""
 
 
-def derived_text(catalogue: ostrelin.Catalogue, name: str, units: str | None = None) -> str:
-    """The derived value (in `units` if given, followed by them), with "± uncertainty" when it has one, or why
-    there is none."""
+def value_text(entry: ostrelin.Constant, every_digit: bool = False, concise: bool = False) -> str:
+    """The value, with its uncertainty when it has one: rounded to two digits of it (concise: 1.23(45),
+    else 1.23 ± 0.45), or every digit."""
+    if entry.uncertainty is None or entry.uncertainty == 0.0 or every_digit:
+        shown = repr(entry.value)
+        if entry.uncertainty is None:
+            return shown
+        return shown + (" (exact)" if entry.uncertainty == 0.0 else f" ± {entry.uncertainty!r}")
+    return format(entry, "S" if concise else "P")
+
+
+def derived_text(catalogue: ostrelin.Catalogue, name: str, units: str | None = None, every_digit: bool = False,
+                 concise: bool = False) -> str:
+    """The derived value (in `units` if given, followed by them) with its uncertainty, or why there is none."""
     try:
         derived = catalogue.derived(name, units)
     except ostrelin.DerivationError as exc:
         return f"({exc})"
-    shown = repr(derived.value) if derived.uncertainty is None else f"{derived.value!r} ± {derived.uncertainty!r}"
+    shown = value_text(derived, every_digit, concise)
     return shown if units is None else f"{shown} {units}"
 
 
-def aligned(rows: Sequence[Sequence[str]], aligns: Sequence[str], rule: bool = True) -> str:
-    """Rows of cells in columns as wide as their widest cell, a rule under the first row."""
+def aligned(rows: Sequence[Sequence[str]], aligns: Sequence[str], rule: bool = True, cut_last: bool = False) -> str:
+    """Rows of cells in columns as wide as their widest cell, a rule under the first row; with `cut_last`,
+    a last column of free text is cut to what the width leaves it, with an ellipsis."""
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    room = max(WIDTH - sum(w + 2 for w in widths[:-1]), 12)
+    if cut_last and widths[-1] > room:
+        rows = [(*row[:-1], row[-1] if len(row[-1]) <= room else row[-1][: room - 1] + "…") for row in rows]
+        widths[-1] = room
     lines = ["  ".join(f"{cell:{a}{w}}" for cell, a, w in zip(row, aligns, widths)).rstrip() for row in rows]
     if rule:
         lines.insert(1, "  ".join("-" * w for w in widths))
     return "\n".join(lines)
 
 
-def catalogue_table(catalogue: ostrelin.Catalogue = ostrelin.constants) -> str:
+def catalogue_table(catalogue: ostrelin.Catalogue = ostrelin.constants, every_digit: bool = False) -> str:
     header = ("name", *(title for title, _ in COLUMNS))
     rows = [
-        (c.name, c.status, repr(c.value), derived_text(catalogue, c.name), c.units, c.expression or "")
+        (c.name, c.status, repr(c.value), derived_text(catalogue, c.name, None, every_digit, concise=True), c.units,
+         c.expression or "")
         for c in catalogue.values()
     ]
     return aligned([header, *rows], ("<", *(align for _, align in COLUMNS)))
@@ -135,6 +159,9 @@ def entry_of(catalogue: ostrelin.Catalogue, name: str) -> ostrelin.Constant:
     try:
         return catalogue[name]
     except (KeyError, ValueError) as exc:
+        # show looks in codata unless told: say where a name that is not there is.
+        if isinstance(exc, KeyError) and catalogue is not ostrelin.constants and name in ostrelin.constants:
+            exc.add_note(f"`{name}` is a built-in entry: add -c builtin")
         raise Refused(exc) from None
 
 
@@ -158,7 +185,8 @@ def derivation(catalogue: ostrelin.Catalogue, name: str, units: str | None = Non
     )
 
 
-def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | None = None) -> str:
+def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | None = None,
+         every_digit: bool = False) -> str:
     entry = entry_of(catalogue, name)
     try:
         found = derivation(catalogue, entry.name, units)
@@ -170,21 +198,22 @@ def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | N
         ("name", entry.name), ("status", entry.status), ("value", repr(entry.value)),
         ("uncertainty", repr(entry.uncertainty)), ("units", entry.units), ("expression", entry.expression or ""),
         ("dependencies", ", ".join(entry.dependencies)), ("description", entry.description),
-        ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name, units)),
+        ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name, units,
+                                                                                 every_digit)),
     ]
     width = max(len(key) for key, _ in fields)
     lines = [f"{key:<{width}}  {text}".rstrip() for key, text in fields]
     budget = found.get("budget") or []
     if budget:
         total = sum(share * share for _, share in budget) or 1.0
-        rows = [("seed", "contribution", "share")] + [
+        rows = [("seed", "contribution", "share of variance")] + [
             (seed, f"{share:.6g}", f"{100 * share * share / total:.1f} %") for seed, share in budget
         ]
         lines += ["", "uncertainty budget:", aligned(rows, ("<", ">", ">"))]
     return "\n".join(lines)
 
 
-def find(catalogue: ostrelin.Catalogue, text: str, as_json: bool) -> str:
+def find(catalogue: ostrelin.Catalogue, text: str, as_json: bool, every_digit: bool = False) -> str:
     try:
         names = catalogue.find(text)
     except ValueError as exc:  # an argument that is not text (undecodable bytes): UnicodeEncodeError
@@ -194,9 +223,10 @@ def find(catalogue: ostrelin.Catalogue, text: str, as_json: bool) -> str:
     if not names:
         return f"nothing matches {text!r}"
     rows = [("name", "value", "units", "description")] + [
-        (n, repr(catalogue[n].value), catalogue[n].units, catalogue[n].description) for n in names
+        (n, value_text(catalogue[n], every_digit, concise=True), catalogue[n].units, catalogue[n].description)
+        for n in names
     ]
-    return aligned(rows, ("<", ">", "<", "<"))
+    return aligned(rows, ("<", ">", "<", "<"), cut_last=True)
 
 
 def check(path: str, base: str | None, as_json: bool) -> str:
@@ -227,27 +257,34 @@ def convert(value: str, source: str, target: str) -> str:
     return f"{converted!r} {target}"
 
 
-def table(catalogue: ostrelin.Catalogue, as_json: bool) -> str:
+def table(catalogue: ostrelin.Catalogue, as_json: bool, every_digit: bool = False) -> str:
     if not as_json:
-        return catalogue_table(catalogue)
+        return catalogue_table(catalogue, every_digit)
     rows = [record(entry) | {"derived": derivation(catalogue, entry.name)} for entry in catalogue.values()]
     return json.dumps(rows, indent=2, ensure_ascii=False)
 
 
 def subcommand_parser() -> argparse.ArgumentParser:
-    common = argparse.ArgumentParser(add_help=False)
-    common.add_argument("--catalogue", "-c", default="builtin", metavar="CATALOGUE",
-                        help="builtin (the default), codata, or the path of a catalogue file")
-    common.add_argument("--base", metavar="CATALOGUE", help="the catalogue a file's formulas build on (e.g. codata)")
-    common.add_argument("--json", action="store_true", help="print JSON instead of aligned text")
+    def common(default: str) -> argparse.ArgumentParser:
+        options = argparse.ArgumentParser(add_help=False)
+        options.add_argument("--catalogue", "-c", default=default, metavar="CATALOGUE",
+                             help=f"builtin, codata, or the path of a catalogue file (default: {default})")
+        options.add_argument("--base", metavar="CATALOGUE",
+                             help="the catalogue a file's formulas build on (e.g. codata)")
+        options.add_argument("--json", action="store_true", help="print JSON instead of aligned text")
+        options.add_argument("--digits", choices=("2", "all"), default="2",
+                             help="values to 2 significant digits of their uncertainty (default), or every digit")
+        return options
+
     parser = argparse.ArgumentParser(prog="python -m ostrelin", description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    showing = commands.add_parser("show", parents=[common], help="one entry: record, derived value, uncertainty budget",
+    showing = commands.add_parser("show", parents=[common("codata")],
+                                  help="one entry: record, derived value, uncertainty budget",
                                   description="Show one entry: its stored record, its derived value ± uncertainty, "
                                   "and the budget of where the uncertainty comes from.")
     showing.add_argument("name", metavar="NAME")
     showing.add_argument("--units", metavar="UNITS", help="the derived value and budget in these units (e.g. MeV)")
-    commands.add_parser("find", parents=[common], help="entries whose name or description contains TEXT",
+    commands.add_parser("find", parents=[common("codata")], help="entries whose name or description contains TEXT",
                         description="List the entries whose name or description contains TEXT, compared after "
                         "case folding.").add_argument("text", metavar="TEXT")
     checking = commands.add_parser("check", help="validate a catalogue file: exit 0 if it loads, 1 if not",
@@ -256,7 +293,7 @@ def subcommand_parser() -> argparse.ArgumentParser:
     checking.add_argument("file", metavar="FILE")
     checking.add_argument("--base", metavar="CATALOGUE", help="the catalogue the file's formulas build on")
     checking.add_argument("--json", action="store_true", help="print JSON instead of text")
-    commands.add_parser("table", parents=[common], help="every entry with its stored and derived value",
+    commands.add_parser("table", parents=[common("builtin")], help="every entry with its stored and derived value",
                         description="Print every entry of the catalogue with its stored and derived value.")
     converting = commands.add_parser("convert", help="a number from one unit to another of the same dimension",
                                      description="Print VALUE in FROM expressed in TO (e.g. convert 1 MeV/c^2 kg), "
@@ -276,12 +313,13 @@ def run_subcommand(argv: list[str]) -> int:
             text = convert(args.value, args.source, args.target)
         else:
             catalogue = open_catalogue(args.catalogue, args.base)
+            every_digit = args.digits == "all"
             if args.command == "show":
-                text = show(catalogue, args.name, args.json, args.units)
+                text = show(catalogue, args.name, args.json, args.units, every_digit)
             elif args.command == "find":
-                text = find(catalogue, args.text, args.json)
+                text = find(catalogue, args.text, args.json, every_digit)
             else:
-                text = table(catalogue, args.json)
+                text = table(catalogue, args.json, every_digit)
     except Refused as refused:
         return report(refused.args[0])
     print(text)
@@ -310,6 +348,9 @@ def run_classic(argv: list[str]) -> int:
         sheet = ostrelin.Get(args.name)
     except (KeyError, ValueError) as exc:  # ValueError: a name that is not text (undecodable bytes)
         return report(exc)
+    if sheet.get("status") == "Pending":
+        # The datasheet keeps the stored placeholder; what the formula gives is its derived value.
+        sheet = {**sheet, "derived": ostrelin.derive(args.name)}
     print(json.dumps(sheet, indent=2))
     return 0
 
