@@ -37,6 +37,11 @@ FUNCTIONS: Final[tuple[str, ...]] = (
     "sqrt", "exp", "log", "log10", "sin", "cos", "tan", "asin", "acos", "atan", "sinh", "cosh", "tanh",
 )
 _FUNCTION_INDEX: Final = {name: index for index, name in enumerate(FUNCTIONS)}
+# The other names of functions the language has, and the hint each gets: what a physicist writes first.
+_OTHER_NAMES: Final = {
+    "ln": ": write `log` for the natural logarithm", "arcsin": ": write `asin`", "arccos": ": write `acos`",
+    "arctan": ": write `atan`",
+}
 _FUNCTION_CODE: Final[tuple[Callable[[float], float], ...]] = (
     math.sqrt, math.exp, math.log, math.log10, math.sin, math.cos, math.tan,
     math.asin, math.acos, math.atan, math.sinh, math.cosh, math.tanh,
@@ -138,7 +143,8 @@ class _Compiler:
                     if after < n and text[after] == "(":
                         function = _FUNCTION_INDEX.get(name)
                         if function is None:
-                            raise ExpressionProblem(f"unknown function `{name}` at offset {start}")
+                            hint = _OTHER_NAMES.get(name, "")
+                            raise ExpressionProblem(f"unknown function `{name}` at offset {start}{hint}")
                         self._open(start, "call", function)
                         at = after + 1
                     else:
@@ -176,7 +182,8 @@ class _Compiler:
                 at += len(operator)
                 want_operand = True
             else:
-                raise ExpressionProblem(f"unexpected `{char}` at offset {at}")
+                hint = ": write `**` for a power" if char == "^" else ""
+                raise ExpressionProblem(f"unexpected `{char}` at offset {at}{hint}")
         if want_operand:
             raise ExpressionProblem("expected a number, a name or `(` but found the end")
         while self._operators:

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "support/c_number.hpp"
 
@@ -16,6 +17,21 @@ namespace {
 constexpr std::array<std::string_view, 13> kFunctionNames = {
     "sqrt", "exp", "log", "log10", "sin", "cos", "tan", "asin", "acos", "atan", "sinh", "cosh", "tanh",
 };
+
+// The other names of functions the language has, and the hint each gets.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kOtherNames = {{
+    {"ln", ": write `log` for the natural logarithm"},
+    {"arcsin", ": write `asin`"},
+    {"arccos", ": write `acos`"},
+    {"arctan", ": write `atan`"},
+}};
+
+std::string_view function_hint(std::string_view name) noexcept {
+    for (const auto& [other, hint] : kOtherNames) {
+        if (other == name) return hint;
+    }
+    return {};
+}
 
 using Unary = double (*)(double);
 constexpr std::array<Unary, 13> kFunctionCode = {
@@ -278,7 +294,9 @@ private:
         if (want_operand_) return read_operand(c);
         if (c == ')') return close_parenthesis();
         if (c == '+' || c == '-' || c == '*' || c == '/') return read_operator(c);
-        return message({"unexpected `", char_at(text_, at_), "` at offset ", where(at_)});
+        // Python's power and the logarithm's other names are what a physicist writes first.
+        const std::string_view hint = c == '^' ? ": write `**` for a power" : "";
+        return message({"unexpected `", char_at(text_, at_), "` at offset ", where(at_), hint});
     }
 
     // A number, a name, a call's opening, "(" or a unary minus.
@@ -336,7 +354,9 @@ private:
     // Opens the call of function `name` (at byte `start`) whose "(" is at `parenthesis`.
     std::optional<std::string> open_call(std::string_view name, std::size_t start, std::size_t parenthesis) {
         const auto* found = std::find(kFunctionNames.begin(), kFunctionNames.end(), name);
-        if (found == kFunctionNames.end()) return message({"unknown function `", name, "` at offset ", where(start)});
+        if (found == kFunctionNames.end()) {
+            return message({"unknown function `", name, "` at offset ", where(start), function_hint(name)});
+        }
         if (!open(kCall, static_cast<std::uint32_t>(found - kFunctionNames.begin()))) return too_deep(start);
         at_ = parenthesis + 1;
         return std::nullopt;
