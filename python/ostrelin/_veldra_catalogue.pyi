@@ -60,8 +60,8 @@ class Catalogue:
         """The dimension of the entry's units in SI base units, e.g. 'kg m^2 s^-2'."""
     def budget(self, name: str) -> list[tuple[str, float]]:
         """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first."""
-    def dumps(self) -> str:
-        """The catalogue in the file format."""
+    def dumps(self, *, base: bool = True) -> str:
+        """The catalogue in the file format; without `base`, only its own entries."""
 
 def units_of(text: str, /) -> Units:
     """What the units `text` mean, as ostrelin.Units(scale, dimension)."""

@@ -317,15 +317,19 @@ void write_entry(JsonCursor& out, const CatalogueStore& store, const CatalogueRo
 
 }  // namespace
 
-std::string CatalogueStore::dumps() const {
+std::string CatalogueStore::dumps(bool with_base) const {
     std::string text;
     text.reserve(arena_.bytes() + rows_.size() * 96 + 128);
     {
         JsonCursor out(text);
         write_top_level(out, version_, description_);
-        // Every unit declared down the chain: the text holds the bases' entries too.
-        if (declared_) write_declarations(out, declared_->declarations());
-        if (size() == 0) {
+        if (declared_) {
+            // The bases' units come first; a text with the bases' entries holds them too.
+            std::span<const DeclaredUnits::Declaration> declared = declared_->declarations();
+            const std::size_t inherited = base_ != nullptr && base_->declared_ ? base_->declared_->declarations().size() : 0;
+            write_declarations(out, with_base ? declared : declared.subspan(inherited));
+        }
+        if ((with_base ? size() : rows_.size()) == 0) {
             out.put("  \"constants\": []\n}\n");
         } else {
             out.put("  \"constants\": [\n");
@@ -333,6 +337,7 @@ std::string CatalogueStore::dumps() const {
             const std::vector<const CatalogueStore*> chain = levels();
             bool first_entry = true;
             for (const CatalogueStore* level : chain) {
+                if (!with_base && level != this) continue;
                 for (std::uint32_t own = 0; own < level->rows_.size(); ++own) {
                     out.put(first_entry ? "    " : ",\n    ");
                     first_entry = false;

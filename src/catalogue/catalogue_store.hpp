@@ -164,8 +164,10 @@ public:
                                                              std::vector<Contribution>* budget = nullptr) const;
 
     // The catalogue in the file format, as the pure twin's dumps() writes it:
-    // the base's entries first, then this one's.
-    std::string dumps() const;
+    // the base's entries first, then this one's; without `with_base`, only
+    // this one's (and the units it declares itself), a text that loads over
+    // the same base into the same catalogue.
+    std::string dumps(bool with_base = true) const;
 
 private:
     friend class CatalogueBuilder;

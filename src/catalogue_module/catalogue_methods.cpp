@@ -27,7 +27,8 @@ constexpr std::array<const char*, 2> kGetParams{"name", "default"};
 constexpr std::array<const char*, 2> kUnitsParams{"name", "units"};
 const Signature kGetSignature{"Catalogue.get()", kGetParams, 1, 2, true};
 const Signature kNamesSignature{"Catalogue.names()", kNoParams, 0, 0, true};
-const Signature kDumpsSignature{"Catalogue.dumps()", kNoParams, 0, 0, true};
+constexpr std::array<const char*, 1> kBaseParam{"base"};
+const Signature kDumpsSignature{"Catalogue.dumps()", kBaseParam, 0, 0, true};
 const Signature kFindSignature{"Catalogue.find()", kTextParam, 1, 1, true};
 const Signature kDatasheetSignature{"Catalogue.datasheet()", kNameParam, 1, 1, true};
 const Signature kDeriveSignature{"Catalogue.derive()", kUnitsParams, 1, 2, true};
@@ -257,10 +258,12 @@ PyObject* catalogue_budget(PyObject* self, PyObject* const* args, Py_ssize_t nar
 }
 
 PyObject* catalogue_dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return method<0>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto&) -> PyResult<OwnedRef> {
+    return method<1>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        int with_base = 1;
+        if (given[0] != nullptr && (with_base = PyObject_IsTrue(given[0])) < 0) return unexpected(PyError::fetch());
         const std::string text = [&] {
             WithoutInterpreterLock unlocked;
-            return object.store().dumps();
+            return object.store().dumps(with_base != 0);
         }();
         return text_object(text);
     });

@@ -54,7 +54,8 @@ inline constexpr char kBudgetDoc[] =
     "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first.";
 inline constexpr char kCopyDoc[] = "__copy__($self, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDeepCopyDoc[] = "__deepcopy__($self, memo, /)\n--\n\nThe catalogue itself: it is immutable.";
-inline constexpr char kDumpsDoc[] = "dumps($self)\n--\n\nThe catalogue in the file format.";
+inline constexpr char kDumpsDoc[] =
+    "dumps($self, *, base=True)\n--\n\nThe catalogue in the file format; without `base`, only its own entries.";
 inline constexpr char kSourceDoc[] = "The path the catalogue was read from, as given, or the label it was made with.";
 inline constexpr char kDescriptionDoc[] = "The file's description (\"\" when it has none).";
 
