@@ -26,7 +26,9 @@ void check_failure(const CatalogueFailure& failure, const std::string& input) {
     const bool known = std::holds_alternative<InvalidSchema>(kind) || std::holds_alternative<ParseError>(kind) ||
                        std::holds_alternative<CyclicDerivation>(kind);
     if (!known) fail("a failure the loader does not give", input);
-    if (std::holds_alternative<ParseError>(kind) != failure.note.empty()) {
+    // A formula's problem has a note only to suggest a name; every other problem has one.
+    const bool hint = failure.note.starts_with("did you mean '");
+    if (std::holds_alternative<ParseError>(kind) ? !failure.note.empty() && !hint : failure.note.empty()) {
         fail("a note where none belongs, or none where one does", input);
     }
 }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "lookup/name_suggestion.hpp"
 #include "support/hash_keys.hpp"
 #include "support/parallel.hpp"
 #include "support/shard_amount.hpp"
@@ -321,9 +322,16 @@ std::optional<CatalogueFailure> CatalogueBuilder::resolve_dependencies() {
     });
     for (const auto& [f, slot] : missing) {
         if (f == kNoIndex) continue;
-        return parse_failure(store.row(store.formulas_[f].row).name(),
-                             ticked(used_names_[slot]) + " at offset " + std::to_string(offsets_[slot]) +
-                                 " is not in the catalogue");
+        CatalogueFailure failure = parse_failure(store.row(store.formulas_[f].row).name(),
+                                                 ticked(used_names_[slot]) + " at offset " +
+                                                     std::to_string(offsets_[slot]) + " is not in the catalogue");
+        // The hint a lookup of the name would give.
+        const std::vector<const CatalogueStore*> levels = store.levels();
+        const auto suggestion = suggest_name(used_names_[slot], store.size(), [&](std::size_t i) {
+            return row_in(levels, static_cast<std::uint32_t>(i)).name();
+        });
+        if (suggestion) failure.note = suggestion_note(*suggestion);
+        return failure;
     }
     used_names_ = {};
     offsets_ = {};

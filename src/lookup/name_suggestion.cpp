@@ -73,4 +73,8 @@ std::optional<std::string> suggest_name(std::string_view name, std::span<const s
     return suggest_name(name, candidates.size(), [&](std::size_t i) { return candidates[i]; });
 }
 
+std::string suggestion_note(std::string_view suggestion) {
+    return "did you mean '" + std::string(suggestion) + "'?";
+}
+
 }  // namespace veldra

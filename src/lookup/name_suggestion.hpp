@@ -16,6 +16,9 @@ namespace veldra {
 // suggested when reaching it would replace all of its bytes. nullopt if none.
 std::optional<std::string> suggest_name(std::string_view name, std::span<const std::string_view> candidates);
 
+// The note that offers it: "did you mean '<suggestion>'?".
+std::string suggestion_note(std::string_view suggestion);
+
 // The same over `count` candidates given one by one by `candidate(i)`.
 std::optional<std::string> suggest_name(std::string_view name, std::size_t count,
                                         FunctionRef<std::string_view(std::size_t)> candidate);

@@ -24,7 +24,6 @@ inline constexpr char kStringTarget[] = "PyString";
 inline constexpr char kNamedArgument[] = "argument '%s': %U";
 
 // Lookups: the note on a KeyError for a near miss.
-inline constexpr char kDidYouMean[] = "did you mean '%U'?";
 
 // Objects and errors at the boundary.
 inline constexpr char kAlreadyBorrowed[] = "Already mutably borrowed";

@@ -1,5 +1,6 @@
 #include "pyfacade/lookup_error.hpp"
 
+#include "lookup/name_suggestion.hpp"
 #include "pyfacade/conversions.hpp"
 #include "pyfacade/facade_text.hpp"
 
@@ -18,7 +19,8 @@ PyError lookup_error(const RegistryError& error, const std::optional<std::string
     // name may hold NUL bytes.
     PyError raised = PyError::format(PyExc_KeyError, "%U", new_str(error.message()).get());
     if (PyObject* exception = raised.exception()) {
-        OwnedRef note = OwnedRef::steal(PyUnicode_FromFormat(text::kDidYouMean, new_str(*suggestion).get()));
+        const std::string text = suggestion_note(*suggestion);
+        OwnedRef note = OwnedRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
         OwnedRef added = note ? OwnedRef::steal(PyObject_CallMethod(exception, "add_note", "O", note.get())) : OwnedRef();
         // The note is a courtesy: without it the KeyError is still the right answer.
         if (!added) PyErr_Clear();
