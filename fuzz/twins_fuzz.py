@@ -12,8 +12,9 @@ Anything else raises a Finding.
 
 An input that starts with the byte 0x02 is not a text but the recipe of two:
 a catalogue of version 2 (mostly) whose units are drawn from the grammar's
-symbols and prefixes and whose formulas mostly give the units they are
-written with, and a catalogue over it; each is compared as above, and every
+symbols and prefixes, and from units it declares now and then, and whose
+formulas mostly give the units they are written with, and a catalogue over
+it (which may declare units of its own); each is compared as above, and every
 value in other units and every entry's dimension too.
 
 tools/fuzz.sh runs this like surface_fuzz.py, on the instrumented extension
@@ -44,8 +45,9 @@ TEXT_PROBLEM = re.compile(
 )
 # find() texts: case folding beyond ASCII ("ß" folds to "ss", "K" is the Kelvin sign).
 FIND_TEXTS = ["", "a", "E", "ss", "ß", "µ", "\u212a", " "]
-# Units every value is asked in, besides its own dimension in SI base units.
-TARGETS = ["", "kg", "eV", "furlong"]
+# Units every value is asked in, besides its own dimension in SI base units; the last two name no units
+# but where a catalogue declares them.
+TARGETS = ["", "kg", "eV", "furlong", "count"]
 
 VERSIONED = b"\x02"
 SYMBOL_NAMES = sorted(SYMBOLS)
@@ -55,6 +57,14 @@ RAISED = ["", "", "^2", "^-1", "^(1/2)", "^(-3/2)", "^3", "^(2/7)"]
 # A power in a formula and the same power in a units text.
 POWERS = [("", ""), (" ** 2", "^2"), (" ** -1", "^-1"), (" ** 0.5", "^(1/2)"), (" ** (1/3)", "^(1/3)"),
           (" ** -1.5", "^(-3/2)"), (" ** (2 - 1)", "")]
+# Units a base declares, and a text over it: a new base dimension, then multiples of what is known (the
+# base's own, where it declares them all); now and then a declaration refused, or one whose scale
+# underflows to 0.
+BASE_DECLARED = [("count", None), ("furlong", "201.168 m"), ("dozen", "12 count"), ("rate", ".5e1count / min")]
+OVER_DECLARED = [("pixel", None), ("chain", "20.1168 m"), ("px_rate", "60 pixel/min")]
+OVER_THE_BASE = {"chain": "0.1 furlong", "px_rate": "pixel rate^-1 count^-1"}
+ODD_DECLARED = [("m", None), ("kcd", "cd"), ("b x", None), ("rod", "5.0292 metre"), ("big", "1e999 m"), ("pole", 5),
+                ("tiny", "5e-324 c^-1")]
 
 
 class Finding(AssertionError):
@@ -183,9 +193,17 @@ def read_back(twin, cat):
         raise Finding(f"{twin.__name__}: loads(dumps()) is not the catalogue it was written from:\n{text}")
 
 
-def units_text(fdp):
-    """Units of the grammar: up to three symbols, each maybe prefixed and raised; now and then a text
-    that reads as no units."""
+def declarations(fdp, choices):
+    """The first few of `choices`, mostly none; now and then an odd declaration after them."""
+    declared = choices[: fdp.PickValueInList([0, 0, 0, 1, 2, len(choices)])]
+    if fdp.ConsumeIntInRange(0, 19) == 0:
+        declared = [*declared, fdp.PickValueInList(ODD_DECLARED)]
+    return declared
+
+
+def units_text(fdp, declared):
+    """Units of the grammar and the `declared`: up to three symbols, each maybe prefixed (but the
+    declared) and raised; now and then a text that reads as no units."""
     if fdp.ConsumeIntInRange(0, 29) == 0:
         return fdp.PickValueInList(BROKEN_UNITS)
     parts = []
@@ -193,7 +211,9 @@ def units_text(fdp):
         if at:
             parts.append(fdp.PickValueInList([" ", "*", " / ", "/"]))
         symbol = fdp.PickValueInList(SYMBOL_NAMES)
-        if SYMBOLS[symbol][3] and fdp.ConsumeBool():
+        if declared and fdp.ConsumeBool():
+            symbol = fdp.PickValueInList(declared)
+        elif SYMBOLS[symbol][3] and fdp.ConsumeBool():
             symbol = fdp.PickValueInList(PREFIX_NAMES) + symbol
         parts += [symbol, fdp.PickValueInList(RAISED)]
     return "".join(parts)
@@ -220,13 +240,14 @@ def product(fdp, known):
     return expression, units
 
 
-def entries(fdp, prefix, known):
-    """Seeds and formulas named from `prefix`, their formulas over them and `known`; mostly right by
-    dimension, now and then not (units drawn apart, or a product turned into a sum)."""
+def entries(fdp, prefix, known, declared):
+    """Seeds and formulas named from `prefix`, their formulas over them and `known`, their units of the
+    grammar and the `declared`; mostly right by dimension, now and then not (units drawn apart, or a
+    product turned into a sum)."""
     known = list(known)
     made = []
     for i in range(fdp.ConsumeIntInRange(1, 3)):
-        units = units_text(fdp)
+        units = units_text(fdp, declared)
         uncertainty = abs(fdp.ConsumeRegularFloat()) if fdp.ConsumeBool() else None
         made.append({"name": f"{prefix}{i}", "units": units, "value": fdp.ConsumeRegularFloat(),
                      "uncertainty": uncertainty})
@@ -234,7 +255,7 @@ def entries(fdp, prefix, known):
     for i in range(fdp.ConsumeIntInRange(0, 4)):
         expression, units = product(fdp, known)
         if fdp.ConsumeIntInRange(0, 5) == 0:
-            units = units_text(fdp)
+            units = units_text(fdp, declared)
         if fdp.ConsumeIntInRange(0, 7) == 0:
             expression = expression.replace(" * ", " + ", 1)
         made.append({"name": f"{prefix}f{i}", "units": units, "expression": expression})
@@ -249,12 +270,27 @@ def entries(fdp, prefix, known):
 def versioned_texts(recipe):
     """A base's text and a text over it, each mostly of version 2, made from the bytes of `recipe`."""
     fdp = atheris.FuzzedDataProvider(recipe)
+    base_declared = declarations(fdp, BASE_DECLARED)
+    declares_all = base_declared[: len(BASE_DECLARED)] == BASE_DECLARED
+    over_declared = [(name, OVER_THE_BASE.get(name, text) if declares_all else text)
+                     for name, text in declarations(fdp, OVER_DECLARED)]
     texts = []
     known = []
-    for prefix in ("b", "o"):
-        made, known = entries(fdp, prefix, known)
+    names = []
+    base_version = 1
+    for prefix, declared in (("b", base_declared), ("o", over_declared)):
+        names += [name for name, _ in declared]
+        made, known = entries(fdp, prefix, known, names)
         version = fdp.PickValueInList([2, 2, 2, 1])
-        texts.append(json.dumps({"format": FORMAT, "version": version, "constants": made}).encode())
+        # A version 1 catalogue over a base that declares units is left out: the twins read the base's
+        # declared units apart there.
+        if prefix == "o" and base_declared and base_version == 2:
+            version = 2
+        base_version = version
+        top = {"format": FORMAT, "version": version, "constants": made}
+        if declared:
+            top["units"] = dict(declared)
+        texts.append(json.dumps(top).encode())
     return texts
 
 

@@ -6,7 +6,8 @@ is the one reported:
 1. the text: UTF-8; then nesting at most MAX_JSON_DEPTH deep and no \\u
    escape of half a surrogate pair, whichever is met first; then JSON (the
    json module's own words and place; NaN and Infinity are not JSON);
-2. the top level: its fields in file order, then the missing ones;
+2. the top level: its fields in file order, then the missing ones; then,
+   in version 2, the units it declares, in order;
 3. the entries in file order, each one's shape (its fields in file order,
    the missing ones, what its status allows), then whether its name was
    taken before, then its formula's text and dependency list;
@@ -46,10 +47,14 @@ from ._input import check_source, decode, is_text, source_of, text_and_label, te
 from ._lookup import find, missing_key, not_a_str
 from ._pyostrelin import datasheet
 from ._records import Constant
-from ._units import DIMENSIONLESS, MAX_EXPONENT, _parsed, _Parsed, _text, dimension_text, factor, nearest_fraction
+from ._units import (
+    MAX_EXPONENT, DeclarationRefused, DeclaredUnits, _Parsed, _text, dimension_text, dimensionless, factor,
+    nearest_fraction, parsed_with, widened, width_of,
+)
 
 _FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
-_TOP_FIELDS: Final = ("format", "version", "description", "constants")
+_TOP_FIELDS: Final = ("format", "version", "description", "units", "constants")
+_UNITS_NEED_VERSION_2: Final = "top-level field `units` needs version 2"
 _SEEDS: Final = ("Seed", "External")
 
 
@@ -349,6 +354,9 @@ class _Built:
         self.programs: dict[str, ex.Program] = {}
         self.order: list[str] = []
         self.units: dict[str, _Parsed] = {}  # version 2: every entry's, the base's too
+        # Units declared down the chain of bases and by this catalogue; None when there are none, so
+        # that texts are read by the grammar alone (and remembered).
+        self.declared: DeclaredUnits | None = None
 
 
 def _json_label(entry: object) -> object:
@@ -358,8 +366,13 @@ def _json_label(entry: object) -> object:
     return None
 
 
-def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None, version: int) -> _Built:
+def _build(
+    entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None, version: int,
+    declarations: Iterable[tuple[str, object]] = (),
+) -> _Built:
     built = _Built(version)
+    # The declared units come first, as the top level that holds them is read before the entries.
+    built.declared = _declared(declarations, source, base)
     if version == 2 and base is not None and base._built.version == 1:
         raise schema_error(
             source, "a version 2 catalogue cannot be built over a version 1 base, whose units are free text"
@@ -370,7 +383,7 @@ def _build(entries: Iterable[object], source: str, from_json: bool, base: Catalo
         # nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
-        built.units.update(base._built.units)
+        built.units.update(_base_readings(base._built, built.declared))
     # Every entry's shape first, until one has a problem; entries after it
     # are not read (nor asked of an iterable). Then, in file order, each
     # earlier entry's name and formula: a problem there comes first.
@@ -516,6 +529,51 @@ def _cycle(built: _Built, left: list[str], members: set[str]) -> CatalogueError:
 _Dimension = tuple[Fraction, ...]
 
 
+def _units_error(source: str, note: str) -> CatalogueError:
+    error = CatalogueError(f"invalid units in `{source}`")
+    error.add_note(note)
+    return error
+
+
+def _declared(
+    declarations: Iterable[tuple[str, object]], source: str, base: Catalogue | None
+) -> DeclaredUnits | None:
+    """The units the chain of bases declares, then `declarations` (name, units text or None) in order."""
+    inherited = None if base is None else base._built.declared
+    own: DeclaredUnits | None = None
+    for name, definition in declarations:
+        if definition is not None and not is_text(definition):
+            raise schema_error(source, f"unit `{name}` must be a units text or null, not {_kind(definition)}")
+        text = None if definition is None else str.__str__(cast(str, definition))
+        if text is not None:
+            text.encode("utf-8")  # a lone surrogate: UnicodeEncodeError, as for any text passed on
+        if own is None:
+            own = DeclaredUnits(inherited)  # the base's stay as they are
+        try:
+            own.declare(name, text)
+        except DeclarationRefused as refused:
+            raise _units_error(source, refused.args[0]) from None
+    return inherited if own is None else own
+
+
+def _base_readings(base: _Built, declared: DeclaredUnits | None) -> Mapping[str, _Parsed]:
+    """The base's units as read, with room for the base dimensions this catalogue declares too."""
+    width = width_of(declared)
+    if width == width_of(base.declared):
+        return base.units
+    return {name: widened(unit, width) for name, unit in base.units.items()}
+
+
+def _record_declarations(units: dict[object, object]) -> Iterator[tuple[str, object]]:
+    """The `units` argument's declarations in order, each name read as any str argument is."""
+    for key, definition in list(dict.items(units)):
+        if not is_text(key):
+            raise TypeError(f"argument 'units': '{type(key).__name__}' object cannot be converted to 'PyString'")
+        name = str.__str__(cast(str, key))
+        name.encode("utf-8")
+        yield name, definition
+
+
 class _WrongDimension(Exception):
     """A formula whose dimension does not work out: args[0] says where."""
 
@@ -525,15 +583,15 @@ def _read_units(built: _Built, names: list[str], source: str) -> None:
     their formulas' dimension, and has each program convert to and from coherent SI."""
     for index, name in enumerate(names):
         try:
-            built.units[name] = _parsed(built.records[name].units)
+            built.units[name] = parsed_with(built.records[name].units, built.declared)
         except UnitError as problem:
-            error = CatalogueError(f"invalid units in `{source}`")
-            error.add_note(entry_note(index, name, str(problem)))
-            raise error from None
+            raise _units_error(source, entry_note(index, name, str(problem))) from None
     formulas = [(index, name) for index, name in enumerate(names) if name in built.programs]
     for index, name in formulas:
         try:
-            _check_dimension(built.programs[name], built.units, built.records[name].units, built.units[name])
+            _check_dimension(
+                built.programs[name], built.units, built.records[name].units, built.units[name], built.declared
+            )
         except _WrongDimension as wrong:
             error = CatalogueError(f"dimension error in `{name}`")
             error.add_note(entry_note(index, name, wrong.args[0]))
@@ -542,31 +600,35 @@ def _read_units(built: _Built, names: list[str], source: str) -> None:
         built.programs[name] = _in_own_units(built.programs[name], built.units, built.units[name].scale)
 
 
-def _check_dimension(program: ex.Program, units: Mapping[str, _Parsed], own_text: str, own: _Parsed) -> None:
+def _check_dimension(
+    program: ex.Program, units: Mapping[str, _Parsed], own_text: str, own: _Parsed, declared: DeclaredUnits | None
+) -> None:
     """Raises _WrongDimension unless the program gives the dimension of its units `own`.
 
     Each operand is its dimension and, when it is a constant number, its value: units may be raised
-    only to a constant power, read as a fraction.
+    only to a constant power, read as a fraction. `declared` names the declared base dimensions.
     """
     loaded = [units[name].dimension for name in program.dependencies]
+    number = dimensionless(len(own.dimension))
     stack: list[tuple[_Dimension, float | None]] = []
     for opcode, argument in program.code:
         if opcode == ex.NUMBER:
-            stack.append((DIMENSIONLESS, argument))
+            stack.append((number, argument))
         elif opcode == ex.LOAD:
             stack.append((loaded[int(argument)], None))
         elif opcode == ex.NEG:
             dimension, constant = stack[-1]
             stack[-1] = (dimension, None if constant is None else -constant)
         elif opcode == ex.CALL:
-            stack[-1] = (_call_dimension(ex.FUNCTIONS[int(argument)], stack[-1][0]), None)
+            stack[-1] = (_call_dimension(ex.FUNCTIONS[int(argument)], stack[-1][0], declared), None)
         else:
             right = stack.pop()
-            stack[-1] = _binary_dimension(opcode, stack[-1], right)
+            stack[-1] = _binary_dimension(opcode, stack[-1], right, declared)
     result = stack[0][0]
     if result != own.dimension:
         raise _WrongDimension(
-            f"the expression gives {dimension_text(result)}, its units `{own_text}` are {own.dimension_text}"
+            f"the expression gives {dimension_text(result, declared)}, its units `{own_text}` are "
+            f"{dimension_text(own.dimension, declared)}"
         )
 
 
@@ -578,22 +640,25 @@ def _within_reach(dimension: _Dimension) -> _Dimension:
     return dimension
 
 
-def _call_dimension(function: str, argument: _Dimension) -> _Dimension:
+def _call_dimension(function: str, argument: _Dimension, declared: DeclaredUnits | None) -> _Dimension:
     if function == "sqrt":
         return _within_reach(tuple(e / 2 for e in argument))
-    if argument != DIMENSIONLESS:
-        raise _WrongDimension(f"`{function}` needs a dimensionless argument, not {dimension_text(argument)}")
-    return DIMENSIONLESS
+    if any(argument):
+        raise _WrongDimension(
+            f"`{function}` needs a dimensionless argument, not {dimension_text(argument, declared)}"
+        )
+    return argument
 
 
 def _binary_dimension(
-    opcode: int, left: tuple[_Dimension, float | None], right: tuple[_Dimension, float | None]
+    opcode: int, left: tuple[_Dimension, float | None], right: tuple[_Dimension, float | None],
+    declared: DeclaredUnits | None,
 ) -> tuple[_Dimension, float | None]:
     (a, x), (b, y) = left, right
     if opcode in (ex.ADD, ex.SUB):
         if a != b:
             sign = "+" if opcode == ex.ADD else "-"
-            raise _WrongDimension(f"`{sign}` joins {dimension_text(a)} and {dimension_text(b)}")
+            raise _WrongDimension(f"`{sign}` joins {dimension_text(a, declared)} and {dimension_text(b, declared)}")
         if x is None or y is None:
             return a, None
         return a, (x + y if opcode == ex.ADD else x - y)
@@ -603,11 +668,11 @@ def _binary_dimension(
         quotient = _within_reach(tuple(p - q for p, q in zip(a, b)))
         return quotient, (None if x is None or y is None or y == 0.0 else x / y)
     # `**`
-    if b != DIMENSIONLESS:
-        raise _WrongDimension(f"`**` needs a dimensionless exponent, not {dimension_text(b)}")
-    if a == DIMENSIONLESS:
-        return DIMENSIONLESS, None
-    base = dimension_text(a)
+    if any(b):
+        raise _WrongDimension(f"`**` needs a dimensionless exponent, not {dimension_text(b, declared)}")
+    if not any(a):
+        return a, None
+    base = dimension_text(a, declared)
     if y is None:
         raise _WrongDimension(f"`**` raises {base} to an exponent that is not a constant number")
     power = nearest_fraction(y)
@@ -691,7 +756,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
 
     def __init__(
-        self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>", version: int = 1
+        self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>",
+        version: int = 1, units: dict[str, str | None] | None = None,
     ) -> None:
         if _has_slot(self, "_built"):
             raise TypeError(BUILT_ALREADY)
@@ -699,7 +765,14 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         checked = _checked_base(base)
         if type(version) is not int or version not in VERSIONS:
             raise ValueError(f"version must be {VERSION_CHOICES}, not {version!r}")
-        built = _build(entries, label, from_json=False, base=checked, version=version)
+        declarations: Iterable[tuple[str, object]] = ()
+        if units is not None:
+            if not issubclass(type(units), dict):
+                raise TypeError(f"units must be a dict, not {type(units).__name__}")
+            if version == 1 and dict.__len__(units):
+                raise schema_error(label, _UNITS_NEED_VERSION_2)
+            declarations = _record_declarations(cast("dict[object, object]", units))
+        built = _build(entries, label, from_json=False, base=checked, version=version, declarations=declarations)
         if _has_slot(self, "_built"):  # the entries' iteration may have built it meanwhile
             raise TypeError(BUILT_ALREADY)
         self._setup(built, label, "")
@@ -730,8 +803,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     @classmethod
     def _read(cls, raw: bytes, source: str, base: Catalogue | None) -> Catalogue:
-        description, entries, version = _top_level(_read_json(raw, source), source)
-        built = _build(entries, source, from_json=True, base=base, version=version)
+        description, entries, version, units = _top_level(_read_json(raw, source), source)
+        built = _build(entries, source, from_json=True, base=base, version=version, declarations=units)
         catalogue = cls.__new__(cls)
         catalogue._setup(built, source, description)
         return catalogue
@@ -852,27 +925,35 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         uncertainty = None if entry.uncertainty is None else entry.uncertainty * scale
         return dataclasses.replace(entry, value=entry.value * scale, units=text, uncertainty=uncertainty)
 
-    @staticmethod
-    def _conversion(entry: Constant, units: object) -> tuple[float, str]:
+    def _reading(self, entry: Constant) -> _Parsed:
+        """The entry's units: as a version 2 catalogue read them, else its text read now (a version 1
+        text may mean no units: UnitError)."""
+        built = self._built
+        reading = built.units.get(entry.name)
+        return parsed_with(entry.units, built.declared) if reading is None else reading
+
+    def _conversion(self, entry: Constant, units: object) -> tuple[float, str]:
         """What takes the entry's values to `units`, and `units` as plain text; a version 1 entry
         converts as well when its units text reads as units."""
         text = _text(units, "units")
+        declared = self._built.declared
         try:
-            own = _parsed(entry.units)
+            own = self._reading(entry)
         except UnitError as problem:
             raise DerivationError(f"cannot express `{entry.name}` in `{text}`: {problem}") from None
-        target = _parsed(text)
+        target = parsed_with(text, declared)
         if own.dimension != target.dimension:
             raise DerivationError(
-                f"cannot express `{entry.name}` in `{text}`: its units `{entry.units}` are {own.dimension_text}, "
-                f"`{text}` is {target.dimension_text}"
+                f"cannot express `{entry.name}` in `{text}`: its units `{entry.units}` are "
+                f"{dimension_text(own.dimension, declared)}, `{text}` is {dimension_text(target.dimension, declared)}"
             )
         return factor(own, target), text
 
     def dimension(self, name: str) -> str:
-        """The dimension of the entry's units in SI base units (``"kg m^2 s^-2"``, ``"1"``); UnitError
-        for a units text that reads as no units."""
-        return _parsed(find(name, self._built.records).units).dimension_text
+        """The dimension of the entry's units in SI base units, then the base dimensions the catalogue
+        declares (``"kg m^2 s^-2"``, ``"s^-1 count"``, ``"1"``); UnitError for a units text that reads as
+        no units."""
+        return dimension_text(self._reading(find(name, self._built.records)).dimension, self._built.declared)
 
     def _ancestry(self, name: str, uncertain: Mapping[str, bool]) -> list[str]:
         """`name` and the entries it reaches through uncertain ones, each before what it depends on."""
@@ -949,6 +1030,16 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {self._built.version},']
         if self._description:
             lines.append(f'  "description": {_json_text(self._description)},')
+        declared = self._built.declared
+        # Every unit declared down the chain of bases, as the text holds the bases' entries too; a
+        # version 1 text reads units as free text and holds none.
+        if declared is not None and declared.definitions and self._built.version == 2:
+            lines.append('  "units": {')
+            lines.append(",\n".join(
+                f"    {_json_text(name)}: {'null' if definition is None else _json_text(definition)}"
+                for name, definition in declared.definitions.items()
+            ))
+            lines.append("  },")
         entries = [_entry_json(record, self._built.programs.get(name)) for name, record in self._built.records.items()]
         if entries:
             lines.append('  "constants": [')
@@ -981,13 +1072,15 @@ def _entry_json(record: Constant, program: ex.Program | None) -> str:
     return "{" + ", ".join(fields) + "}"
 
 
-def _top_level(document: object, source: str) -> tuple[str, list[object], int]:
+def _top_level(document: object, source: str) -> tuple[str, list[object], int, _Object]:
+    """The description, the entries, the version and the declared units (name, text or None) of a file."""
     if not isinstance(document, _Object):
         raise schema_error(source, f"the top level must be an object, not {_kind(document)}")
     seen: set[str] = set()
     description = ""
     entries: list[object] = []
     version = 1
+    units = _Object()
     for key, value in document:
         if key not in _TOP_FIELDS:
             raise schema_error(source, f"unknown top-level field `{key}`")
@@ -1004,6 +1097,10 @@ def _top_level(document: object, source: str) -> tuple[str, list[object], int]:
             if not isinstance(value, str):
                 raise schema_error(source, f"`description` must be a string, not {_kind(value)}")
             description = value
+        if key == "units":
+            if not isinstance(value, _Object):
+                raise schema_error(source, f"`units` must be an object, not {_kind(value)}")
+            units = value
         if key == "constants":
             if not isinstance(value, list):
                 raise schema_error(source, f"`constants` must be an array, not {_kind(value)}")
@@ -1011,7 +1108,9 @@ def _top_level(document: object, source: str) -> tuple[str, list[object], int]:
     for required in ("format", "version", "constants"):
         if required not in seen:
             raise schema_error(source, f"missing top-level field `{required}`")
-    return description, entries, version
+    if "units" in seen and version == 1:
+        raise schema_error(source, _UNITS_NEED_VERSION_2)
+    return description, entries, version, units
 
 
 def _checked_base(base: object) -> Catalogue | None:

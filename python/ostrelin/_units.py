@@ -8,11 +8,15 @@ parenthesised product, optionally raised with ``^`` to an integer or a parenthes
 
 One of a unit in coherent SI is ``mantissa × 10**exp10``: prefixes and decimal units move only the
 exponent, so ``mg`` to ``g`` is 10**-3 exactly as the literal ``1e-3`` reads.
+
+A catalogue may declare units of its own (`DeclaredUnits`): multiples of units known before them, or
+new base dimensions (counts, pixels, ADC channels) whose exponents follow the SI ones in a dimension.
 """
 
 from __future__ import annotations
 
 import math
+import re
 from dataclasses import dataclass
 from fractions import Fraction
 from functools import lru_cache
@@ -24,6 +28,8 @@ __all__ = ["BASE_UNITS", "PREFIXES", "SYMBOLS", "Units", "conversion_factor", "c
 
 #: The SI base units, in the order dimension texts name them.
 BASE_UNITS: Final = ("kg", "m", "s", "A", "K", "mol", "cd")
+#: How many new base dimensions a catalogue may declare; dimension texts name them after the SI ones.
+MAX_DECLARED_BASES: Final = 9
 
 _NONE: Final = (0, 0, 0, 0, 0, 0, 0)
 _LENGTH: Final = (0, 1, 0, 0, 0, 0, 0)
@@ -114,7 +120,7 @@ class Units(NamedTuple):
 @dataclass(frozen=True, slots=True)
 class _Parsed:
     """One of the units is ``mantissa * 10**exp10`` in coherent SI; `dimension` holds the exponents
-    of kg m s A K mol cd."""
+    of kg m s A K mol cd, then of the base dimensions declared by the time it was read."""
 
     mantissa: float
     exp10: int
@@ -131,10 +137,12 @@ class _Parsed:
         return dimension_text(self.dimension)
 
 
-def dimension_text(dimension: tuple[Fraction, ...]) -> str:
-    """Exponents of kg m s A K mol cd in words: ``"kg m^2 s^-2"``, ``"s^(1/2)"``, ``"1"`` when all are 0."""
+def dimension_text(dimension: tuple[Fraction, ...], declared: DeclaredUnits | None = None) -> str:
+    """Exponents of kg m s A K mol cd, then of the `declared` base dimensions, in words: ``"kg m^2 s^-2"``,
+    ``"s^(1/2)"``, ``"s^-1 count"``, ``"1"`` when all are 0."""
+    names = BASE_UNITS if declared is None else (*BASE_UNITS, *declared.bases)
     parts = []
-    for symbol, e in zip(BASE_UNITS, dimension, strict=True):
+    for symbol, e in zip(names, dimension, strict=True):
         if e == 0:
             continue
         if e.denominator != 1:
@@ -148,6 +156,24 @@ def dimension_text(dimension: tuple[Fraction, ...]) -> str:
 
 _ONE: Final = _Parsed(1.0, 0, (Fraction(0),) * len(BASE_UNITS))
 DIMENSIONLESS: Final = _ONE.dimension
+
+
+def widened(unit: _Parsed, width: int) -> _Parsed:
+    """`unit` with room for `width` exponents: base dimensions declared after it was read are absent from it."""
+    missing = width - len(unit.dimension)
+    if missing == 0:
+        return unit
+    return _Parsed(unit.mantissa, unit.exp10, unit.dimension + (Fraction(0),) * missing)
+
+
+def dimensionless(width: int) -> tuple[Fraction, ...]:
+    """The dimension of a number, with room for `width` exponents."""
+    return widened(_ONE, width).dimension
+
+
+def width_of(declared: DeclaredUnits | None) -> int:
+    """How many exponents a dimension read with `declared` units holds."""
+    return len(BASE_UNITS) + (0 if declared is None else len(declared.bases))
 
 
 def nearest_fraction(x: float) -> Fraction | None:
@@ -189,9 +215,11 @@ def _checked(mantissa: float, exp10: int, dimension: tuple[Fraction, ...], at: i
 
 
 class _Parser:
-    def __init__(self, text: str) -> None:
+    def __init__(self, text: str, declared: DeclaredUnits | None) -> None:
         self.text = text
         self.pos = 0
+        self.declared = declared
+        self.width = width_of(declared)
 
     def at(self, chars: str) -> bool:
         return self.pos < len(self.text) and self.text[self.pos] in chars
@@ -216,7 +244,7 @@ class _Parser:
                 raise _Failed("expected `*`, `/` or a space", self.pos)
             right = self.factor(depth)
             if divide:
-                mantissa, exp10 = result.mantissa / right.mantissa, result.exp10 - right.exp10
+                mantissa, exp10 = _quotient(result.mantissa, right.mantissa), result.exp10 - right.exp10
                 dimension = tuple(a - b for a, b in zip(result.dimension, right.dimension, strict=True))
             else:
                 mantissa, exp10 = result.mantissa * right.mantissa, result.exp10 + right.exp10
@@ -249,12 +277,19 @@ class _Parser:
         word = self.text[start : self.pos]
         if not word:
             raise _Failed("expected a unit", self.pos)
+        # Every factor has room for all the base dimensions declared, so that any two combine.
+        return widened(self.unit_named(word, start), self.width)
+
+    def unit_named(self, word: str, start: int) -> _Parsed:
         if word == "1":
             return _ONE
         if word in _AFFINE:
             raise _Failed(f"`{word}` is a temperature on a shifted scale, which no factor converts (use K)", start)
         if word in SYMBOLS:
             return _unit_of(word, 0)
+        # A declared unit takes no prefix: `kcount` stays free for a catalogue to declare.
+        if self.declared is not None and word in self.declared.units:
+            return self.declared.units[word]
         for prefix, exp10 in PREFIXES.items():
             rest = word[len(prefix) :]
             if word.startswith(prefix) and rest and rest in SYMBOLS and SYMBOLS[rest][3]:
@@ -299,7 +334,7 @@ class _Parser:
         whole, rest = divmod(base.exp10 * power.numerator, power.denominator)
         try:
             mantissa = base.mantissa ** (power.numerator / power.denominator)
-        except OverflowError:
+        except (OverflowError, ZeroDivisionError):  # past a double, or a declared scale of 0 raised below 0
             raise _Failed("scale beyond a double", self.pos) from None
         if rest:
             mantissa *= 10.0 ** (rest / power.denominator)
@@ -313,18 +348,94 @@ def _unit_of(symbol: str, prefix_exp10: int) -> _Parsed:
 
 @lru_cache(maxsize=1024)
 def _parsed(text: str) -> _Parsed:
+    """The units `text` means in the grammar alone: remembered, as the texts a program converts between
+    come back again and again."""
+    return _parse(text, None)
+
+
+def parsed_with(text: str, declared: DeclaredUnits | None) -> _Parsed:
+    """The units `text` means where the `declared` units are symbols too; UnitError says why it means none."""
+    return _parsed(text) if declared is None else _parse(text, declared)
+
+
+def _parse(text: str, declared: DeclaredUnits | None) -> _Parsed:
     text.encode("utf-8")  # a lone surrogate names no unit: UnicodeEncodeError, as for any text passed on
-    parser = _Parser(text)
+    parser = _Parser(text, declared)
     try:
         parser.skip_spaces()
         if parser.pos == len(text):
-            return _ONE
+            return widened(_ONE, parser.width)
         result = parser.product(0)
         if parser.pos != len(text):
             raise _Failed("unbalanced `)`" if parser.at(")") else "expected `*`, `/` or a space", parser.pos)
     except _Failed as failed:
         raise UnitError(f"invalid units `{text}`: {failed.what} at offset {failed.at}") from None
     return result
+
+
+# A declared unit's name: what the grammar reads as one symbol, and a JSON key needs no escape for.
+_NAME: Final = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+# The decimal number a definition may start with; an `e` without digits after it is the units' own.
+_NUMBER: Final = re.compile(r"(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+
+
+class DeclarationRefused(Exception):
+    """A unit a catalogue cannot declare: args[0] says which and why."""
+
+
+class DeclaredUnits:
+    """Units a catalogue declares beyond the grammar's symbols, in order: each a multiple of units known
+    before it (``"201.168 m"``, ``"12 count"``), or, declared as None, a new base dimension whose exponent
+    follows the SI ones and which dimension texts name by the unit. Read-only once its catalogue is built."""
+
+    __slots__ = ("bases", "definitions", "units")
+
+    def __init__(self, inherited: DeclaredUnits | None = None) -> None:
+        #: Every declaration as given, in order: a catalogue writes them back.
+        self.definitions: dict[str, str | None] = {}
+        #: What each declared unit is, its dimension as wide as the bases declared before it.
+        self.units: dict[str, _Parsed] = {}
+        #: The names of the new base dimensions, in order.
+        self.bases: list[str] = []
+        if inherited is not None:
+            self.definitions.update(inherited.definitions)
+            self.units.update(inherited.units)
+            self.bases.extend(inherited.bases)
+
+    def declare(self, name: str, definition: str | None) -> None:
+        """Declares `name` as `definition` (an optional positive decimal number, then a units text over
+        the units known so far), or as a new base dimension when it is None. DeclarationRefused says why not."""
+
+        def refused(why: str) -> DeclarationRefused:
+            return DeclarationRefused(f"unit `{name}`: {why}")
+
+        if not _NAME.fullmatch(name):
+            raise refused("a name is a letter or `_`, then letters, digits or `_`")
+        try:
+            _parse(name, self)
+        except UnitError:
+            pass
+        else:
+            raise refused("the name is a unit already")
+        if definition is None:
+            if len(self.bases) == MAX_DECLARED_BASES:
+                raise refused(f"more than {MAX_DECLARED_BASES} new base dimensions")
+            self.bases.append(name)
+            unit = _Parsed(1.0, 0, (Fraction(0),) * (width_of(self) - 1) + (Fraction(1),))
+        else:
+            number = _NUMBER.match(definition)
+            factor = 1.0
+            if number is not None:
+                factor = float(number.group())
+                if not (math.isfinite(factor) and factor > 0.0):
+                    raise refused(f"`{number.group()}` is no positive number a double holds")
+            try:
+                rest = _parse(definition[number.end() if number else 0 :], self)
+            except UnitError as problem:
+                raise refused(str(problem)) from None
+            unit = _Parsed(factor * rest.mantissa, rest.exp10, rest.dimension)
+        self.definitions[name] = definition
+        self.units[name] = unit
 
 
 def units_of(text: str) -> Units:
@@ -348,7 +459,15 @@ def conversion_factor(from_units: str, to_units: str) -> float:
 def factor(source: _Parsed, target: _Parsed) -> float:
     """What takes a value in `source` units to `target` units of the same dimension: mantissas apart
     from the powers of ten, so that ``mg`` to ``g`` is exactly 1e-3."""
-    return source.mantissa / target.mantissa * power_of_ten(source.exp10 - target.exp10)
+    return _quotient(source.mantissa, target.mantissa) * power_of_ten(source.exp10 - target.exp10)
+
+
+def _quotient(a: float, b: float) -> float:
+    """a / b as a double divides, for positive `a` and `b`: a declared unit's scale is a product no
+    check bounds, which may be 0 (or infinite), and what it divides is then infinite (or not a number)."""
+    if b == 0.0:
+        return math.nan if a == 0.0 else math.inf
+    return a / b
 
 
 def convert(value: float, from_units: str, to_units: str) -> float:

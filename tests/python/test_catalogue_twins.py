@@ -79,8 +79,9 @@ def attempt(call, *args):
         return raised(exc)
 
 
-# Units each value is asked in, besides its own dimension in SI base units.
-TARGETS = ["", "kg", "eV", "furlong"]
+# Units each value is asked in, besides its own dimension in SI base units; the last two name no units
+# but where a catalogue declares them.
+TARGETS = ["", "kg", "eV", "furlong", "count"]
 
 
 def described(outcome):
@@ -157,6 +158,24 @@ CALLS = [
     lambda package, cat: package.loads(doc(seed("x", units="furlong"))).derived("x", "m"),
     lambda package, cat: package.loads(doc(seed("x", units="furlong"))).dimension("x"),
     lambda package, cat: cat.dimension(3),
+    # Declared units: a dict, checked after the version; the version, then each name and text in order.
+    lambda package, cat: package.Catalogue(cat.values(), version=2, units={"count": None, "dozen": "12 count"}).dumps(),
+    lambda package, cat: package.Catalogue(cat.values(), version=2, units={Label("count"): Label("1e3 m")}).dumps(),
+    lambda package, cat: package.Catalogue(cat.values(), version=2, units={"count": None}).derive("a", "count"),
+    lambda package, cat: package.Catalogue(iter([1]), version=3, units=[]),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units=[("count", None)]),
+    lambda package, cat: package.Catalogue(iter([1]), version=1, units={"count": 3}),
+    lambda package, cat: package.Catalogue(iter([1]), version=1, units={}).dumps(),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units={"count": b"x"}),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units={"count": None, 1: None}),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units={"m": None, 1: None}),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units={"\ud800": None}),
+    lambda package, cat: package.Catalogue(iter([1]), version=2, units={"a": "\ud800"}),
+    lambda package, cat: package.Catalogue(iter([1]), base=cat, version=2, units={"m": None}),
+    lambda package, cat: package.Catalogue(iter([1]), base=cat, version=2, units={"count": None}),
+    # A declared scale that underflowed to 0 converts to itself by a factor that is not a number.
+    lambda package, cat: repr([package.Catalogue([package.Constant("x", 2.0, units)], version=2, units={"z": "5e-324 c^-1"})
+                               .derive("x", to) for units, to in [("z", "z"), ("z", "s/m"), ("s/m", "z")]]),
 ]
 
 
@@ -209,9 +228,31 @@ def test_the_twins_agree_on_generated_catalogues(text):
     assert_twins_agree(lambda package: package.loads(data), data)
 
 
+# Units a base declares, and a text over it: a new base dimension, then multiples of what is known (the
+# base's own, where it declares them all).
+BASE_DECLARED = [("count", None), ("furlong", "201.168 m"), ("dozen", "12 count"), ("rate", ".5e1count / min")]
+OVER_DECLARED = [("pixel", None), ("chain", "20.1168 m"), ("px_rate", "60 pixel/min")]
+OVER_THE_BASE = {"chain": "0.1 furlong", "px_rate": "pixel rate^-1 count^-1"}
+# Declarations refused, one now and then: a unit of the grammar, a prefixed one, a name, a text, a number;
+# and one whose scale underflows to 0, which loads.
+ODD_DECLARED = [("m", None), ("kcd", "cd"), ("b x", None), ("rod", "5.0292 metre"), ("big", "1e999 m"), ("pole", 5),
+                ("tiny", "5e-324 c^-1")]
+
+
 @st.composite
-def symbols(draw):
-    """A unit of the grammar, prefixed now and then when it takes a prefix."""
+def declarations(draw, choices):
+    """The first few of `choices`, mostly none; now and then an odd declaration after them."""
+    declared = choices[: draw(st.sampled_from([0, 0, 0, 1, 2, len(choices)]))]
+    if draw(st.integers(0, 19)) == 0:
+        declared = [*declared, draw(st.sampled_from(ODD_DECLARED))]
+    return declared
+
+
+@st.composite
+def symbols(draw, declared=()):
+    """A unit of the grammar, prefixed now and then when it takes a prefix, or one of the `declared`."""
+    if declared and draw(st.booleans()):
+        return draw(st.sampled_from(declared))
     symbol = draw(st.sampled_from(sorted(SYMBOLS)))
     if SYMBOLS[symbol][3] and draw(st.booleans()):
         return draw(st.sampled_from(sorted(PREFIXES))) + symbol
@@ -219,16 +260,16 @@ def symbols(draw):
 
 
 @st.composite
-def units_texts(draw):
-    """Units of the grammar: up to three symbols, each maybe raised, joined by spaces, `*` or `/`; now and
-    then a text that reads as no units."""
+def units_texts(draw, declared=()):
+    """Units of the grammar and the `declared`: up to three symbols, each maybe raised, joined by spaces,
+    `*` or `/`; now and then a text that reads as no units."""
     if draw(st.integers(0, 29)) == 0:
         return draw(st.sampled_from(["furlong", "°C", "m^", "(m", "m)", "kg^1001", "m^(1/0)", "m**2", "1e3 m"]))
     parts = []
     for at in range(draw(st.integers(0, 3))):
         if at:
             parts.append(draw(st.sampled_from([" ", "*", " / ", "/"])))
-        parts += [draw(symbols()), draw(st.sampled_from(["", "", "^2", "^-1", "^(1/2)", "^(-3/2)", "^3"]))]
+        parts += [draw(symbols(declared)), draw(st.sampled_from(["", "", "^2", "^-1", "^(1/2)", "^(-3/2)", "^3"]))]
     return "".join(parts)
 
 
@@ -261,20 +302,21 @@ def products(draw, known):
 
 
 @st.composite
-def versioned_entries(draw, prefix, known):
-    """Seeds and formulas named from `prefix`, their formulas over them and `known`; mostly right by
-    dimension, now and then not (units drawn apart, or a product turned into a sum)."""
+def versioned_entries(draw, prefix, known, declared=()):
+    """Seeds and formulas named from `prefix`, their formulas over them and `known`, their units of the
+    grammar and the `declared`; mostly right by dimension, now and then not (units drawn apart, or a
+    product turned into a sum)."""
     known = list(known)
     entries = []
     for i in range(draw(st.integers(1, 3))):
-        units = draw(units_texts())
+        units = draw(units_texts(declared))
         entries.append(seed(f"{prefix}{i}", draw(NUMBERS), units=units,
                             uncertainty=draw(st.one_of(st.none(), st.floats(0, 1e3)))))
         known.append((f"{prefix}{i}", units))
     for i in range(draw(st.integers(0, 4))):
         expression, units = draw(products(known))
         if draw(st.integers(0, 5)) == 0:
-            units = draw(units_texts())
+            units = draw(units_texts(declared))
         if draw(st.integers(0, 7)) == 0:
             expression = expression.replace(" * ", " + ", 1)
         entries.append(formula(f"{prefix}f{i}", expression, units=units))
@@ -284,11 +326,21 @@ def versioned_entries(draw, prefix, known):
 
 @st.composite
 def versioned(draw):
-    """A base's text and a text over it, each mostly of version 2."""
-    base, known = draw(versioned_entries("b", []))
-    over, _ = draw(versioned_entries("o", known))
+    """A base's text and a text over it, each mostly of version 2, each declaring units now and then
+    (the text over the base may use the base's)."""
     version = st.sampled_from([2, 2, 2, 1])
-    return doc(*base, version=draw(version)), doc(*over, version=draw(version))
+    base_declared = draw(declarations(BASE_DECLARED))
+    base_names = [name for name, _ in base_declared]
+    over_declared = [(name, OVER_THE_BASE.get(name, text) if base_declared[: len(BASE_DECLARED)] == BASE_DECLARED
+                      else text) for name, text in draw(declarations(OVER_DECLARED))]
+    base, known = draw(versioned_entries("b", [], base_names))
+    over, _ = draw(versioned_entries("o", known, base_names + [name for name, _ in over_declared]))
+    base_version = draw(version)
+    # A version 1 catalogue over a base that declares units is left out: the twins read the base's
+    # declared units apart there.
+    over_version = 2 if base_declared and base_version == 2 else draw(version)
+    return (doc(*base, version=base_version, units=dict(base_declared) if base_declared else ...),
+            doc(*over, version=over_version, units=dict(over_declared) if over_declared else ...))
 
 
 @settings(max_examples=300, deadline=None)

@@ -289,6 +289,19 @@ DECLARATION_ERRORS = [
     ({"pole": 5}, 2, "invalid JSON schema in `<string>`", "unit `pole` must be a units text or null, not a number"),
     ({"count": None}, 1, "invalid JSON schema in `<string>`", "top-level field `units` needs version 2"),
     ([], 2, "invalid JSON schema in `<string>`", "`units` must be an object, not an array"),
+    (None, 2, "invalid JSON schema in `<string>`", "`units` must be an object, not null"),
+    ({"Mm": None}, 2, "invalid units in `<string>`", "unit `Mm`: the name is a unit already"),
+    ({"count": None, "kilocount": "1e3 kcount"}, 2, "invalid units in `<string>`", "unit `kilocount`: invalid units "
+     "` kcount`: unknown unit `kcount` at offset 1"),
+    ({"dozen": "12 count", "count": None}, 2, "invalid units in `<string>`", "unit `dozen`: invalid units ` count`: "
+     "unknown unit `count` at offset 1"),
+    ({"tiny": "1e-400 m"}, 2, "invalid units in `<string>`", "unit `tiny`: `1e-400` is no positive number a double "
+     "holds"),
+    # A declared scale may underflow to 0; what divides by it, or raises it below 0, is past a double.
+    ({"z": "5e-324 c^-1", "zz": "m/z"}, 2, "invalid units in `<string>`", "unit `zz`: invalid units `m/z`: scale beyond "
+     "a double at offset 3"),
+    ({"z": "5e-324 c^-1", "zz": "z^(-1/2)"}, 2, "invalid units in `<string>`", "unit `zz`: invalid units `z^(-1/2)`: "
+     "scale beyond a double at offset 8"),
 ]
 
 
