@@ -125,6 +125,7 @@ private:
     // own formula's dimension, each in file order; then the programs
     // rewritten to compute through coherent SI.
     std::optional<CatalogueFailure> read_units();
+    const Unit& unit_of(std::uint32_t row) const noexcept;  // once the units are read
     std::optional<CatalogueFailure> check_dimensions();
     void convert_through_si();
 

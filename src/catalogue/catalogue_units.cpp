@@ -15,6 +15,7 @@
 #include "catalogue/catalogue_builder.hpp"
 #include "json/json_writer.hpp"
 #include "support/fault.hpp"
+#include "support/parallel.hpp"
 
 namespace veldra {
 namespace {
@@ -208,25 +209,43 @@ std::optional<CatalogueFailure> CatalogueBuilder::read_units() {
     return std::nullopt;
 }
 
+const Unit& CatalogueBuilder::unit_of(std::uint32_t row) const noexcept {
+    const CatalogueStore& store = *store_;
+    if (row < store.first_own_) return *store.base_->unit(row);
+    return store.units_read_[static_cast<std::size_t>(store.unit_of_text_[store.rows_[row - store.first_own_].units])];
+}
+
 std::optional<CatalogueFailure> CatalogueBuilder::check_dimensions() {
     const CatalogueStore& store = *store_;
-    std::vector<Dimension> inputs;
-    std::vector<Checked> stack;
-    for (const CatalogueFormula& formula : store.formulas_) {
-        inputs.clear();
-        for (std::uint32_t dependency : store.dependencies(formula.row)) inputs.push_back(store.unit(dependency)->dimension);
-        const std::span<const Instruction> code(store.code_.data() + formula.code_begin, formula.code_size);
-        const std::size_t index = formula.row - store.first_own_;
-        const std::string_view name = store.rows_[index].name();
-        auto given = dimension_of(code, store.constants_.values(), inputs, declared_.get(), stack);
-        if (!given) return dimension_failure(name, entry_note(index, name, given.error()));
-        const Unit& declared = *store.unit(formula.row);
-        if (*given != declared.dimension) {
-            return dimension_failure(name, entry_note(index, name, "the expression gives " +
-                                                                       dimension_text(*given, declared_.get()) + ", its units " +
-                                                                       ticked(store.units(formula.row)) + " are " +
-                                                                       dimension_text(declared.dimension, declared_.get())));
+    // In parts on the worker threads (a check only reads); each part stops at
+    // its first problem, and the first part's that has one is the first in file order.
+    std::vector<std::optional<CatalogueFailure>> first(worker_threads());
+    for_each_part(store.formulas_.size(), 20000, [&](std::size_t part, std::size_t begin, std::size_t end) {
+        std::vector<Dimension> inputs;
+        std::vector<Checked> stack;
+        for (std::size_t f = begin; f < end && !first[part]; ++f) {
+            const CatalogueFormula& formula = store.formulas_[f];
+            inputs.clear();
+            for (std::uint32_t dependency : store.dependencies(formula.row)) inputs.push_back(unit_of(dependency).dimension);
+            const std::span<const Instruction> code(store.code_.data() + formula.code_begin, formula.code_size);
+            const std::size_t index = formula.row - store.first_own_;
+            const std::string_view name = store.rows_[index].name();
+            auto given = dimension_of(code, store.constants_.values(), inputs, declared_.get(), stack);
+            if (!given) {
+                first[part] = dimension_failure(name, entry_note(index, name, given.error()));
+                continue;
+            }
+            const Unit& declared = unit_of(formula.row);
+            if (*given != declared.dimension) {
+                first[part] = dimension_failure(
+                    name, entry_note(index, name, "the expression gives " + dimension_text(*given, declared_.get()) +
+                                                      ", its units " + ticked(store.units(formula.row)) + " are " +
+                                                      dimension_text(declared.dimension, declared_.get())));
+            }
         }
+    });
+    for (auto& failure : first) {
+        if (failure) return std::move(failure);
     }
     return std::nullopt;
 }
@@ -247,13 +266,13 @@ void CatalogueBuilder::convert_through_si() {
             const Instruction step = store.code_[i];
             code.push_back(step);
             if (step.op != Op::Load) continue;
-            const double scale = store.unit(dependencies[step.arg])->scale();
+            const double scale = unit_of(dependencies[step.arg]).scale();
             if (scale != 1.0) {
                 number(scale);
                 code.push_back({Op::Mul, 0});
             }
         }
-        const double own = store.unit(formula.row)->scale();
+        const double own = unit_of(formula.row).scale();
         if (own != 1.0) {
             number(own);
             code.push_back({Op::Div, 0});
