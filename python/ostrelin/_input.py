@@ -94,7 +94,7 @@ class _Catalogue(Protocol):
 
     def __len__(self) -> int: ...
 
-    def dumps(self) -> str: ...
+    def dumps(self, *, base: bool = True) -> str: ...
 
 
 class CatalogueMixin:
@@ -105,7 +105,7 @@ class CatalogueMixin:
     def __repr__(self: _Catalogue) -> str:
         return f"<Catalogue of {len(self)} entries from {self.source!r}>"
 
-    def dump(self: _Catalogue, path: str | os.PathLike[str]) -> None:
-        """Writes `dumps()` to `path` as UTF-8."""
+    def dump(self: _Catalogue, path: str | os.PathLike[str], *, base: bool = True) -> None:
+        """Writes `dumps(base=base)` to `path` as UTF-8."""
         with open(source_of(path), "w", encoding="utf-8") as out:
-            out.write(self.dumps())
+            out.write(self.dumps(base=base))

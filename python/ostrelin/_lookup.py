@@ -62,8 +62,13 @@ def not_found(name: str, candidates: Iterable[str], kind: str = "constant") -> K
     error = KeyError(missing_key(name, kind))
     suggestion = suggest(encoded, candidates)
     if suggestion is not None:
-        error.add_note(f"did you mean '{suggestion}'?")
+        error.add_note(suggestion_note(suggestion))
     return error
+
+
+def suggestion_note(suggestion: str) -> str:
+    """The note that offers `suggestion` for a name nothing is called."""
+    return f"did you mean '{suggestion}'?"
 
 
 def suggest(name: bytes, candidates: Iterable[str]) -> str | None:

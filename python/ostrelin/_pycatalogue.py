@@ -44,7 +44,7 @@ from ._errors import (
 )
 from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION_CHOICES, VERSIONS, CatalogueMixin
 from ._input import check_source, decode, is_text, source_of, text_and_label, text_problem, utf8_of
-from ._lookup import find, missing_key, not_a_str
+from ._lookup import find, missing_key, not_a_str, suggest, suggestion_note
 from ._pyostrelin import datasheet
 from ._records import Constant
 from ._units import (
@@ -357,6 +357,9 @@ class _Built:
         # Units declared down the chain of bases and by this catalogue; None when there are none, so
         # that texts are read by the grammar alone (and remembered).
         self.declared: DeclaredUnits | None = None
+        # How many of the records, and of the declared units, the base holds: they come first.
+        self.inherited = 0
+        self.inherited_units = 0
 
 
 def _json_label(entry: object) -> object:
@@ -383,6 +386,8 @@ def _build(
         # nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
+        built.inherited = len(base._built.records)
+        built.inherited_units = 0 if base._built.declared is None else len(base._built.declared.definitions)
         built.units.update(_base_readings(base._built, built.declared))
     # Every entry's shape first, until one has a problem; entries after it
     # are not read (nor asked of an iterable). Then, in file order, each
@@ -431,7 +436,14 @@ def _build(
     for name, program in own.items():
         for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
             if program.dependencies[slot] not in built.records:
-                detail = f"`{program.dependencies[slot]}` at offset {program.offsets[slot]} is not in the catalogue"
+                missing = program.dependencies[slot]
+                detail = f"`{missing}` at offset {program.offsets[slot]} is not in the catalogue"
+                error = parse_error(name, detail)
+                # The hint a lookup of the name would give.
+                suggestion = suggest(missing.encode("utf-8"), built.records)
+                if suggestion is not None:
+                    error.add_note(suggestion_note(suggestion))
+                raise error
                 raise parse_error(name, detail)
     built.order = _evaluation_order(built)
     if version == 2:
@@ -1025,22 +1037,29 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
             raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
         return uncertainty
 
-    def dumps(self) -> str:
-        """The catalogue in the file format; ``loads(cat.dumps()) == cat``."""
+    def dumps(self, *, base: bool = True) -> str:
+        """The catalogue in the file format; ``loads(cat.dumps()) == cat``. Without `base`, only its own entries
+        (and the units it declares itself): the text loads over the same base into the same catalogue."""
         lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {self._built.version},']
         if self._description:
             lines.append(f'  "description": {_json_text(self._description)},')
         declared = self._built.declared
         # Every unit declared down the chain of bases, as the text holds the bases' entries too; a
         # version 1 text reads units as free text and holds none.
-        if declared is not None and declared.definitions and self._built.version == 2:
+        definitions = [] if declared is None else list(declared.definitions.items())
+        if not base:
+            definitions = definitions[self._built.inherited_units :]
+        if definitions and self._built.version == 2:
             lines.append('  "units": {')
             lines.append(",\n".join(
                 f"    {_json_text(name)}: {'null' if definition is None else _json_text(definition)}"
-                for name, definition in declared.definitions.items()
+                for name, definition in definitions
             ))
             lines.append("  },")
-        entries = [_entry_json(record, self._built.programs.get(name)) for name, record in self._built.records.items()]
+        records = list(self._built.records.items())
+        if not base:
+            records = records[self._built.inherited :]
+        entries = [_entry_json(record, self._built.programs.get(name)) for name, record in records]
         if entries:
             lines.append('  "constants": [')
             lines.append(",\n".join(f"    {entry}" for entry in entries))

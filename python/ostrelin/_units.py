@@ -368,6 +368,8 @@ def _parse(text: str, declared: DeclaredUnits | None) -> _Parsed:
         result = parser.product(0)
         if parser.pos != len(text):
             raise _Failed("unbalanced `)`" if parser.at(")") else "expected `*`, `/` or a space", parser.pos)
+        if not 0.0 < result.scale < math.inf:  # a step on the way may hold it; a value cannot
+            raise _Failed("scale beyond a double", parser.pos)
     except _Failed as failed:
         raise UnitError(f"invalid units `{text}`: {failed.what} at offset {failed.at}") from None
     return result
@@ -434,6 +436,8 @@ class DeclaredUnits:
             except UnitError as problem:
                 raise refused(str(problem)) from None
             unit = _Parsed(factor * rest.mantissa, rest.exp10, rest.dimension)
+            if not 0.0 < unit.scale < math.inf:
+                raise refused("scale beyond a double")
         self.definitions[name] = definition
         self.units[name] = unit
 

@@ -509,6 +509,10 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::fi
         if (auto failure = read_units()) return unexpected(std::move(*failure));
         if (auto failure = check_dimensions()) return unexpected(std::move(*failure));
         convert_through_si();
+    } else if (base != nullptr) {
+        // A version-1 catalogue reads no units itself, but converting its
+        // entries' texts on request knows its base's declared units.
+        store_->declared_ = base->declared_;
     }
     store_->join_bases();
     store_->description_ = std::move(description);

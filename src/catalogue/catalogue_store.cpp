@@ -323,7 +323,7 @@ std::string CatalogueStore::dumps(bool with_base) const {
     {
         JsonCursor out(text);
         write_top_level(out, version_, description_);
-        if (declared_) {
+        if (declared_ && version_ == 2) {
             // The bases' units come first; a text with the bases' entries holds them too.
             std::span<const DeclaredUnits::Declaration> declared = declared_->declarations();
             const std::size_t inherited = base_ != nullptr && base_->declared_ ? base_->declared_->declarations().size() : 0;

@@ -160,6 +160,12 @@ public:
             (void)fail(text_[pos_] == ')' ? "unbalanced `)`" : "expected `*`, `/` or a space");
             return unexpected(std::move(*failure_));
         }
+        // A step on the way may hold a scale past a double; a value in these units cannot.
+        const double scale = product->scale();
+        if (!(scale > 0.0 && scale < HUGE_VAL)) {
+            (void)fail("scale beyond a double");
+            return unexpected(std::move(*failure_));
+        }
         return std::move(product).value();
     }
 
@@ -472,6 +478,8 @@ std::optional<std::string> DeclaredUnits::declare(std::string_view name, std::op
         if (!parsed) return unit + parsed.error().message();
         made = *parsed;
         made.mantissa = factor * made.mantissa;
+        const double scale = made.scale();
+        if (!(scale > 0.0 && scale < HUGE_VAL)) return unit + "scale beyond a double";
     }
     declarations_.push_back({std::string(name), definition ? std::optional<std::string>(*definition) : std::nullopt});
     units_.push_back(made);

@@ -284,6 +284,7 @@ DECLARATION_ERRORS = [
     ({"big": "1e999 m"}, 2, "invalid units in `<string>`", "unit `big`: `1e999` is no positive number a double "
      "holds"),
     ({"zero": "0 m"}, 2, "invalid units in `<string>`", "unit `zero`: `0` is no positive number a double holds"),
+    ({"huge": "1e300 c^2"}, 2, "invalid units in `<string>`", "unit `huge`: scale beyond a double"),
     ({f"b{i}": None for i in range(10)}, 2, "invalid units in `<string>`", "unit `b9`: more than 9 new base "
      "dimensions"),
     ({"pole": 5}, 2, "invalid JSON schema in `<string>`", "unit `pole` must be a units text or null, not a number"),
@@ -297,11 +298,11 @@ DECLARATION_ERRORS = [
      "unknown unit `count` at offset 1"),
     ({"tiny": "1e-400 m"}, 2, "invalid units in `<string>`", "unit `tiny`: `1e-400` is no positive number a double "
      "holds"),
-    # A declared scale may underflow to 0; what divides by it, or raises it below 0, is past a double.
-    ({"z": "5e-324 c^-1", "zz": "m/z"}, 2, "invalid units in `<string>`", "unit `zz`: invalid units `m/z`: scale beyond "
-     "a double at offset 3"),
-    ({"z": "5e-324 c^-1", "zz": "z^(-1/2)"}, 2, "invalid units in `<string>`", "unit `zz`: invalid units `z^(-1/2)`: "
-     "scale beyond a double at offset 8"),
+    # A declared scale that underflows to 0 or overflows is refused where it is declared.
+    ({"z": "5e-324 c^-1", "zz": "m/z"}, 2, "invalid units in `<string>`", "unit `z`: scale beyond a double"),
+    ({"w": "1e-300 fm^2"}, 2, "invalid units in `<string>`", "unit `w`: scale beyond a double"),
+    ({"v": "fm^20 pm^5"}, 2, "invalid units in `<string>`", "unit `v`: invalid units `fm^20 pm^5`: scale beyond a "
+     "double at offset 10"),
 ]
 
 
@@ -321,3 +322,10 @@ def test_exponents_past_1000_on_the_way_are_refused(api):
         assert raised.value.__notes__ == ["entry 2 (`f`): the expression gives an exponent beyond 1000"]
     cat = api.loads(text([seed("a", 2.0, "m^(1/999)"), formula("g", "m^(1/999)", "sqrt(a * a)")]))
     assert cat.derive("g") == 2.0 and cat.dimension("g") == "m^(1/999)"
+
+
+def test_a_version_1_catalogue_over_declared_units_converts_with_them(api):
+    lab = api.loads(text([seed("hits", 3.0, "count")], units={"count": None, "furlong": "201.168 m"}))
+    over = api.loads(text([seed("x", 2.0, "count"), seed("d", 1.0, "furlong")], version=1), base=lab)
+    assert (over.dimension("hits"), over.dimension("x"), over.derive("d", "m")) == ("count", "count", 201.168)
+    assert '"units": {' not in over.dumps() and api.loads(over.dumps()).version == 1

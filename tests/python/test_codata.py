@@ -134,3 +134,20 @@ def test_a_catalogue_over_bases_answers_as_the_same_entries_in_one(api, tmp_path
     assert stacked == flat and stacked.names() == flat.names() and stacked.find("o") == flat.find("o")
     for name in flat.names():
         assert answers(stacked, name) == answers(flat, name), name
+
+
+def test_a_catalogue_over_codata_saves_only_its_own_entries(api, tmp_path):
+    cat = derivations(api)
+    text = cat.dumps(base=False)
+    again = api.loads(text, base=api.codata, source="derivations")
+    assert again == cat and again.dumps(base=False) == text and len(api.loads(text, base=api.codata)) == len(cat)
+    assert '"electron_mass"' not in text and api.codata.dumps(base=False) == api.codata.dumps()
+    path = tmp_path / "mine.json"
+    cat.dump(path, base=False)
+    assert path.read_text(encoding="utf-8") == text
+    with pytest.raises(TypeError):
+        cat.dumps(False)  # keyword only, as False alone reads as nothing
+    # A misspelt name in a formula gets the hint a lookup gives.
+    with pytest.raises(api.CatalogueError) as raised:
+        api.loads(doc(formula("E", "electron_mas * 2")), base=api.codata)
+    assert raised.value.__notes__ == ["did you mean 'electron_mass'?"]
