@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (unit.error().text != input) fail("a refusal that quotes another text", input);
         return 0;
     }
-    if (!(unit->mantissa > 0.0) || !(unit->mantissa < HUGE_VAL)) fail("a scale that is no positive number", input);
-    if (conversion_factor(*unit, *unit) != 1.0) fail("a unit that does not convert to itself by 1", input);
+    if (!std::isnormal(unit->scale()) || unit->scale() < 0.0) fail("a scale that is no positive normal number", input);
+    if (conversion_factor(*unit, *unit) != std::optional(1.0)) fail("a unit that does not convert to itself by 1", input);
     const std::string dimension = dimension_text(unit->dimension);
     auto base = parse_units(dimension == "1" ? "" : dimension);
     if (!base) fail(("its dimension does not read: " + dimension).c_str(), input);

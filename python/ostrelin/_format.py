@@ -22,8 +22,8 @@ def _exponent(x: Decimal) -> int:
 def with_uncertainty(value: float, uncertainty: float, digits: int = 2, plus_minus: bool = False) -> str:
     """`value` and a positive finite `uncertainty`, rounded to `digits` significant digits of it."""
     with localcontext() as context:
-        # Room for every digit between a double's largest and smallest powers of ten.
-        context.prec = 1000
+        # Room for every digit between a double's largest and smallest powers of ten, and 17 more.
+        context.prec = 1100
         return _with_uncertainty(value, uncertainty, digits, plus_minus)
 
 

@@ -48,7 +48,8 @@ from ._lookup import find, missing_key, not_a_str, suggest, suggestion_note
 from ._pyostrelin import datasheet
 from ._records import Constant
 from ._units import (
-    MAX_EXPONENT, DeclarationRefused, DeclaredUnits, _Parsed, _text, dimension_text, dimensionless, factor,
+    FACTOR_BEYOND, MAX_EXPONENT, DeclarationRefused, DeclaredUnits, _Parsed, _text, dimension_text, dimensionless,
+    factor,
     nearest_fraction, parsed_with, widened, width_of,
 )
 
@@ -959,7 +960,10 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 f"cannot express `{entry.name}` in `{text}`: its units `{entry.units}` are "
                 f"{dimension_text(own.dimension, declared)}, `{text}` is {dimension_text(target.dimension, declared)}"
             )
-        return factor(own, target), text
+        found = factor(own, target)
+        if found is None:
+            raise DerivationError(f"cannot express `{entry.name}` in `{text}`: {FACTOR_BEYOND}")
+        return found, text
 
     def dimension(self, name: str) -> str:
         """The dimension of the entry's units in SI base units, then the base dimensions the catalogue

@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import html
+import math
+import re
 from dataclasses import dataclass, fields
 from typing import Protocol
 
@@ -64,10 +66,11 @@ class Constant:
     def __repr__(self) -> str:
         # The fields a reader needs, the defaults left out, in a form that builds the same record.
         shown = [repr(self.name), repr(self.value), repr(self.units)]
-        defaults = Constant(self.name, self.value, self.units)
+        defaults = Constant(self.name, self.value, self.units, expression=self.expression)
         for field in _FIELDS[3:]:
-            if getattr(self, field) != getattr(defaults, field):
-                shown.append(f"{field}={getattr(self, field)!r}")
+            given = getattr(self, field)
+            if given != getattr(defaults, field) or (field == "expression" and given is not None):
+                shown.append(f"{field}={given!r}")
         return f"Constant({', '.join(shown)})"
 
     def __float__(self) -> float:
@@ -83,9 +86,10 @@ class Constant:
             return str(self)
         if spec[-1] not in "SP":
             return format(float(self), spec)
-        digits = 2 if len(spec) == 1 else int(spec[spec.index(".") + 1 : -1]) if spec.startswith(".") else -1
-        if digits < 1:
-            raise ValueError(f"Invalid format specifier {spec!r} for a Constant: S, P, .NS or .NP")
+        precision = spec[1:-1]
+        digits = 2 if len(spec) == 1 else int(precision) if spec[0] == "." and precision.isdigit() else 0
+        if not 1 <= digits <= 17:  # a double holds no more
+            raise ValueError(f"Invalid format specifier {spec!r} for a Constant: S, P, .NS or .NP with N from 1 to 17")
         return self._with_uncertainty(digits, plus_minus=spec[-1] == "P")
 
     def _with_uncertainty(self, digits: int = 2, plus_minus: bool = False) -> str:
@@ -94,6 +98,9 @@ class Constant:
             return repr(value)
         if self.uncertainty == 0.0:
             return f"{value!r} (exact)"
+        if not (math.isfinite(value) and 0.0 < self.uncertainty < math.inf):
+            # Only a record made by hand holds these: shown as they are, not rounded.
+            return f"{value!r} ± {self.uncertainty!r}"
         return with_uncertainty(value, self.uncertainty, digits, plus_minus)
 
     def __str__(self) -> str:
@@ -102,21 +109,24 @@ class Constant:
         text = self._with_uncertainty()
         return f"{text} {self.units}" if self.units else text
 
+    def _labelled(self) -> str:
+        # A pending formula's text names it already.
+        return str(self) if self.status == "Pending" else f"{self.name} = {self}"
+
     def _repr_pretty_(self, printer: _Printer, cycle: bool) -> None:
-        printer.text(f"{self.name} = {self}")
+        printer.text(self._labelled())
 
     def _repr_html_(self) -> str:
-        text = str(self)
-        mantissa, _, rest = text.partition("e")
-        if rest and rest[:1] in "+-" and rest[1:3].isdigit():
-            exponent, units = int(rest[:3]), rest[3:]
-            text = f"{mantissa} × 10<sup>{exponent}</sup>{html.escape(units)}"
-        else:
-            text = html.escape(text)
-        return f"<b>{html.escape(self.name)}</b> = {text}"
+        text = html.escape(self._labelled())
+        if self.status != "Pending":
+            # The value's exponent as a power of ten: "e-31" closes the number, before the units.
+            text = _EXPONENT.sub(lambda m: f" × 10<sup>{int(m.group(1))}</sup>", text, count=1)
+        name, _, rest = text.partition(" = ")
+        return f"<b>{name}</b> = {rest}" if rest else text
 
 
 _FIELDS: tuple[str, ...] = tuple(field.name for field in fields(Constant))
+_EXPONENT = re.compile(r"(?<=[\d)])e([+-]\d+)(?=\s|$)")
 
 
 @dataclass(frozen=True, slots=True)

@@ -16,6 +16,7 @@ new base dimensions (counts, pixels, ADC channels) whose exponents follow the SI
 from __future__ import annotations
 
 import math
+import sys
 import re
 from dataclasses import dataclass
 from fractions import Fraction
@@ -128,7 +129,7 @@ class _Parsed:
 
     @property
     def scale(self) -> float:
-        """One of these units in coherent SI."""
+        """One of these units in coherent SI (the parser refuses a text whose scale is no normal double)."""
         return self.mantissa * power_of_ten(self.exp10)
 
     @property
@@ -205,8 +206,14 @@ class _Failed(Exception):
         self.at = at
 
 
+def normal(x: float) -> bool:
+    """Whether `x` is a normal double: finite and not zero, nor so small that digits are lost."""
+    return math.isfinite(x) and abs(x) >= sys.float_info.min
+
+
 def _checked(mantissa: float, exp10: int, dimension: tuple[Fraction, ...], at: int) -> _Parsed:
-    if not math.isfinite(mantissa) or mantissa == 0.0 or abs(exp10) > _MAX_DECADES:
+    # A mantissa that leaves the normal doubles loses digits or all meaning, whatever the power of ten.
+    if not normal(mantissa) or abs(exp10) > _MAX_DECADES:
         raise _Failed("scale beyond a double", at)
     for e in dimension:
         if abs(e.numerator) > MAX_EXPONENT or e.denominator > MAX_EXPONENT:
@@ -244,7 +251,7 @@ class _Parser:
                 raise _Failed("expected `*`, `/` or a space", self.pos)
             right = self.factor(depth)
             if divide:
-                mantissa, exp10 = _quotient(result.mantissa, right.mantissa), result.exp10 - right.exp10
+                mantissa, exp10 = result.mantissa / right.mantissa, result.exp10 - right.exp10
                 dimension = tuple(a - b for a, b in zip(result.dimension, right.dimension, strict=True))
             else:
                 mantissa, exp10 = result.mantissa * right.mantissa, result.exp10 + right.exp10
@@ -368,7 +375,7 @@ def _parse(text: str, declared: DeclaredUnits | None) -> _Parsed:
         result = parser.product(0)
         if parser.pos != len(text):
             raise _Failed("unbalanced `)`" if parser.at(")") else "expected `*`, `/` or a space", parser.pos)
-        if not 0.0 < result.scale < math.inf:  # a step on the way may hold it; a value cannot
+        if not normal(result.scale):  # a step on the way may hold it; a value cannot
             raise _Failed("scale beyond a double", parser.pos)
     except _Failed as failed:
         raise UnitError(f"invalid units `{text}`: {failed.what} at offset {failed.at}") from None
@@ -436,7 +443,7 @@ class DeclaredUnits:
             except UnitError as problem:
                 raise refused(str(problem)) from None
             unit = _Parsed(factor * rest.mantissa, rest.exp10, rest.dimension)
-            if not 0.0 < unit.scale < math.inf:
+            if not (normal(unit.mantissa) and normal(unit.scale)):
                 raise refused("scale beyond a double")
         self.definitions[name] = definition
         self.units[name] = unit
@@ -457,21 +464,29 @@ def conversion_factor(from_units: str, to_units: str) -> float:
         raise UnitError(
             f"cannot convert `{from_text}` ({source.dimension_text}) to `{to_text}` ({target.dimension_text})"
         )
-    return factor(source, target)
+    found = factor(source, target)
+    if found is None:
+        raise UnitError(f"cannot convert `{from_text}` to `{to_text}`: {FACTOR_BEYOND}")
+    return found
 
 
-def factor(source: _Parsed, target: _Parsed) -> float:
+FACTOR_BEYOND: Final = "the factor between them is beyond a double"  # too large, or too small to be normal
+
+
+def factor(source: _Parsed, target: _Parsed) -> float | None:
     """What takes a value in `source` units to `target` units of the same dimension: mantissas apart
-    from the powers of ten, so that ``mg`` to ``g`` is exactly 1e-3."""
-    return _quotient(source.mantissa, target.mantissa) * power_of_ten(source.exp10 - target.exp10)
-
-
-def _quotient(a: float, b: float) -> float:
-    """a / b as a double divides, for positive `a` and `b`: a declared unit's scale is a product no
-    check bounds, which may be 0 (or infinite), and what it divides is then infinite (or not a number)."""
-    if b == 0.0:
-        return math.nan if a == 0.0 else math.inf
-    return a / b
+    from the powers of ten, so that ``mg`` to ``g`` is exactly 1e-3. None when it is no normal double."""
+    decades = source.exp10 - target.exp10
+    ratio = source.mantissa / target.mantissa
+    found = ratio * power_of_ten(decades)
+    if not (normal(ratio) and normal(found)):
+        # Mantissas far apart: each brought near 1 by its own power of ten first, so that their ratio
+        # holds and only the result may not.
+        from_decade = math.floor(math.log10(source.mantissa))
+        to_decade = math.floor(math.log10(target.mantissa))
+        near = (source.mantissa / power_of_ten(from_decade)) / (target.mantissa / power_of_ten(to_decade))
+        found = near * power_of_ten(decades + from_decade - to_decade)
+    return found if normal(found) else None
 
 
 def convert(value: float, from_units: str, to_units: str) -> float:

@@ -107,6 +107,10 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
             VELDRA_TRY(auto declared, declare_units(builder, given[4], version, source_text));
             if (declared) return unexpected(catalogue_error(*state, *declared));
         }
+        // Before the records are read: reading them runs the caller's code.
+        if (version == 2 && base_of != nullptr && base_of->version() == 1) {
+            return unexpected(catalogue_error(*state, schema_failure(source_text, kOverVersion1Base)));
+        }
         VELDRA_CHECK(read_records(state->constant.get(), entries.get(), builder));
         auto built = [&] {
             WithoutInterpreterLock unlocked;

@@ -42,6 +42,13 @@ PyError derivation_error_of(PyObject* self, const std::string& message) {
     return derivation_error(**state, message);
 }
 
+// DerivationError whose text is `message` (a str), which may hold what no
+// UTF-8 can: the units text as a caller gave it.
+PyResult<PyError> derivation_error_from(PyObject* self, PyObject* message) {
+    VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
+    return PyError::format(state->derivation_error.get(), "%U", message);
+}
+
 PyError unit_error_of(PyObject* self, const std::string& message) {
     auto state = state_of(Py_TYPE(self));
     if (!state) return std::move(state).error();
@@ -65,13 +72,22 @@ PyResult<double> factor_to(PyObject* self, const CatalogueStore& store, std::uin
         if (!type_name) return unexpected(PyError::fetch());
         return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, "units", type_name.get()));
     }
+    // The entry's own units are read before the target's text is (a lone
+    // surrogate in it is then the target's problem), as the reference does.
+    auto own = units_of_row(store, row);
+    if (!own) {
+        OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("cannot express `%U` in `%U`: %U",
+                                                                text_object(store.row(row).name()).get(), units_arg,
+                                                                text_object(own.error().message()).get()));
+        if (!message) return unexpected(PyError::fetch());
+        VELDRA_TRY(PyError error, derivation_error_from(self, message.get()));
+        return unexpected(std::move(error));
+    }
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(units_arg, &size);
     if (utf8 == nullptr) return unexpected(PyError::fetch());
     target_text = std::string_view(utf8, static_cast<std::size_t>(size));
     const std::string cannot = "cannot express " + ticked(store.row(row).name()) + " in " + ticked(target_text) + ": ";
-    auto own = units_of_row(store, row);
-    if (!own) return unexpected(derivation_error_of(self, cannot + own.error().message()));
     const DeclaredUnits* declared = store.declared_units();
     auto target = parse_units(target_text, declared);
     if (!target) return unexpected(unit_error_of(self, target.error().message()));
@@ -81,7 +97,9 @@ PyResult<double> factor_to(PyObject* self, const CatalogueStore& store, std::uin
                                                         ticked(target_text) + " is " +
                                                         dimension_text(target->dimension, declared)));
     }
-    return conversion_factor(*own, *target);
+    const auto factor = conversion_factor(*own, *target);
+    if (!factor) return unexpected(derivation_error_of(self, cannot + std::string(kFactorBeyond)));
+    return *factor;
 }
 
 // The row `name` names, as get() reads it: whatever names no entry (a

@@ -19,14 +19,16 @@ namespace {
 
 const ModuleState& state_in(PyObject* module) noexcept { return *static_cast<const ModuleState*>(PyModule_GetState(module)); }
 
-// The text of a units argument: TypeError for a non-str, the interpreter's
-// UnicodeEncodeError for a lone surrogate.
-PyResult<std::string_view> units_text(PyObject* value, const char* parameter) {
-    if (!PyUnicode_Check(value)) {
-        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
-        if (!type_name) return unexpected(PyError::fetch());
-        return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, parameter, type_name.get()));
-    }
+// TypeError for a units argument that is no str.
+PyResult<bool> check_str(PyObject* value, const char* parameter) {
+    if (PyUnicode_Check(value)) return true;
+    OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
+    if (!type_name) return unexpected(PyError::fetch());
+    return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, parameter, type_name.get()));
+}
+
+// The UTF-8 text of a str: the interpreter's UnicodeEncodeError for a lone surrogate.
+PyResult<std::string_view> utf8_of(PyObject* value) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
     if (utf8 == nullptr) return unexpected(PyError::fetch());
@@ -37,8 +39,8 @@ PyError unit_error(const ModuleState& state, const std::string& message) {
     return PyError::format(state.unit_error.get(), "%U", text_object(message).get());
 }
 
-PyResult<Unit> parsed(const ModuleState& state, PyObject* value, const char* parameter) {
-    VELDRA_TRY(const std::string_view text, units_text(value, parameter));
+// The units of a str, or the UnitError of a text that means none.
+PyResult<Unit> parsed(const ModuleState& state, std::string_view text) {
     auto unit = parse_units(text);
     if (!unit) return unexpected(unit_error(state, unit.error().message()));
     return std::move(unit).value();
@@ -50,7 +52,9 @@ PyObject* units_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (nargs != 1) return unexpected(wrong_call(text::kUnitsOfArguments));
         const ModuleState& state = state_in(module);
-        VELDRA_TRY(const Unit unit, parsed(state, args[0], "units"));
+        VELDRA_CHECK(check_str(args[0], "units"));
+        VELDRA_TRY(const std::string_view text, utf8_of(args[0]));
+        VELDRA_TRY(const Unit unit, parsed(state, text));
         OwnedRef scale = new_float(unit.scale());
         OwnedRef dimension = text_object(dimension_text(unit.dimension));
         PyObject* fields[] = {scale.get(), dimension.get()};
@@ -60,16 +64,22 @@ PyObject* units_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// What takes a value in the units `from_arg` names to those `to_arg` names.
+// What takes a value in the units `from_arg` names to those `to_arg` names:
+// both checked to be str, then each read in turn, as the reference does.
 PyResult<double> factor_between(const ModuleState& state, PyObject* from_arg, PyObject* to_arg) {
-    VELDRA_TRY(const std::string_view from_text, units_text(from_arg, "from_units"));
-    VELDRA_TRY(const std::string_view to_text, units_text(to_arg, "to_units"));
-    auto from = parse_units(from_text);
-    if (!from) return unexpected(unit_error(state, from.error().message()));
-    auto to = parse_units(to_text);
-    if (!to) return unexpected(unit_error(state, to.error().message()));
-    if (from->dimension != to->dimension) return unexpected(unit_error(state, mismatch_message(from_text, *from, to_text, *to)));
-    return veldra::conversion_factor(*from, *to);
+    VELDRA_CHECK(check_str(from_arg, "from_units"));
+    VELDRA_CHECK(check_str(to_arg, "to_units"));
+    VELDRA_TRY(const std::string_view from_text, utf8_of(from_arg));
+    VELDRA_TRY(const Unit from, parsed(state, from_text));
+    VELDRA_TRY(const std::string_view to_text, utf8_of(to_arg));
+    VELDRA_TRY(const Unit to, parsed(state, to_text));
+    if (from.dimension != to.dimension) return unexpected(unit_error(state, mismatch_message(from_text, from, to_text, to)));
+    const auto factor = veldra::conversion_factor(from, to);
+    if (!factor) {
+        return unexpected(unit_error(state, "cannot convert `" + std::string(from_text) + "` to `" + std::string(to_text) +
+                                                "`: " + std::string(kFactorBeyond)));
+    }
+    return *factor;
 }
 
 constexpr std::array<const char*, 3> kConvertParams{"value", "from_units", "to_units"};

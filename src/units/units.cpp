@@ -161,8 +161,7 @@ public:
             return unexpected(std::move(*failure_));
         }
         // A step on the way may hold a scale past a double; a value in these units cannot.
-        const double scale = product->scale();
-        if (!(scale > 0.0 && scale < HUGE_VAL)) {
+        if (!std::isnormal(product->scale())) {
             (void)fail("scale beyond a double");
             return unexpected(std::move(*failure_));
         }
@@ -306,8 +305,7 @@ private:
     Step<Unit> combine(const Unit& left, const Unit& right, int sign) {
         Unit result{sign > 0 ? left.mantissa * right.mantissa : left.mantissa / right.mantissa,
                     left.exp10 + sign * right.exp10, {}};
-        if (!std::isfinite(result.mantissa) || result.mantissa == 0.0 || result.exp10 > kMaxDecades ||
-            result.exp10 < -kMaxDecades) {
+        if (!std::isnormal(result.mantissa) || result.exp10 > kMaxDecades || result.exp10 < -kMaxDecades) {
             return fail("scale beyond a double");
         }
         for (std::size_t i = 0; i < kBaseDimensions; ++i) {
@@ -331,7 +329,8 @@ private:
         const std::int64_t rest = decades - whole * power.den;
         result.mantissa = std::pow(base.mantissa, static_cast<double>(power.num) / power.den);
         if (rest != 0) result.mantissa *= std::pow(10.0, static_cast<double>(rest) / power.den);
-        if (!std::isfinite(result.mantissa) || result.mantissa == 0.0 || whole > kMaxDecades || whole < -kMaxDecades) {
+        // A mantissa that leaves the normal doubles loses digits or all meaning, whatever the power of ten.
+        if (!std::isnormal(result.mantissa) || whole > kMaxDecades || whole < -kMaxDecades) {
             return fail("scale beyond a double");
         }
         result.exp10 = static_cast<std::int32_t>(whole);
@@ -478,8 +477,7 @@ std::optional<std::string> DeclaredUnits::declare(std::string_view name, std::op
         if (!parsed) return unit + parsed.error().message();
         made = *parsed;
         made.mantissa = factor * made.mantissa;
-        const double scale = made.scale();
-        if (!(scale > 0.0 && scale < HUGE_VAL)) return unit + "scale beyond a double";
+        if (!std::isnormal(made.mantissa) || !std::isnormal(made.scale())) return unit + "scale beyond a double";
     }
     declarations_.push_back({std::string(name), definition ? std::optional<std::string>(*definition) : std::nullopt});
     units_.push_back(made);
@@ -493,8 +491,21 @@ const Unit* DeclaredUnits::find(std::string_view name) const noexcept {
     return nullptr;
 }
 
-double conversion_factor(const Unit& from, const Unit& to) noexcept {
-    return from.mantissa / to.mantissa * power_of_ten(std::int64_t{from.exp10} - to.exp10);
+std::optional<double> conversion_factor(const Unit& from, const Unit& to) noexcept {
+    const std::int64_t decades = std::int64_t{from.exp10} - to.exp10;
+    const double ratio = from.mantissa / to.mantissa;
+    double found = ratio * power_of_ten(decades);
+    if (!std::isnormal(ratio) || !std::isnormal(found)) {
+        // Mantissas far apart: each brought near 1 by its own power of ten
+        // first, so that their ratio holds and only the result may not.
+        const double from_decade = std::floor(std::log10(from.mantissa));
+        const double to_decade = std::floor(std::log10(to.mantissa));
+        const double near = (from.mantissa / power_of_ten(static_cast<std::int64_t>(from_decade))) /
+                            (to.mantissa / power_of_ten(static_cast<std::int64_t>(to_decade)));
+        found = near * power_of_ten(decades + static_cast<std::int64_t>(from_decade) - static_cast<std::int64_t>(to_decade));
+    }
+    if (!std::isnormal(found)) return std::nullopt;
+    return found;
 }
 
 std::string mismatch_message(std::string_view from_text, const Unit& from, std::string_view to_text, const Unit& to) {

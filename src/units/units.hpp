@@ -117,8 +117,12 @@ private:
 };
 
 // The factor that takes a value in `from` to `to`: from.mantissa /
-// to.mantissa × 10^(from.exp10 - to.exp10). Dimensions are not compared.
-double conversion_factor(const Unit& from, const Unit& to) noexcept;
+// to.mantissa × 10^(from.exp10 - to.exp10), or nullopt when it (or the
+// ratio of the mantissas) is no normal double. Dimensions are not compared.
+std::optional<double> conversion_factor(const Unit& from, const Unit& to) noexcept;
+
+// What a conversion says when conversion_factor gives nothing.
+inline constexpr std::string_view kFactorBeyond = "the factor between them is beyond a double";
 
 // The error text of a conversion between units of different dimensions:
 // "cannot convert `FROM` (D1) to `TO` (D2)".

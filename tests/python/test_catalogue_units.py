@@ -124,6 +124,17 @@ def test_units_problems_come_first_then_formulas_in_file_order(api):
     assert str(raised.value) == "dimension error in `bad`"
 
 
+def test_orders_of_what_is_refused(api):
+    # A version-1 base is refused before the records are read (reading them runs the caller's code).
+    with pytest.raises(api.CatalogueError, match="^invalid JSON schema in `<records>`"):
+        api.Catalogue(42, base=api.Catalogue([]), version=2)
+    # The entry's own units are read before the target text is.
+    with pytest.raises(api.DerivationError, match="^cannot express `a` in `\ud800`: invalid units `furlongs`"):
+        api.Catalogue([api.Constant("a", 1.0, "furlongs")]).derive("a", "\ud800")
+    with pytest.raises(UnicodeEncodeError):
+        api.Catalogue([api.Constant("a", 1.0, "m")]).derive("a", "\ud800")
+
+
 def test_the_version_and_the_base(api):
     with pytest.raises(api.CatalogueError) as raised:
         api.loads(text([seed("x", 1.0, "m")], version=3))

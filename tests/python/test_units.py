@@ -145,6 +145,24 @@ def test_conversions_agree_with_pint(api, value, source, target):
     assert math.isclose(api.convert(value, source, target), expected, rel_tol=1e-12)
 
 
+def test_units_far_apart_convert_or_say_why(api):
+    # Mantissas too far apart to divide are brought near 1 first; the exact factor is (c s/m)^72 10^-600.
+    exact = Fraction(299792458) ** 72 / Fraction(10) ** 600
+    got = api.convert(1.0, "c^36 s^36 m^-36 qm^10", "c^-36 s^-36 m^36 Qm^10")
+    assert math.isclose(got, float(exact), rel_tol=1e-12)
+    with pytest.raises(api.UnitError) as raised:
+        api.convert(1.0, "Qm^10", "qm^10")
+    assert str(raised.value) == "cannot convert `Qm^10` to `qm^10`: the factor between them is beyond a double"
+    # A step whose scale leaves the normal doubles would lose digits: refused where it is.
+    with pytest.raises(api.UnitError, match=r"^invalid units `c\^-37 Qm\^14`: scale beyond a double at offset 5$"):
+        api.parse_units("c^-37 Qm^14")
+    # Both texts are checked to be str before either is read, then each is read in turn.
+    for args, raised_type in [((1.0, "\ud800", 5), TypeError), ((1.0, "m^", "\ud800"), api.UnitError),
+                              ((1.0, "\ud800", "m"), UnicodeEncodeError)]:
+        with pytest.raises(raised_type):
+            api.convert(*args)
+
+
 def test_decimal_units_convert_as_their_literals_read(api):
     # Prefixes move a power of ten, so a change of prefix is the literal's own double.
     for value, source, target, expected in [

@@ -74,7 +74,7 @@ TEST(Units, RefusesWithTheOffsetInCharacters) {
 
 TEST(Units, ConvertsByPowersOfTenExactly) {
     const auto factor = [](std::string_view from, std::string_view to) {
-        return conversion_factor(*parse_units(from), *parse_units(to));
+        return conversion_factor(*parse_units(from), *parse_units(to)).value_or(-1.0);
     };
     EXPECT_EQ(factor("mg", "g"), 1e-3);
     EXPECT_EQ(factor("km", "mm"), 1e6);
