@@ -21,3 +21,6 @@ done
 py=$(venv_for 3.12)
 "$py" -m pip install -q --disable-pip-version-check ".[bench]"
 "$py" bench/bench_catalogue.py --runs 3
+
+# Units against pint, and a version-2 catalogue of 10^6 entries against the same file as version 1.
+"$py" bench/bench_units.py --runs 3
