@@ -41,6 +41,9 @@ def test_the_file_formats_words_are_the_headers():
     assert sorted(entry_fields) == sorted(schema["$defs"]["entry"]["properties"])
     assert cpp_constant("catalogue/file_format.hpp", "kTopFields") == list(schema["properties"])
     assert list(_input.STATUSES) == schema["$defs"]["entry"]["properties"]["status"]["enum"]
+    # The statuses' names are the C++ enumerators', in their order (a status's text is its name).
+    enum = re.search(r"enum class ConstantStatus[^{]*\{([^}]*)\}", (SRC / "registry/constant.hpp").read_text())
+    assert enum and [item.split("=")[0].strip() for item in enum.group(1).split(",")] == list(_input.STATUSES)
     assert cpp_constant("json/json_document.hpp", "kMaxJsonText") == _input.MAX_TEXT_BYTES
 
 
