@@ -37,36 +37,6 @@ std::string repr_of(double x) {
     return std::string(buffer, put_repr_number(buffer, x));
 }
 
-std::optional<Rational> rational(std::int64_t num, std::int64_t den) {
-    const std::int64_t g = std::gcd(num < 0 ? -num : num, den);
-    num /= g;
-    den /= g;
-    if (num > kMaxExponent || num < -kMaxExponent || den > kMaxExponent) return std::nullopt;
-    return Rational{static_cast<std::int32_t>(num), static_cast<std::int32_t>(den)};
-}
-
-// a ± b, or nullopt past the exponents' reach.
-std::optional<Dimension> combined(const Dimension& a, const Dimension& b, int sign) {
-    Dimension out;
-    for (std::size_t i = 0; i < kBaseDimensions; ++i) {
-        const Rational x = a.exponents[i], y = b.exponents[i];
-        auto sum = rational(std::int64_t{x.num} * y.den + sign * std::int64_t{y.num} * x.den, std::int64_t{x.den} * y.den);
-        if (!sum) return std::nullopt;
-        out.exponents[i] = *sum;
-    }
-    return out;
-}
-
-std::optional<Dimension> scaled(const Dimension& a, Rational power) {
-    Dimension out;
-    for (std::size_t i = 0; i < kBaseDimensions; ++i) {
-        auto product = rational(std::int64_t{a.exponents[i].num} * power.num, std::int64_t{a.exponents[i].den} * power.den);
-        if (!product) return std::nullopt;
-        out.exponents[i] = *product;
-    }
-    return out;
-}
-
 // A fraction whose numerator may lie far past an exponent's reach.
 struct WideFraction {
     std::int64_t num;
@@ -112,7 +82,7 @@ Expected<Checked, std::string> raised(const Checked& base, const Checked& expone
     std::optional<Dimension> dimension;
     if (std::abs(power->num) <= static_cast<std::int64_t>(kFarNumerator)) {
         const std::int64_t g = std::gcd(std::abs(power->num), power->den);
-        dimension = scaled(base.dimension, Rational{static_cast<std::int32_t>(power->num / g),
+        dimension = power_of(base.dimension, Rational{static_cast<std::int32_t>(power->num / g),
                                                     static_cast<std::int32_t>(power->den / g)});
     }
     if (!dimension) {
@@ -138,7 +108,7 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
                 const auto function = static_cast<Function>(step.arg);
                 x.constant.reset();
                 if (function == Function::Sqrt) {
-                    auto root = scaled(x.dimension, Rational{1, 2});
+                    auto root = power_of(x.dimension, Rational{1, 2});
                     if (!root) return unexpected(std::string(kBeyondReach));
                     x.dimension = *root;
                 } else if (!x.dimension.dimensionless()) {
@@ -161,7 +131,7 @@ Expected<Dimension, std::string> dimension_of(std::span<const Instruction> code,
             a.constant = constants_both ? std::optional(step.op == Op::Add ? *a.constant + *b.constant : *a.constant - *b.constant)
                                         : std::nullopt;
         } else if (step.op == Op::Mul || step.op == Op::Div) {
-            auto dimension = combined(a.dimension, b.dimension, step.op == Op::Mul ? 1 : -1);
+            auto dimension = product_of(a.dimension, b.dimension, step.op == Op::Mul ? 1 : -1);
             if (!dimension) return unexpected(std::string(kBeyondReach));
             a.dimension = *dimension;
             if (step.op == Op::Mul) {

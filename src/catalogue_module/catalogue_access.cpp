@@ -59,9 +59,19 @@ PyResult<const CatalogueStore*> base_store(const ModuleState& state, PyObject* b
     if (PyObject_TypeCheck(base, state.type())) {
         if (const CatalogueObject* object = CatalogueObject::of(base)) return &object->store();
     }
-    OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(base)));
-    if (!type_name) return unexpected(PyError::fetch());
-    return unexpected(PyError::format(PyExc_TypeError, text::kBaseNotCatalogue, type_name.get()));
+    return unexpected(wrong_type(text::kBaseNotCatalogue, base));
+}
+
+PyError wrong_type(const char* format, PyObject* value) {
+    OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
+    if (!type_name) return PyError::fetch();
+    return PyError::format(PyExc_TypeError, format, type_name.get());
+}
+
+PyResult<bool> check_units_str(PyObject* value, const char* parameter) {
+    if (PyUnicode_Check(value)) return true;
+    const std::string format = std::string(parameter) + text::kUnitsNotStr;
+    return unexpected(wrong_type(format.c_str(), value));
 }
 
 OwnedRef base_reference(PyObject* base) {

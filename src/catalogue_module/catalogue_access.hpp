@@ -46,6 +46,12 @@ std::uint32_t fast_row(const CatalogueObject& object, PyObject* name) noexcept;
 // otherwise.
 PyResult<const CatalogueStore*> base_store(const ModuleState& state, PyObject* base);
 
+// TypeError from `format`, whose one %U is the type name of `value`.
+PyError wrong_type(const char* format, PyObject* value);
+
+// TypeError "<parameter> must be a str, not <type>" for a units argument that is no str.
+PyResult<bool> check_units_str(PyObject* value, const char* parameter);
+
 // A new reference to a `base` argument; empty for None.
 OwnedRef base_reference(PyObject* base);
 

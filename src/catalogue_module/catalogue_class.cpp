@@ -30,11 +30,7 @@ PyObject* catalogue_new(PyTypeObject* type, PyObject*, PyObject*) {
 // not a subclass's), "<records>" when not given.
 PyResult<OwnedRef> source_label(PyObject* given) {
     if (given == nullptr) return new_str("<records>");
-    if (!PyUnicode_Check(given)) {
-        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(given)));
-        if (!type_name) return unexpected(PyError::fetch());
-        return unexpected(PyError::format(PyExc_TypeError, text::kSourceNotStr, type_name.get()));
-    }
+    if (!PyUnicode_Check(given)) return unexpected(wrong_type(text::kSourceNotStr, given));
     VELDRA_TRY(const std::string_view text, text_argument(given, "source"));
     return PyUnicode_CheckExact(given) ? OwnedRef::borrow(given) : new_str(text);
 }
@@ -55,11 +51,7 @@ PyResult<int> version_of(PyObject* given) {
 // such dict.
 PyResult<std::optional<CatalogueFailure>> declare_units(CatalogueBuilder& builder, PyObject* units, int version,
                                                        std::string_view source) {
-    if (!PyDict_Check(units)) {
-        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(units)));
-        if (!type_name) return unexpected(PyError::fetch());
-        return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotDict, type_name.get()));
-    }
+    if (!PyDict_Check(units)) return unexpected(wrong_type(text::kUnitsNotDict, units));
     if (version == 1 && PyDict_GET_SIZE(units) != 0) {
         return std::optional(schema_failure(source, "top-level field `units` needs version 2"));
     }

@@ -67,11 +67,7 @@ Expected<Unit, UnitError> units_of_row(const CatalogueStore& store, std::uint32_
 // both must be of one dimension.
 PyResult<double> factor_to(PyObject* self, const CatalogueStore& store, std::uint32_t row, PyObject* units_arg,
                            std::string_view& target_text) {
-    if (!PyUnicode_Check(units_arg)) {
-        OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(units_arg)));
-        if (!type_name) return unexpected(PyError::fetch());
-        return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, "units", type_name.get()));
-    }
+    VELDRA_CHECK(check_units_str(units_arg, "units"));
     // The entry's own units are read before the target's text is (a lone
     // surrogate in it is then the target's problem), as the reference does.
     auto own = units_of_row(store, row);

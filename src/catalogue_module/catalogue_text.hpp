@@ -15,7 +15,7 @@ inline constexpr char kFaultWhileRaising[] = "ostrelin._veldra_catalogue: fault 
 
 // The units functions the package calls.
 inline constexpr char kUnitsOfArguments[] = "units_of(text: str)";
-inline constexpr char kUnitsNotStr[] = "%s must be a str, not %U";
+inline constexpr char kUnitsNotStr[] = " must be a str, not %U";  // after the parameter's name
 inline constexpr char kUnitsOfDoc[] =
     "units_of($module, text, /)\n--\n\nWhat the units `text` mean, as ostrelin.Units(scale, dimension).";
 inline constexpr char kConvertDoc[] =

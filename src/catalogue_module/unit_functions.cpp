@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "catalogue_module/catalogue_access.hpp"
 #include "catalogue_module/catalogue_text.hpp"
 #include "catalogue_module/module_state.hpp"
 #include "catalogue_module/records.hpp"
@@ -18,14 +19,6 @@ namespace veldra::py {
 namespace {
 
 const ModuleState& state_in(PyObject* module) noexcept { return *static_cast<const ModuleState*>(PyModule_GetState(module)); }
-
-// TypeError for a units argument that is no str.
-PyResult<bool> check_str(PyObject* value, const char* parameter) {
-    if (PyUnicode_Check(value)) return true;
-    OwnedRef type_name = OwnedRef::steal(PyType_GetName(Py_TYPE(value)));
-    if (!type_name) return unexpected(PyError::fetch());
-    return unexpected(PyError::format(PyExc_TypeError, text::kUnitsNotStr, parameter, type_name.get()));
-}
 
 // The UTF-8 text of a str: the interpreter's UnicodeEncodeError for a lone surrogate.
 PyResult<std::string_view> utf8_of(PyObject* value) {
@@ -52,7 +45,7 @@ PyObject* units_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return call_boundary([&]() -> PyResult<OwnedRef> {
         if (nargs != 1) return unexpected(wrong_call(text::kUnitsOfArguments));
         const ModuleState& state = state_in(module);
-        VELDRA_CHECK(check_str(args[0], "units"));
+        VELDRA_CHECK(check_units_str(args[0], "units"));
         VELDRA_TRY(const std::string_view text, utf8_of(args[0]));
         VELDRA_TRY(const Unit unit, parsed(state, text));
         OwnedRef scale = new_float(unit.scale());
@@ -67,8 +60,8 @@ PyObject* units_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
 // What takes a value in the units `from_arg` names to those `to_arg` names:
 // both checked to be str, then each read in turn, as the reference does.
 PyResult<double> factor_between(const ModuleState& state, PyObject* from_arg, PyObject* to_arg) {
-    VELDRA_CHECK(check_str(from_arg, "from_units"));
-    VELDRA_CHECK(check_str(to_arg, "to_units"));
+    VELDRA_CHECK(check_units_str(from_arg, "from_units"));
+    VELDRA_CHECK(check_units_str(to_arg, "to_units"));
     VELDRA_TRY(const std::string_view from_text, utf8_of(from_arg));
     VELDRA_TRY(const Unit from, parsed(state, from_text));
     VELDRA_TRY(const std::string_view to_text, utf8_of(to_arg));

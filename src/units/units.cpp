@@ -308,14 +308,9 @@ private:
         if (!std::isnormal(result.mantissa) || result.exp10 > kMaxDecades || result.exp10 < -kMaxDecades) {
             return fail("scale beyond a double");
         }
-        for (std::size_t i = 0; i < kBaseDimensions; ++i) {
-            const Rational a = left.dimension.exponents[i];
-            const Rational b = right.dimension.exponents[i];
-            auto sum = make_rational(std::int64_t{a.num} * b.den + sign * std::int64_t{b.num} * a.den,
-                                     std::int64_t{a.den} * b.den);
-            if (!sum) return fail("exponent beyond 1000");
-            result.dimension.exponents[i] = *sum;
-        }
+        auto dimension = product_of(left.dimension, right.dimension, sign);
+        if (!dimension) return fail("exponent beyond 1000");
+        result.dimension = *dimension;
         return result;
     }
 
@@ -334,12 +329,9 @@ private:
             return fail("scale beyond a double");
         }
         result.exp10 = static_cast<std::int32_t>(whole);
-        for (std::size_t i = 0; i < kBaseDimensions; ++i) {
-            const Rational e = base.dimension.exponents[i];
-            auto product = make_rational(std::int64_t{e.num} * power.num, std::int64_t{e.den} * power.den);
-            if (!product) return fail("exponent beyond 1000");
-            result.dimension.exponents[i] = *product;
-        }
+        auto dimension = power_of(base.dimension, power);
+        if (!dimension) return fail("exponent beyond 1000");
+        result.dimension = *dimension;
         return result;
     }
 
@@ -379,6 +371,29 @@ std::size_t number_length(std::string_view text) noexcept {
 }
 
 }  // namespace
+
+std::optional<Dimension> product_of(const Dimension& a, const Dimension& b, int sign) {
+    Dimension out;
+    for (std::size_t i = 0; i < kBaseDimensions; ++i) {
+        const Rational x = a.exponents[i], y = b.exponents[i];
+        auto sum = make_rational(std::int64_t{x.num} * y.den + sign * std::int64_t{y.num} * x.den,
+                                 std::int64_t{x.den} * y.den);
+        if (!sum) return std::nullopt;
+        out.exponents[i] = *sum;
+    }
+    return out;
+}
+
+std::optional<Dimension> power_of(const Dimension& a, Rational power) {
+    Dimension out;
+    for (std::size_t i = 0; i < kBaseDimensions; ++i) {
+        const Rational e = a.exponents[i];
+        auto product = make_rational(std::int64_t{e.num} * power.num, std::int64_t{e.den} * power.den);
+        if (!product) return std::nullopt;
+        out.exponents[i] = *product;
+    }
+    return out;
+}
 
 bool Dimension::dimensionless() const noexcept {
     for (const Rational& e : exponents) {

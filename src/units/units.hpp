@@ -45,6 +45,11 @@ struct Dimension {
     friend bool operator==(const Dimension&, const Dimension&) = default;
 };
 
+// a × b^sign (sign ±1) and a^power, or nullopt when an exponent would pass
+// ±kMaxExponent in numerator or denominator.
+std::optional<Dimension> product_of(const Dimension& a, const Dimension& b, int sign);
+std::optional<Dimension> power_of(const Dimension& a, Rational power);
+
 class DeclaredUnits;
 
 // The dimension in SI base units (then declared ones, by name): "kg m^2
