@@ -258,7 +258,8 @@ def make_fields(fdp):
         fields = {"value": 1.5, "status": "Cached", "expression": make_expression(fdp)}
     return {"name": pick(fdp, NAMES), "units": pick(fdp, ["m", "", "kg·m/s²"]),
             "uncertainty": pick(fdp, [None, 0.0, 0.1, 1e-3]), "dependencies": (),
-            "description": pick(fdp, ["", "Mass of the µ", "STRASSE", "straße", "Kelvin \u212a"]), **fields}
+            "description": pick(fdp, ["", "Mass of the µ", "STRASSE", "straße", "Kelvin \u212a"]),
+            "symbol": pick(fdp, [None, None, None, "s", "x", NAMES[0], "pi"]), **fields}
 
 
 def make_document(fdp):
@@ -268,7 +269,7 @@ def make_document(fdp):
         # What a file leaves out: the defaults, and now and then more (a shape problem).
         entries.append({key: item for key, item in fields.items() if item not in (None, (), "", "Seed", "Pending")
                         and not (key == "value" and fields["status"] == "Pending") and fdp.ConsumeIntInRange(0, 15)})
-    document = {"format": "ostrelin-catalogue", "version": 1, "constants": entries}
+    document = {"format": "ostrelin-catalogue", "version": pick(fdp, [1, 1, 2]), "constants": entries}
     if fdp.ConsumeBool():
         document["description"] = "a test"
     return json.dumps(document, ensure_ascii=fdp.ConsumeBool())

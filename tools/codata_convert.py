@@ -16,7 +16,7 @@ meet or one starts with a digit. Exact values (uncertainty "(exact)") get
 uncertainty 0.0. The exact values NIST prints truncated ("1.054 571 817...")
 are computed here from the defining constants in 60-digit decimal arithmetic
 and rounded once to the nearest double; each must agree with every digit
-printed.
+printed. The constants physicists type every day get a symbol (SYMBOLS).
 """
 
 from __future__ import annotations
@@ -110,6 +110,27 @@ EXACT = {
 }
 
 
+# The symbols physicists type, as scipy.constants spells them where it has a short name, else as
+# astropy.constants does, else in their manner.
+SYMBOLS = {
+    "speed of light in vacuum": "c", "Planck constant": "h", "reduced Planck constant": "hbar",
+    "elementary charge": "e", "Boltzmann constant": "k", "Avogadro constant": "N_A",
+    "Newtonian constant of gravitation": "G", "standard acceleration of gravity": "g",
+    "standard atmosphere": "atm", "electron mass": "m_e", "proton mass": "m_p", "neutron mass": "m_n",
+    "atomic mass constant": "m_u", "muon mass": "m_mu", "tau mass": "m_tau", "deuteron mass": "m_d",
+    "fine-structure constant": "alpha", "Rydberg constant": "R_inf", "Bohr radius": "a_0",
+    "Bohr magneton": "mu_B", "nuclear magneton": "mu_N", "vacuum mag. permeability": "mu_0",
+    "vacuum electric permittivity": "epsilon_0", "Stefan-Boltzmann constant": "sigma",
+    "molar gas constant": "R", "Faraday constant": "F", "characteristic impedance of vacuum": "Z_0",
+    "mag. flux quantum": "Phi_0", "conductance quantum": "G_0", "Josephson constant": "K_J",
+    "von Klitzing constant": "R_K", "classical electron radius": "r_e", "Hartree energy": "E_h",
+    "Compton wavelength": "lambda_C", "Thomson cross section": "sigma_T", "Fermi coupling constant": "G_F",
+    "electron g factor": "g_e", "electron mag. mom.": "mu_e", "proton mag. mom.": "mu_p",
+    "Wien wavelength displacement law constant": "b_wien", "electron volt": "eV",
+    "Planck mass": "m_P", "Planck length": "l_P", "Planck time": "t_P",
+}
+
+
 def identifier(quantity: str) -> str:
     return re.sub(r"[^a-z0-9]+", "_", quantity.lower()).strip("_")
 
@@ -137,7 +158,7 @@ def agrees(computed: Decimal, printed: str) -> bool:
 def convert(table: str) -> str:
     import ostrelin  # noqa: PLC0415 - the package writes its own format
 
-    entries, seen, unused = [], set(), set(EXACT)
+    entries, seen, unused, unnamed = [], set(), set(EXACT), set(SYMBOLS)
     for quantity, value, uncertainty, unit in rows(table):
         name = identifier(quantity)
         if name in seen or not name or name[0].isdigit():
@@ -152,9 +173,12 @@ def convert(table: str) -> str:
         else:
             stored = float(number(value))
         spread = 0.0 if uncertainty == "(exact)" else float(number(uncertainty))
-        entries.append(ostrelin.Constant(name, stored, unit, spread, "Seed", None, (), quantity))
+        unnamed.discard(quantity)
+        entries.append(ostrelin.Constant(name, stored, unit, spread, description=quantity, symbol=SYMBOLS.get(quantity)))
     if unused:
         raise SystemExit(f"exact values the table no longer truncates: {sorted(unused)}")
+    if unnamed:
+        raise SystemExit(f"symbols for quantities the table lacks: {sorted(unnamed)}")
     catalogue = ostrelin.Catalogue(entries, source="CODATA 2022", version=2)
     text = catalogue.dumps()
     # The catalogue's own description names the source.

@@ -16,7 +16,7 @@ from ._builtin_entries import CONSTANTS
 from ._errors import CatalogueError, DerivationError, UnitError
 from ._lookup import find
 from ._pyostrelin import Get, list_constants, list_quarks, quark, quarks
-from ._records import Constant, Quark
+from ._records import Constant, Quark, Status
 from ._units import Units
 
 __version__ = "2.3.0"
@@ -28,6 +28,7 @@ __all__ = [
     "DerivationError",
     "Get",
     "Quark",
+    "Status",
     "UnitError",
     "Units",
     "__version__",

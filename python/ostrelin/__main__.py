@@ -166,7 +166,7 @@ def entry_of(catalogue: ostrelin.Catalogue, name: str) -> ostrelin.Constant:
 
 
 def record(entry: ostrelin.Constant) -> dict[str, Any]:
-    return {"name": entry.name, "status": entry.status, "value": entry.value, "uncertainty": entry.uncertainty,
+    return {"name": entry.name, "symbol": entry.symbol, "status": entry.status, "value": entry.value, "uncertainty": entry.uncertainty,
             "units": entry.units, "expression": entry.expression, "dependencies": list(entry.dependencies),
             "description": entry.description}
 
@@ -195,7 +195,8 @@ def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | N
     if as_json:
         return json.dumps({"entry": record(entry), "derived": found}, indent=2, ensure_ascii=False)
     fields = [
-        ("name", entry.name), ("status", entry.status), ("value", repr(entry.value)),
+        ("name", entry.name), *([("symbol", entry.symbol)] if entry.symbol else []),
+        ("status", entry.status), ("value", repr(entry.value)),
         ("uncertainty", repr(entry.uncertainty)), ("units", entry.units), ("expression", entry.expression or ""),
         ("dependencies", ", ".join(entry.dependencies)), ("description", entry.description),
         ("derived", f"({found['error']})" if "error" in found else derived_text(catalogue, entry.name, units,

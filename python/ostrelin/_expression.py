@@ -93,6 +93,15 @@ def _is_digit(char: str) -> bool:
     return "0" <= char <= "9"
 
 
+def is_formula_name(text: str) -> bool:
+    """Whether `text` reads as one name in a formula: `_` or a letter (any non-ASCII character counts as one),
+    then those or digits; not "pi"."""
+    return (
+        text != "pi" and text != "" and _is_name_start(text[0])
+        and all(_is_name_start(char) or _is_digit(char) for char in text)
+    )
+
+
 def compile_formula(owner: str, text: str, listed: Sequence[str] | None) -> Program:
     """The program of the formula of entry `owner`.
 

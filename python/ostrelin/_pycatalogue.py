@@ -46,14 +46,16 @@ from ._input import FORMAT, MAX_JSON_DEPTH, MAX_TEXT_BYTES, STATUSES, VERSION_CH
 from ._input import check_source, decode, is_text, source_of, text_and_label, text_problem, utf8_of
 from ._lookup import find, missing_key, not_a_str, suggest, suggestion_note
 from ._pyostrelin import datasheet
-from ._records import Constant
+from ._records import Constant, Status
 from ._units import (
     FACTOR_BEYOND, MAX_EXPONENT, DeclarationRefused, DeclaredUnits, _Parsed, _text, dimension_text, dimensionless,
     factor,
     nearest_fraction, parsed_with, widened, width_of,
 )
 
-_FIELDS: Final = ("name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description")
+_FIELDS: Final = (
+    "name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description", "symbol",
+)
 _TOP_FIELDS: Final = ("format", "version", "description", "units", "constants")
 _UNITS_NEED_VERSION_2: Final = "top-level field `units` needs version 2"
 _SEEDS: Final = ("Seed", "External")
@@ -181,6 +183,7 @@ class _Draft:
     expression: str | None = None
     dependencies: tuple[str, ...] | None = None
     description: str = ""
+    symbol: str | None = None
 
 
 # ---- what an entry's fields must be, read from JSON or from a record alike
@@ -221,7 +224,7 @@ def _uncertainty(value: float) -> float:
 
 
 def _json_field(draft: _Draft, key: str, value: object) -> None:
-    if key in ("name", "units", "status", "expression", "description"):
+    if key in ("name", "units", "status", "expression", "description", "symbol"):
         if not isinstance(value, str):
             raise _must_be(f"`{key}`", "a string", value)
         if key == "name":
@@ -317,6 +320,8 @@ def _draft_from_record(entry: object, label: list[object]) -> _Draft:
     listed = tuple(_record_text(f"item {item} of `dependencies`", d) for item, d in enumerate(dependencies))
     draft.dependencies = listed or None  # an empty tuple leaves them to the expression
     draft.description = _record_text("`description`", entry.description)
+    symbol = entry.symbol
+    draft.symbol = None if symbol is None else _record_text("`symbol`", symbol)
     # A record always has a value; a pending formula's is its placeholder 0.0.
     if draft.status == "Pending" and draft.value == 0.0:
         draft.value = None
@@ -343,6 +348,15 @@ def _check_status(draft: _Draft) -> str:
     return status
 
 
+def _check_symbol(draft: _Draft, version: int) -> None:
+    if draft.symbol is None:
+        return
+    if version == 1:
+        raise _Problem("`symbol` needs version 2")
+    if not ex.is_formula_name(draft.symbol):
+        raise _Problem(f"`symbol` must be a name a formula can use, not `{draft.symbol}`")
+
+
 # ---------------------------------------------------------------- building
 
 
@@ -352,6 +366,9 @@ class _Built:
     def __init__(self, version: int) -> None:
         self.version = version
         self.records: dict[str, Constant] = {}
+        self.symbols: dict[str, str] = {}  # symbol: the name of its entry, the base's too
+        # A formula's dependencies as its text spells them, where a symbol makes that differ from the names.
+        self.spelled: dict[str, tuple[str, ...]] = {}
         self.programs: dict[str, ex.Program] = {}
         self.order: list[str] = []
         self.units: dict[str, _Parsed] = {}  # version 2: every entry's, the base's too
@@ -361,6 +378,29 @@ class _Built:
         # How many of the records, and of the declared units, the base holds: they come first.
         self.inherited = 0
         self.inherited_units = 0
+
+
+class _Entries(Mapping[str, Constant]):
+    """The entries by name and by symbol, as lookups see them: a name first; iterated, names then symbols."""
+
+    __slots__ = ("_records", "_symbols")
+
+    def __init__(self, built: _Built) -> None:
+        self._records, self._symbols = built.records, built.symbols
+
+    def __getitem__(self, name: str) -> Constant:
+        records = self._records
+        return records[name] if name in records else records[self._symbols[name]]
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._records or name in self._symbols
+
+    def __iter__(self) -> Iterator[str]:
+        yield from self._records
+        yield from self._symbols
+
+    def __len__(self) -> int:
+        return len(self._records) + len(self._symbols)
 
 
 def _json_label(entry: object) -> object:
@@ -387,6 +427,8 @@ def _build(
         # nothing of theirs depends on ours.
         built.records.update(base._built.records)
         built.programs.update(base._built.programs)
+        built.symbols.update(base._built.symbols)
+        built.spelled.update(base._built.spelled)
         built.inherited = len(base._built.records)
         built.inherited_units = 0 if base._built.declared is None else len(base._built.declared.definitions)
         built.units.update(_base_readings(base._built, built.declared))
@@ -403,11 +445,17 @@ def _build(
                 draft = _draft_from_json(entry)
             else:
                 draft = _draft_from_record(entry, label)
-            drafts.append((draft, _check_status(draft)))
+            status = _check_status(draft)
+            _check_symbol(draft, version)
+            drafts.append((draft, status))
         except _Problem as problem:
             refused = schema_error(source, entry_note(index, label[0] if label else None, problem.args[0]))
             break
     first_at: dict[str, int] = {}
+    named: dict[str, int] = {}
+    for index, (draft, _) in enumerate(drafts):
+        named.setdefault(cast(str, draft.name), index)
+    own_symbols: dict[str, str] = {}
     for index, (draft, status) in enumerate(drafts):
         assert draft.name is not None and draft.units is not None
         taken = None
@@ -415,6 +463,9 @@ def _build(
             taken = f"duplicate name, first at entry {first_at[draft.name]}"
         elif draft.name in built.records:
             taken = "duplicate name, first in the base catalogue"
+        elif draft.symbol is not None:
+            taken = _symbol_taken(draft.symbol, named, built, own_symbols, first_at)
+            own_symbols[draft.symbol] = draft.name
         if taken is not None:
             raise schema_error(source, entry_note(index, draft.name, taken))
         first_at[draft.name] = index
@@ -428,28 +479,56 @@ def _build(
             dependencies = program.dependencies
         value = 0.0 if draft.value is None else draft.value
         built.records[draft.name] = Constant(
-            draft.name, value, draft.units, draft.uncertainty, status, draft.expression, dependencies,
-            draft.description,
+            draft.name, value, draft.units, draft.uncertainty, cast(Status, status), draft.expression, dependencies,
+            draft.description, draft.symbol,
         )
     if refused is not None:
         raise refused
+    built.symbols.update(own_symbols)
     own = built.programs if base is None else {n: p for n, p in built.programs.items() if n not in base._built.records}
     for name, program in own.items():
-        for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
-            if program.dependencies[slot] not in built.records:
-                missing = program.dependencies[slot]
-                detail = f"`{missing}` at offset {program.offsets[slot]} is not in the catalogue"
-                error = parse_error(name, detail)
-                # The hint a lookup of the name would give.
-                suggestion = suggest(missing.encode("utf-8"), built.records)
-                if suggestion is not None:
-                    error.add_note(suggestion_note(suggestion))
-                raise error
-                raise parse_error(name, detail)
+        _resolve(built, name, program)
     built.order = _evaluation_order(built)
     if version == 2:
         _read_units(built, list(first_at), source)
     return built
+
+
+def _symbol_taken(
+    symbol: str, named: Mapping[str, int], built: _Built, own_symbols: Mapping[str, str], first_at: Mapping[str, int],
+) -> str | None:
+    """Why an entry may not have `symbol`, if it may not. A name may take a base's symbol (and hides it):
+    files written before their base had symbols load."""
+    if symbol in named:
+        why = f"is the name of entry {named[symbol]}"
+    elif symbol in built.records:
+        why = "is the name of an entry in the base catalogue"
+    elif symbol in own_symbols:
+        why = f"is taken, first at entry {first_at[own_symbols[symbol]]}"
+    elif symbol in built.symbols:
+        why = "is taken in the base catalogue"
+    else:
+        return None
+    return f"symbol `{symbol}` {why}"
+
+
+def _resolve(built: _Built, name: str, program: ex.Program) -> None:
+    """Makes the formula `name` load entries by name, its text's symbols resolved; ParseError for a name or
+    symbol the catalogue lacks (the first in the text), with the hint a lookup of it gives."""
+    records, symbols = built.records, built.symbols
+    for slot in sorted(range(len(program.offsets)), key=program.offsets.__getitem__):
+        used = program.dependencies[slot]
+        if used not in records and used not in symbols:
+            error = parse_error(name, f"`{used}` at offset {program.offsets[slot]} is not in the catalogue")
+            suggestion = suggest(used.encode("utf-8"), [*records, *symbols])
+            if suggestion is not None:
+                error.add_note(suggestion_note(suggestion))
+            raise error
+    names = tuple(used if used in records else symbols[used] for used in program.dependencies)
+    if names != program.dependencies:
+        built.spelled[name] = program.dependencies
+        built.programs[name] = dataclasses.replace(program, dependencies=names)
+        built.records[name] = dataclasses.replace(built.records[name], dependencies=names)
 
 
 def _evaluation_order(built: _Built) -> list[str]:
@@ -766,7 +845,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     all or nothing, raising CatalogueError. Thread-safe.
     """
 
-    __slots__ = ("_built", "_source", "_description", "_names", "_values", "_lock")
+    __slots__ = ("_built", "_entries", "_source", "_description", "_names", "_values", "_lock")
 
     def __init__(
         self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>",
@@ -808,6 +887,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     def _setup(self, built: _Built, source: str, description: str) -> None:
         self._built = built
+        self._entries = _Entries(built)
         self._source = source
         self._description = description
         self._names: list[str] | None = None
@@ -841,26 +921,27 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         records = self._built.records
         if type(name) is str and name in records:
             return records[name]
+        entries = self._entries
         # As any mapping: KeyError for whatever names no entry; a str gets a lookup's words and hint.
         if not is_text(name):
             raise KeyError(name)
         try:
-            return find(name, records)
+            return find(name, entries)
         except ValueError:  # the empty name, a lone surrogate
             raise KeyError(missing_key(name)) from None
 
     def __contains__(self, name: object) -> bool:
-        records = self._built.records  # an instance never built refuses before its argument is looked at
+        entries = self._entries  # an instance never built refuses before its argument is looked at
         if not is_text(name):
             return False
-        return str.__str__(cast(str, name)) in records
+        return str.__str__(cast(str, name)) in entries
 
     def get(self, name: str, default: Any = None) -> Any:  # noqa: ANN401 - Mapping.get's own signature
         """The entry `name`, or `default` for whatever names no entry."""
-        records = self._built.records
+        entries = self._entries
         if not is_text(name):
             return default
-        return records.get(str.__str__(name), default)
+        return entries.get(str.__str__(name), default)
 
     def __len__(self) -> int:
         return len(self._built.records)
@@ -895,7 +976,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     def datasheet(self, name: str) -> dict[str, Any]:
         """The five stored fields of `Get` for entry `name`, as a new dict."""
-        return datasheet(find(name, self._built.records))
+        return datasheet(find(name, self._entries))
 
     def _derived_values(self) -> _Values:
         with self._lock:
@@ -910,7 +991,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         on, cannot be computed (a division by zero, a domain error, an overflow),
         or for an entry that cannot be expressed in `units`.
         """
-        entry = find(name, self._built.records)
+        entry = find(name, self._entries)
         value = entry.value if entry.expression is None else self._value(entry.name)
         if units is None:
             return value
@@ -927,7 +1008,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         """The entry with its derived value: for a formula, status "Cached" and the propagated
         standard uncertainty (first order, seeds independent; None when no seed it reaches has one).
         With `units`, the value and uncertainty in those units, which the record names."""
-        entry = find(name, self._built.records)
+        entry = find(name, self._entries)
         if entry.expression is not None:
             value = self._value(entry.name)
             uncertainty = self._propagate(entry.name)
@@ -969,7 +1050,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         """The dimension of the entry's units in SI base units, then the base dimensions the catalogue
         declares (``"kg m^2 s^-2"``, ``"s^-1 count"``, ``"1"``); UnitError for a units text that reads as
         no units."""
-        return dimension_text(self._reading(find(name, self._built.records)).dimension, self._built.declared)
+        return dimension_text(self._reading(find(name, self._entries)).dimension, self._built.declared)
 
     def _ancestry(self, name: str, uncertain: Mapping[str, bool]) -> list[str]:
         """`name` and the entries it reaches through uncertain ones, each before what it depends on."""
@@ -996,7 +1077,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
         The root of the sum of their squares is ``derived(name).uncertainty``.
         """
-        entry = find(name, self._built.records)
+        entry = find(name, self._entries)
         if entry.expression is None:
             return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
         self.derive(name)
@@ -1063,7 +1144,11 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         records = list(self._built.records.items())
         if not base:
             records = records[self._built.inherited :]
-        entries = [_entry_json(record, self._built.programs.get(name)) for name, record in records]
+        built = self._built
+        entries = [
+            _entry_json(record, built.programs.get(name), built.spelled.get(name, record.dependencies))
+            for name, record in records
+        ]
         if entries:
             lines.append('  "constants": [')
             lines.append(",\n".join(f"    {entry}" for entry in entries))
@@ -1078,8 +1163,12 @@ def _json_text(text: str) -> str:
     return json.dumps(text, ensure_ascii=False)
 
 
-def _entry_json(record: Constant, program: ex.Program | None) -> str:
-    fields = [f'"name": {_json_text(record.name)}', f'"units": {_json_text(record.units)}']
+def _entry_json(record: Constant, program: ex.Program | None, spelled: tuple[str, ...]) -> str:
+    """One entry's line; a formula's dependency list, when it needs one, spells them as the text does."""
+    fields = [f'"name": {_json_text(record.name)}']
+    if record.symbol is not None:
+        fields.append(f'"symbol": {_json_text(record.symbol)}')
+    fields.append(f'"units": {_json_text(record.units)}')
     if record.status != "Pending":
         fields.append(f'"value": {record.value!r}')
     if record.uncertainty is not None:
@@ -1089,7 +1178,7 @@ def _entry_json(record: Constant, program: ex.Program | None) -> str:
     if program is not None:
         fields.append(f'"expression": {_json_text(record.expression or "")}')
         if not program.uses_default_dependencies():
-            fields.append(f'"dependencies": [{", ".join(_json_text(d) for d in record.dependencies)}]')
+            fields.append(f'"dependencies": [{", ".join(_json_text(d) for d in spelled)}]')
     if record.description:
         fields.append(f'"description": {_json_text(record.description)}')
     return "{" + ", ".join(fields) + "}"

@@ -6,9 +6,14 @@ import html
 import math
 import re
 from dataclasses import dataclass, fields
-from typing import Protocol
+from typing import Literal, Protocol
 
 from ._format import with_uncertainty
+
+
+Status = Literal["Seed", "Cached", "Pending", "External"]
+"""An entry's status: a seed given by value ("Seed", "External"), or a formula whose stored value is
+its derived one ("Cached") or a placeholder 0.0 ("Pending")."""
 
 
 class _Printer(Protocol):
@@ -33,10 +38,11 @@ class Constant:
     value: float
     units: str
     uncertainty: float | None
-    status: str
+    status: Status
     expression: str | None
     dependencies: tuple[str, ...]
     description: str
+    symbol: str | None
 
     def __init__(
         self,
@@ -44,10 +50,11 @@ class Constant:
         value: float,
         units: str,
         uncertainty: float | None = None,
-        status: str | None = None,
+        status: Status | None = None,
         expression: str | None = None,
         dependencies: tuple[str, ...] = (),
         description: str = "",
+        symbol: str | None = None,
     ) -> None:
         # As the file format has it: an entry with an expression is pending unless told otherwise.
         if status is None:
@@ -62,6 +69,7 @@ class Constant:
         setattr_(self, "expression", expression)
         setattr_(self, "dependencies", dependencies)
         setattr_(self, "description", description)
+        setattr_(self, "symbol", symbol)
 
     def __repr__(self) -> str:
         # The fields a reader needs, the defaults left out, in a form that builds the same record.

@@ -109,6 +109,15 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
         refuse(entry_note(count(), fields.name, *problem));
         return false;
     }
+    if (fields.symbol) {
+        std::optional<std::string> problem;
+        if (store_->version_ == 1) problem = "`symbol` needs version 2";
+        else if (!is_formula_name(*fields.symbol)) problem = "`symbol` must be a name a formula can use, not " + ticked(*fields.symbol);
+        if (problem) {
+            refuse(entry_note(count(), fields.name, *problem));
+            return false;
+        }
+    }
     CatalogueStore& store = *store_;
     if (count() == kMaxEntries || store.texts_.size() >= kMaxTexts - 2) {
         refuse(entry_note(count(), fields.name, "a catalogue holds at most 536870911 entries"));
@@ -137,6 +146,7 @@ bool CatalogueBuilder::add(const EntryFields& fields) {
         }
         listed_.push_back(listed);
     }
+    if (fields.symbol) store.own_symbols_.emplace(store.first_own_ + narrow(count()), store.arena_.keep(*fields.symbol));
     store.rows_.push_back(row);
     return true;
 }
@@ -158,7 +168,7 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_name_in_base() 
     const CatalogueStore& store = *store_;
     if (store.base_ == nullptr) return std::nullopt;
     for (std::size_t i = 0; i < store.rows_.size(); ++i) {
-        if (store.base_->find(store.rows_[i].name()) == kNoIndex) continue;
+        if (store.base_->find_name(store.rows_[i].name()) == kNoIndex) continue;
         return Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
                                                                 "duplicate name, first in the base catalogue"))};
     }
@@ -181,13 +191,59 @@ std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_repeated_name()
     return std::nullopt;
 }
 
-// The first entry whose name is taken, in the base or by an earlier entry;
-// at one entry the base is named.
+// The first entry whose symbol is taken: by an entry's name here or in the
+// base, or by a symbol before it or in the base. A name may take a base's
+// symbol (and hides it): files written before their base had symbols load.
+std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_taken_symbol() const {
+    const CatalogueStore& store = *store_;
+    if (store.own_symbols_.empty()) return std::nullopt;
+    const CatalogueStore* base = store.base_;
+    const CatalogueStore::SymbolTable* base_symbols = base == nullptr ? nullptr : base->symbols();
+    std::unordered_map<std::string_view, std::size_t> first_at;
+    for (std::size_t i = 0; i < store.rows_.size(); ++i) {
+        const auto own = store.own_symbols_.find(store.first_own_ + narrow(i));
+        if (own == store.own_symbols_.end()) continue;
+        const std::string_view symbol = own->second;
+        std::string problem;
+        std::uint32_t named = kNoIndex;
+        store.index_->read(symbol, [&](const RowKey& key, const NoValue&) { named = narrow(key.row - store.rows_.data()); });
+        if (named != kNoIndex) {
+            problem = "is the name of entry " + std::to_string(named);
+        } else if (base != nullptr && base->find_name(symbol) != kNoIndex) {
+            problem = "is the name of an entry in the base catalogue";
+        } else if (auto [it, fresh] = first_at.emplace(symbol, i); !fresh) {
+            problem = "is taken, first at entry " + std::to_string(it->second);
+        } else if (base_symbols != nullptr && base_symbols->contains(symbol)) {
+            problem = "is taken in the base catalogue";
+        } else {
+            continue;
+        }
+        return Problem{i, 1, schema_failure(source_, entry_note(i, store.rows_[i].name(),
+                                                                quoted("symbol ", symbol, " " + problem)))};
+    }
+    return std::nullopt;
+}
+
+// The first entry whose name is taken, in the base or by an earlier entry,
+// or whose symbol is; at one entry the base is named, and a name comes first.
 std::optional<CatalogueBuilder::Problem> CatalogueBuilder::first_taken_name() const {
-    std::optional<Problem> in_base = first_name_in_base();
-    std::optional<Problem> repeated = first_repeated_name();
-    if (repeated && (!in_base || repeated->entry < in_base->entry)) return repeated;
-    return in_base;
+    std::optional<Problem> first = first_name_in_base();
+    for (std::optional<Problem> other : {first_repeated_name(), first_taken_symbol()}) {
+        if (other && (!first || other->entry < first->entry)) first = std::move(other);
+    }
+    return first;
+}
+
+// The symbol table lookups and formulas read: the base's, with this
+// catalogue's own added when it has any.
+void CatalogueBuilder::build_symbol_table() {
+    CatalogueStore& store = *store_;
+    if (store.base_ != nullptr) store.symbols_ = store.base_->symbols_;
+    if (store.own_symbols_.empty()) return;
+    auto table = store.symbols_ ? std::make_shared<CatalogueStore::SymbolTable>(*store.symbols_)
+                                : std::make_shared<CatalogueStore::SymbolTable>();
+    for (const auto& [row, symbol] : store.own_symbols_) table->emplace(symbol, row);
+    store.symbols_ = std::move(table);
 }
 
 // The first problem of single entries before the entry that was refused:
@@ -326,11 +382,7 @@ std::optional<CatalogueFailure> CatalogueBuilder::resolve_dependencies() {
                                                  ticked(used_names_[slot]) + " at offset " +
                                                      std::to_string(offsets_[slot]) + " is not in the catalogue");
         // The hint a lookup of the name would give.
-        const std::vector<const CatalogueStore*> levels = store.levels();
-        const auto suggestion = suggest_name(used_names_[slot], store.size(), [&](std::size_t i) {
-            return row_in(levels, static_cast<std::uint32_t>(i)).name();
-        });
-        if (suggestion) failure.note = suggestion_note(*suggestion);
+        if (const auto suggestion = store.suggestion_for(used_names_[slot])) failure.note = suggestion_note(*suggestion);
         return failure;
     }
     used_names_ = {};
@@ -503,6 +555,7 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::fi
     build_name_index();
     if (auto problem = first_local_problem()) return unexpected(std::move(problem->failure));
     if (refused_) return unexpected(schema_failure(source_, std::move(*refused_)));
+    build_symbol_table();
     if (auto failure = resolve_dependencies()) return unexpected(std::move(*failure));
     if (auto failure = order_formulas()) return unexpected(std::move(*failure));
     if (store_->version_ == 2) {

@@ -50,6 +50,7 @@ struct EntryFields {
     std::optional<std::string_view> expression;
     std::optional<std::vector<std::string_view>> dependencies;  // nullopt: the names the formula uses
     std::string_view description;
+    std::optional<std::string_view> symbol;  // version 2: a second name, short, for formulas and lookups
 };
 
 // The note of a version-2 catalogue given a version-1 base.
@@ -108,6 +109,8 @@ private:
     std::optional<Problem> first_name_in_base() const;
     std::optional<Problem> first_repeated_name() const;
     std::optional<Problem> first_taken_name() const;
+    std::optional<Problem> first_taken_symbol() const;
+    void build_symbol_table();
     std::optional<Problem> first_local_problem();
     std::optional<Problem> compile_formulas(std::size_t limit);
     void compile_part(std::size_t begin, std::size_t end, Compiled& out);

@@ -16,7 +16,7 @@ namespace veldra {
 namespace {
 
 constexpr const auto& kFields = kEntryFields;
-enum Field { kName, kValue, kUnits, kUncertainty, kStatus, kExpression, kDependencies, kDescription };
+enum Field { kName, kValue, kUnits, kUncertainty, kStatus, kExpression, kDependencies, kDescription, kSymbol };
 enum TopField { kFormatField, kVersionField, kDescriptionField, kUnitsField, kConstantsField };
 
 std::string not_a(std::string_view field, std::string_view expected, JsonElement value) {
@@ -83,6 +83,7 @@ std::optional<std::string> read_text_field(int field, JsonElement value, EntryFi
             if (!fields.status) return "`status` must be Seed, Cached, Pending or External, not " + ticked(text);
             break;
         case kExpression: fields.expression = text; break;
+        case kSymbol: fields.symbol = text; break;
         default: fields.description = text; break;
     }
     return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include "catalogue/file_format.hpp"
 #include "json/json_writer.hpp"
+#include "lookup/name_suggestion.hpp"
 #include "support/shard_amount.hpp"
 #include "support/name_order.hpp"
 #include "support/parallel.hpp"
@@ -11,6 +12,30 @@
 namespace veldra {
 
 std::uint32_t CatalogueStore::find(std::string_view name) const {
+    const std::uint32_t named = find_name(name);
+    if (named != kNoIndex || !symbols_) return named;
+    const auto symbol = symbols_->find(name);
+    return symbol == symbols_->end() ? kNoIndex : symbol->second;
+}
+
+std::optional<std::string> CatalogueStore::suggestion_for(std::string_view name) const {
+    const std::vector<const CatalogueStore*> chain = levels();
+    std::vector<std::string_view> symbols;
+    if (symbols_) {
+        for (const auto& [symbol, row] : *symbols_) symbols.push_back(symbol);
+    }
+    return suggest_name(name, size() + symbols.size(), [&](std::size_t i) {
+        return i < size() ? row_in(chain, static_cast<std::uint32_t>(i)).name() : symbols[i - size()];
+    });
+}
+
+std::string_view CatalogueStore::symbol(std::uint32_t index) const {
+    const CatalogueStore& store = owner(index);
+    const auto found = store.own_symbols_.find(index);
+    return found == store.own_symbols_.end() ? std::string_view() : found->second;
+}
+
+std::uint32_t CatalogueStore::find_name(std::string_view name) const {
     for (const CatalogueStore* store = this; store != nullptr; store = store->below_span_) {
         std::uint32_t found = kNoIndex;
         if (store->span_index_) {
@@ -270,12 +295,26 @@ void write_top_level(JsonCursor& out, int version, std::string_view description)
 void write_dependencies(JsonCursor& out, const CatalogueStore& store, std::uint32_t i,
                         std::span<const CatalogueStore* const> chain) {
     if (store.uses_default_dependencies(i)) return;
+    const auto rows = store.dependencies(i);
+    // A list names each entry as the text does, which may be by its symbol.
+    CompiledFormula used;
+    if (std::any_of(rows.begin(), rows.end(), [&](std::uint32_t row) { return !store.symbol(row).empty(); })) {
+        ConstantPool numbers;
+        FormulaCompiler().compile(store.row(i).name(), store.expression(i), nullptr, numbers, used);
+    }
     out.put(", \"dependencies\": [");
-    bool first = true;
-    for (std::uint32_t dependency : store.dependencies(i)) {
-        if (!first) out.put(", ");
-        first = false;
-        out.string(row_in(chain, dependency).name());
+    for (std::size_t slot = 0; slot < rows.size(); ++slot) {
+        if (slot != 0) out.put(", ");
+        // The slot-th spelling of the entry, when the text spells it more than one way.
+        std::size_t earlier = static_cast<std::size_t>(std::count(rows.begin(), rows.begin() + slot, rows[slot]));
+        std::string_view text = row_in(chain, rows[slot]).name();
+        for (std::string_view spelling : used.dependencies) {
+            if (store.find(spelling) == rows[slot] && earlier-- == 0) {
+                text = spelling;
+                break;
+            }
+        }
+        out.string(text);
     }
     out.put("]");
 }
@@ -287,6 +326,10 @@ void write_entry(JsonCursor& out, const CatalogueStore& store, const CatalogueRo
                  std::span<const CatalogueStore* const> chain) {
     out.put("{\"name\": ");
     out.string(entry.name());
+    if (const std::string_view symbol = store.symbol(i); !symbol.empty()) {
+        out.put(", \"symbol\": ");
+        out.string(symbol);
+    }
     out.put(", \"units\": ");
     out.string(store.units(i));
     if (entry.status() != ConstantStatus::Pending) {

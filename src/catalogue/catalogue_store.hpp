@@ -124,8 +124,18 @@ public:
     // Whether a formula's dependencies are what a file without a list means.
     bool uses_default_dependencies(std::uint32_t index) const noexcept;
 
-    // The row named `name` (byte-exact), or kNoIndex.
+    // The row named `name` (byte-exact), or else the row whose symbol it is,
+    // or kNoIndex: a name hides a base's symbol of the same text.
     std::uint32_t find(std::string_view name) const;
+    // The row named `name`, symbols aside, or kNoIndex.
+    std::uint32_t find_name(std::string_view name) const;
+    // Row `index`'s symbol, or "" when it has none.
+    std::string_view symbol(std::uint32_t index) const;
+    // Every symbol of this catalogue and its bases, to its row; null when none has one.
+    using SymbolTable = std::unordered_map<std::string_view, std::uint32_t>;
+    const SymbolTable* symbols() const noexcept { return symbols_.get(); }
+    // The name or symbol a lookup of `name`, which finds nothing, suggests (lookup/name_suggestion.hpp).
+    std::optional<std::string> suggestion_for(std::string_view name) const;
 
     // The rows a formula depends on, in its dependency order; empty for a seed.
     std::span<const std::uint32_t> dependencies(std::uint32_t row) const noexcept;
@@ -230,6 +240,10 @@ private:
     std::vector<std::uint32_t> dependencies_;
     std::vector<std::uint32_t> evaluation_order_;  // formulas, each after those it depends on
     std::optional<ShardedMap<NoValue, RowKey>> index_;
+    // Symbols are few: the bases' and this catalogue's in one table, shared
+    // with the base when this catalogue adds none; each own row's in another.
+    std::shared_ptr<const SymbolTable> symbols_;
+    std::unordered_map<std::uint32_t, std::string_view> own_symbols_;
     // Lookups down a chain of bases go span by span. A span is this store
     // and the consecutive bases under it that were joined when it was built:
     // bases whose own span weighed (one per level plus its rows) at most

@@ -18,8 +18,8 @@ inline constexpr std::array<int, 2> kFormatVersions = {1, 2};
 inline constexpr std::size_t kMaxJsonDepth = 64;
 // An entry's fields, in the order of a record's (ostrelin.Constant); each a
 // literal, so data() is a C string too.
-inline constexpr std::array<std::string_view, 8> kEntryFields = {
-    "name", "value", "units", "uncertainty", "status", "expression", "dependencies", "description"};
+inline constexpr std::array<std::string_view, 9> kEntryFields = {
+    "name", "value", "units", "uncertainty", "status", "expression", "dependencies", "description", "symbol"};
 inline constexpr std::array<std::string_view, 5> kTopFields = {"format", "version", "description", "units",
                                                                "constants"};
 

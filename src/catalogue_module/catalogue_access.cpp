@@ -40,11 +40,7 @@ PyResult<std::uint32_t> row_named(const CatalogueObject& object, PyObject* name_
     const CatalogueStore& store = object.store();
     const std::uint32_t row = store.find(name);
     if (row != kNoIndex) return row;
-    const std::vector<const CatalogueStore*> levels = store.levels();
-    auto suggestion = suggest_name(name, store.size(), [&](std::size_t i) {
-        return row_in(levels, static_cast<std::uint32_t>(i)).name();
-    });
-    return unexpected(lookup_error(RegistryError::not_found(name), suggestion));
+    return unexpected(lookup_error(RegistryError::not_found(name), store.suggestion_for(name)));
 }
 
 std::uint32_t fast_row(const CatalogueObject& object, PyObject* name) noexcept {

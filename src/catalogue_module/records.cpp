@@ -162,6 +162,8 @@ Checked<bool> read_record(PyObject* record_class, PyObject* record, EntryFields&
     VELDRA_TRY(PyObject* value, reader.next());
     VELDRA_TRY(const auto description, text_field("description", value, false));
     fields.description = *description;
+    VELDRA_TRY(value, reader.next());
+    VELDRA_TRY(fields.symbol, text_field("symbol", value, true));
     // A record always has a value; a pending formula's is its placeholder 0.0.
     if (fields.status == ConstantStatus::Pending && fields.value == 0.0) fields.value.reset();
     return true;
@@ -228,7 +230,8 @@ PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& sto
     } else if (entry.has_uncertainty()) {
         uncertainty = entry.uncertainty;
     }
-    OwnedRef fields[8] = {
+    const std::string_view symbol = store.symbol(row);
+    OwnedRef fields[9] = {
         new_str(entry.name()),
         new_float(value),
         new_str(derived && derived->units ? *derived->units : store.units(row)),
@@ -237,10 +240,11 @@ PyResult<OwnedRef> make_record(PyObject* record_class, const CatalogueStore& sto
         entry.is_formula() ? new_str(store.expression(row)) : OwnedRef::borrow(Py_None),
         std::move(dependencies),
         new_str(store.description(row)),
+        symbol.empty() ? OwnedRef::borrow(Py_None) : new_str(symbol),
     };
-    PyObject* args[8];
-    for (std::size_t i = 0; i < 8; ++i) args[i] = fields[i].get();
-    OwnedRef record = OwnedRef::steal(PyObject_Vectorcall(record_class, args, 8, nullptr));
+    PyObject* args[9];
+    for (std::size_t i = 0; i < 9; ++i) args[i] = fields[i].get();
+    OwnedRef record = OwnedRef::steal(PyObject_Vectorcall(record_class, args, 9, nullptr));
     if (!record) return unexpected(PyError::fetch());
     return record;
 }

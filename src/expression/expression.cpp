@@ -535,6 +535,11 @@ std::uint32_t ConstantPool::add(double value) {
     return table_[i] - 1;
 }
 
+bool is_formula_name(std::string_view text) noexcept {
+    if (text.empty() || text == "pi" || !is_name_start(text[0])) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return is_name_start(c) || is_digit(c); });
+}
+
 bool FormulaCompiler::uses_default_dependencies(const CompiledFormula& formula) noexcept {
     const auto& names = formula.dependencies;
     return std::is_sorted(formula.offsets.begin(), formula.offsets.end()) &&

@@ -79,6 +79,10 @@ struct CompiledFormula {
     std::vector<std::uint32_t> offsets;
 };
 
+// Whether `text` reads as one name in a formula: `_` or a letter (any
+// non-ASCII character counts as one), then those or digits; not "pi".
+bool is_formula_name(std::string_view text) noexcept;
+
 class FormulaCompiler {
 public:
     // Compiles `text`, the formula of entry `owner`, adding its numbers to

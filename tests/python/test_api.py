@@ -15,7 +15,7 @@ import ostrelin._veldra_core as core
 PUBLIC = {
     "Catalogue", "CatalogueError", "Constant", "DerivationError", "Get", "Quark", "__version__", "constant",
     "codata", "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark",
-    "quarks", "UnitError", "Units", "convert", "parse_units",
+    "quarks", "Status", "UnitError", "Units", "convert", "parse_units",
 }
 SHEET_KEYS = ["name", "status", "uncertainty", "units", "value"]
 QUARK_KEYS = ["generation", "mass_mev", "mass_ratio", "name", "phi_exponent"]

@@ -67,8 +67,9 @@ def described(outcome):
         for units in TARGETS + ([dimension[1]] if dimension[0] == "ok" else [])
         for call in (cat.derive, cat.derived)
     ]
+    by_symbol = [repr(attempt(lambda s: dataclasses.astuple(cat[s]), s)) for s in ("x", "y", "X", "z ")]
     return ("ok", names, entries, derived, dimensions, in_units, cat.dumps(), cat.version, cat.source, cat.description,
-            cat.find("a"), len(cat))
+            cat.find("a"), len(cat), by_symbol)
 
 
 def assert_twins_agree(make, data=None):
@@ -270,17 +271,29 @@ def products(draw, known):
     return expression, units
 
 
+# Symbols an entry may take: free ones, one a formula cannot read, and names of entries (taken).
+ENTRY_SYMBOLS = ["x", "y", "z", "pi", "b0", "o1", "bf0"]
+
+
+def with_symbol(draw, entry, known):
+    """Now and then gives `entry` a symbol, which formulas after it may use when it is free."""
+    if draw(st.integers(0, 3)) == 0:
+        entry["symbol"] = draw(st.sampled_from(ENTRY_SYMBOLS))
+        known.append((entry["symbol"], entry["units"]))
+    return entry
+
+
 @st.composite
 def versioned_entries(draw, prefix, known, declared=()):
     """Seeds and formulas named from `prefix`, their formulas over them and `known`, their units of the
     grammar and the `declared`; mostly right by dimension, now and then not (units drawn apart, or a
-    product turned into a sum)."""
+    product turned into a sum); some with symbols."""
     known = list(known)
     entries = []
     for i in range(draw(st.integers(1, 3))):
         units = draw(units_texts(declared))
-        entries.append(seed(f"{prefix}{i}", draw(NUMBERS), units=units,
-                            uncertainty=draw(st.one_of(st.none(), st.floats(0, 1e3)))))
+        entries.append(with_symbol(draw, seed(f"{prefix}{i}", draw(NUMBERS), units=units,
+                                              uncertainty=draw(st.one_of(st.none(), st.floats(0, 1e3)))), known))
         known.append((f"{prefix}{i}", units))
     for i in range(draw(st.integers(0, 4))):
         expression, units = draw(products(known))
@@ -288,7 +301,7 @@ def versioned_entries(draw, prefix, known, declared=()):
             units = draw(units_texts(declared))
         if draw(st.integers(0, 7)) == 0:
             expression = expression.replace(" * ", " + ", 1)
-        entries.append(formula(f"{prefix}f{i}", expression, units=units))
+        entries.append(with_symbol(draw, formula(f"{prefix}f{i}", expression, units=units), known))
         known.append((f"{prefix}f{i}", units))
     return draw(st.permutations(entries)), known
 

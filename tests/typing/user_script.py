@@ -7,6 +7,7 @@ from typing import Literal
 
 import ostrelin
 from ostrelin._veldra_core import PyCKMMatrix
+from ostrelin.symbols import c, hbar, m_e
 
 
 def describe(record: ostrelin.Constant) -> str:
@@ -57,12 +58,19 @@ def main() -> None:
         ostrelin.convert(1.0, "MeV", "kg")
     except ostrelin.UnitError as exc:
         print(energy, scale, dimension, exc)
+    rest: float = float(m_e) * float(c) ** 2
+    status: ostrelin.Status = ostrelin.codata.derived("m_e").status
+    drafted = ostrelin.Constant("E", 0.0, "J", expression="m_e * c ** 2", description="rest energy", symbol="E0")
+    shown: str = f"{hbar:.3e} {m_e:.2S} {drafted.symbol}"
+    print(rest, status, shown)
 
 
 def refused() -> None:
     # The class cannot be called; with --strict an unneeded ignore is itself an
     # error, so this line fails the check if the stub stops saying so.
     PyCKMMatrix()  # type: ignore[call-arg]
+    # A status that does not exist is a type error.
+    ostrelin.Constant("x", 1.0, "m", status="Sed")  # type: ignore[arg-type]
 
 
 if __name__ == "__main__":
