@@ -1,6 +1,6 @@
 """Writes ostrelin's CODATA catalogue from NIST's fixed-width ASCII table of the recommended values.
 
-    python tools/codata_convert.py [--table FILE] [--out PATH]
+    python tools/codata_convert.py [--table FILE] [--facts FILE] [--out PATH]
 
 --table is the table as NIST publishes it (allascii.txt: a header, a line of
 dashes, then one quantity a line: name, value, uncertainty, unit in fixed
@@ -17,11 +17,19 @@ uncertainty 0.0. The exact values NIST prints truncated ("1.054 571 817...")
 are computed here from the defining constants in 60-digit decimal arithmetic
 and rounded once to the nearest double; each must agree with every digit
 printed. The constants physicists type every day get a symbol (SYMBOLS).
+
+The catalogue is built as the adjustment computes CODATA (tools/codata_adjustment.py):
+its seeds keep their values; every other entry is a formula over them, stored with the
+table's value and uncertainty and status "Cached", so that a lookup gives what the table
+prints while derived() computes from the seeds. --facts is NIST's correlation
+coefficients of the 2022 values (tests/data/codata-2022-correlations.json by default):
+the catalogue's "correlations" are those among its seeds.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import re
 import sys
 from decimal import Decimal, getcontext
@@ -155,8 +163,9 @@ def agrees(computed: Decimal, printed: str) -> bool:
     return abs(computed - shown) < Decimal(10) ** -places
 
 
-def convert(table: str) -> str:
+def convert(table: str, facts: dict[str, object]) -> str:
     import ostrelin  # noqa: PLC0415 - the package writes its own format
+    from codata_adjustment import FORMULAS, seed_correlations  # noqa: PLC0415 - beside this script
 
     entries, seen, unused, unnamed = [], set(), set(EXACT), set(SYMBOLS)
     for quantity, value, uncertainty, unit in rows(table):
@@ -174,12 +183,18 @@ def convert(table: str) -> str:
             stored = float(number(value))
         spread = 0.0 if uncertainty == "(exact)" else float(number(uncertainty))
         unnamed.discard(quantity)
-        entries.append(ostrelin.Constant(name, stored, unit, spread, description=quantity, symbol=SYMBOLS.get(quantity)))
+        formula = FORMULAS.get(name)
+        entries.append(ostrelin.Constant(
+            name, stored, unit, spread, "Cached" if formula else "Seed", formula.expression if formula else None,
+            description=quantity, symbol=SYMBOLS.get(quantity),
+        ))
     if unused:
         raise SystemExit(f"exact values the table no longer truncates: {sorted(unused)}")
     if unnamed:
         raise SystemExit(f"symbols for quantities the table lacks: {sorted(unnamed)}")
-    catalogue = ostrelin.Catalogue(entries, source="CODATA 2022", version=2)
+    seeds = [{"name": e.name, "description": e.description, "uncertainty": e.uncertainty} for e in entries]
+    correlations = seed_correlations(facts, seeds)
+    catalogue = ostrelin.Catalogue(entries, source="CODATA 2022", version=2, correlations=correlations)
     text = catalogue.dumps()
     # The catalogue's own description names the source.
     return text.replace('"version": 2,\n', f'"version": 2,\n  "description": "{SOURCE}",\n', 1)
@@ -188,6 +203,8 @@ def convert(table: str) -> str:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--table", type=Path, help="NIST's allascii.txt (default: SciPy's copy of the 2022 table)")
+    parser.add_argument("--facts", type=Path, default=ROOT / "tests" / "data" / "codata-2022-correlations.json",
+                        help="NIST's correlation coefficients of the 2022 values (JSON)")
     parser.add_argument("--out", type=Path, default=OUT)
     args = parser.parse_args(argv)
     if args.table is not None:
@@ -196,7 +213,7 @@ def main(argv: list[str] | None = None) -> int:
         from scipy.constants import _codata  # noqa: PLC0415 - only for the default table
 
         table = _codata.txt2022
-    text = convert(table)
+    text = convert(table, json.loads(args.facts.read_text(encoding="utf-8")))
     args.out.parent.mkdir(parents=True, exist_ok=True)
     args.out.write_text(text, encoding="utf-8")
     print(f"{args.out}: {text.count(chr(10) + '    {')} entries", file=sys.stderr)

@@ -27,6 +27,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import os
 import sys
 import time
@@ -206,9 +207,11 @@ def show(catalogue: ostrelin.Catalogue, name: str, as_json: bool, units: str | N
     lines = [f"{key:<{width}}  {text}".rstrip() for key, text in fields]
     budget = found.get("budget") or []
     if budget:
-        total = sum(share * share for _, share in budget) or 1.0
+        # The correlations' item (no seed's name) adds its square with its sign: it may take variance away.
+        total = sum(math.copysign(share * share, share) for _, share in budget) or 1.0
         rows = [("seed", "contribution", "share of variance")] + [
-            (seed, f"{share:.6g}", f"{100 * share * share / total:.1f} %") for seed, share in budget
+            (seed or "(correlations)", f"{share:.6g}", f"{100 * math.copysign(share * share, share) / total:.1f} %")
+            for seed, share in budget
         ]
         lines += ["", "uncertainty budget:", aligned(rows, ("<", ">", ">"))]
     return "\n".join(lines)

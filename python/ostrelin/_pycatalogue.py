@@ -6,8 +6,8 @@ is the one reported:
 1. the text: UTF-8; then nesting at most MAX_JSON_DEPTH deep and no \\u
    escape of half a surrogate pair, whichever is met first; then JSON (the
    json module's own words and place; NaN and Infinity are not JSON);
-2. the top level: its fields in file order, then the missing ones; then,
-   in version 2, the units it declares, in order;
+2. the top level: its fields in file order, then the missing ones, then
+   what version 1 lacks; then, in version 2, the units it declares, in order;
 3. the entries in file order, each one's shape (its fields in file order,
    the missing ones, what its status allows), then whether its name was
    taken before, then its formula's text and dependency list;
@@ -15,7 +15,10 @@ is the one reported:
    the catalogue lacks;
 5. cycles: the first entry in file order that lies on one;
 6. in version 2, units: each entry's in file order, then each formula's
-   dimension against its units, in file order.
+   dimension against its units, in file order;
+7. the correlations in order, each one's shape, its r, its two seeds, then
+   whether they are two and their pair came before; then whether each
+   group of seeds they join is positive semi-definite.
 
 Values are computed once per catalogue, in dependency order, on the first
 `derive`; a formula that cannot be computed fails alone with those that
@@ -56,8 +59,9 @@ from ._units import (
 _FIELDS: Final = (
     "name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description", "symbol",
 )
-_TOP_FIELDS: Final = ("format", "version", "description", "units", "constants")
+_TOP_FIELDS: Final = ("format", "version", "description", "units", "correlations", "constants")
 _UNITS_NEED_VERSION_2: Final = "top-level field `units` needs version 2"
+_CORRELATIONS_NEED_VERSION_2: Final = "top-level field `correlations` needs version 2"
 _SEEDS: Final = ("Seed", "External")
 
 
@@ -378,6 +382,11 @@ class _Built:
         # How many of the records, and of the declared units, the base holds: they come first.
         self.inherited = 0
         self.inherited_units = 0
+        # (entry, entry, r): the base's first, then this catalogue's own, in the order given.
+        self.correlations: list[tuple[str, str, float]] = []
+        self.inherited_correlations = 0
+        # Each correlated seed's partners and their r, both ways round, in the same order.
+        self.partners: dict[str, list[tuple[str, float]]] = {}
 
 
 class _Entries(Mapping[str, Constant]):
@@ -412,7 +421,7 @@ def _json_label(entry: object) -> object:
 
 def _build(
     entries: Iterable[object], source: str, from_json: bool, base: Catalogue | None, version: int,
-    declarations: Iterable[tuple[str, object]] = (),
+    declarations: Iterable[tuple[str, object]] = (), correlations: Iterable[object] = (),
 ) -> _Built:
     built = _Built(version)
     # The declared units come first, as the top level that holds them is read before the entries.
@@ -491,6 +500,10 @@ def _build(
     built.order = _evaluation_order(built)
     if version == 2:
         _read_units(built, list(first_at), source)
+    if base is not None:
+        built.correlations = list(base._built.correlations)
+        built.inherited_correlations = len(built.correlations)
+    _correlate(built, correlations, source, from_json, base)
     return built
 
 
@@ -792,6 +805,193 @@ def _in_own_units(program: ex.Program, units: Mapping[str, _Parsed], own_scale: 
     return dataclasses.replace(program, code=tuple(code))
 
 
+# ---------------------------------------------------------------- correlations (version 2)
+
+# A pivot of the factorisation within this of zero counts as zero, so that r = ±1 is semi-definite
+# despite rounding; what stays beside a zero pivot may be off by the root of it.
+_PIVOT_TOLERANCE: Final = 1e-9
+_OFF_PIVOT_TOLERANCE: Final = 3.1622776601683794e-05  # the root of _PIVOT_TOLERANCE
+
+
+class _Uncorrelated(Exception):
+    """A correlation that cannot be: args[0] says why."""
+
+
+def _correlations_error(source: str, note: str) -> CatalogueError:
+    error = CatalogueError(f"invalid correlations in `{source}`")
+    error.add_note(note)
+    return error
+
+
+def _sequence_items(value: object) -> tuple[object, ...] | None:
+    """The items of a list or tuple, as stored (a subclass's own iteration has no say); None for anything else."""
+    kind = type(value)
+    if issubclass(kind, list):
+        return tuple(list.__iter__(cast("list[object]", value)))
+    if issubclass(kind, tuple):
+        return tuple(tuple.__iter__(cast("tuple[object, ...]", value)))
+    return None
+
+
+def _correlation_shape(item: object, from_json: bool) -> tuple[str, str, object] | None:
+    """Two names and a number, read as such; None for any other shape."""
+    if from_json:
+        if not isinstance(item, list) or len(item) != 3:
+            return None
+        first, second, r = item
+        if not isinstance(first, str) or not isinstance(second, str) or not isinstance(r, float):
+            return None
+        return first, second, r
+    items = _sequence_items(item)
+    if items is None or len(items) != 3:
+        return None
+    first, second, r = items
+    if not is_text(first) or not is_text(second) or type(r) is bool or not issubclass(type(r), (int, float)):
+        return None
+    names = str.__str__(cast(str, first)), str.__str__(cast(str, second))
+    try:
+        for name in names:
+            name.encode("utf-8")
+    except UnicodeEncodeError:  # a lone surrogate names nothing
+        return None
+    return *names, r
+
+
+def _coefficient(r: object) -> float | None:
+    """`r` as a double when it lies between -1 and 1; None otherwise (NaN and an int past a double too)."""
+    if issubclass(type(r), int):
+        try:
+            number = int.__float__(cast(int, r))
+        except OverflowError:
+            return None
+    else:
+        number = float.__float__(cast(float, r))
+    return number if -1.0 <= number <= 1.0 else None
+
+
+def _correlated_seed(built: _Built, name: str, inherited: Mapping[str, Constant]) -> str:
+    """The entry a correlation's `name` picks, as a lookup picks it; _Uncorrelated unless it is an uncertain
+    seed of this catalogue's own."""
+    records = built.records
+    if name in records:
+        entry = name
+    elif name in built.symbols:
+        entry = built.symbols[name]
+    else:
+        raise _Uncorrelated(f"`{name}` is not in the catalogue")
+    if entry in inherited:
+        raise _Uncorrelated(f"`{name}` is in the base catalogue, whose correlations are its own")
+    if records[entry].expression is not None:
+        raise _Uncorrelated(f"`{name}` is a formula; only seeds are correlated")
+    if records[entry].uncertainty is None:
+        raise _Uncorrelated(f"`{name}` has no uncertainty")
+    return entry
+
+
+def _correlate(
+    built: _Built, items: Iterable[object], source: str, from_json: bool, base: Catalogue | None
+) -> None:
+    """Checks the catalogue's own correlations, each in turn, then that together they are positive
+    semi-definite; adds them to `built` after the base's."""
+    inherited: Mapping[str, Constant] = {} if base is None else base._built.records
+    own: list[tuple[str, str, float]] = []
+    first_at: dict[frozenset[str], int] = {}
+    for index, item in enumerate(items):
+        try:
+            shape = _correlation_shape(item, from_json)
+            if shape is None:
+                raise _Uncorrelated(f"correlation {index} must be an array of two names and a number")
+            first, second, given = shape
+            r = _coefficient(given)
+            if r is None:
+                raise _Uncorrelated(f"correlation {index}: r must be between -1 and 1")
+            try:
+                a = _correlated_seed(built, first, inherited)
+                b = _correlated_seed(built, second, inherited)
+            except _Uncorrelated as problem:
+                raise _Uncorrelated(f"correlation {index}: {problem.args[0]}") from None
+            if a == b:
+                raise _Uncorrelated(f"correlation {index} correlates `{a}` with itself")
+            pair = frozenset((a, b))
+            if pair in first_at:
+                raise _Uncorrelated(
+                    f"correlation {index}: `{a}` and `{b}` are correlated at correlation {first_at[pair]} already"
+                )
+        except _Uncorrelated as problem:
+            raise _correlations_error(source, problem.args[0]) from None
+        first_at[pair] = index
+        own.append((a, b, r))
+    for members in _components(own):
+        _check_semi_definite(members, own, source)
+    built.correlations += own
+    for a, b, r in built.correlations:
+        built.partners.setdefault(a, []).append((b, r))
+        built.partners.setdefault(b, []).append((a, r))
+
+
+def _components(correlations: list[tuple[str, str, float]]) -> list[list[str]]:
+    """The seeds the correlations join, in groups joined through them; each group in order of first mention,
+    the groups in order of their first member's."""
+    parent: dict[str, str] = {}
+
+    def root(seed: str) -> str:
+        while parent[seed] != seed:
+            parent[seed] = parent[parent[seed]]
+            seed = parent[seed]
+        return seed
+
+    for a, b, _ in correlations:
+        parent.setdefault(a, a)
+        parent.setdefault(b, b)
+        parent[root(b)] = root(a)
+    groups: dict[str, list[str]] = {}
+    for seed in parent:  # in order of first mention
+        groups.setdefault(root(seed), []).append(seed)
+    return list(groups.values())
+
+
+def _check_semi_definite(members: list[str], correlations: list[tuple[str, str, float]], source: str) -> None:
+    """Raises CatalogueError unless the matrix of the correlations among `members` is positive semi-definite.
+
+    An LDLᵀ factorisation without pivoting: a negative pivot, or a zero pivot with something beside it,
+    shows that the first members up to there are not. The native twin does these same operations in
+    this same order, so both decide alike at the edge.
+    """
+    n = len(members)
+    position = {seed: at for at, seed in enumerate(members)}
+    A = [[0.0] * n for _ in range(n)]
+    for i in range(n):
+        A[i][i] = 1.0
+    for a, b, r in correlations:
+        if a in position:
+            i, j = position[a], position[b]
+            A[i][j] = A[j][i] = r
+    L = [[0.0] * n for _ in range(n)]
+    D = [0.0] * n
+    for j in range(n):
+        d = A[j][j]
+        for k in range(j):
+            d -= L[j][k] * L[j][k] * D[k]
+        if d < -_PIVOT_TOLERANCE:
+            raise _not_semi_definite(members[: j + 1], source)
+        D[j] = d if d > _PIVOT_TOLERANCE else 0.0
+        for i in range(j + 1, n):
+            v = A[i][j]
+            for k in range(j):
+                v -= L[i][k] * L[j][k] * D[k]
+            if D[j] == 0.0:
+                if abs(v) > _OFF_PIVOT_TOLERANCE:
+                    raise _not_semi_definite(members[: i + 1], source)
+                L[i][j] = 0.0
+            else:
+                L[i][j] = v / D[j]
+
+
+def _not_semi_definite(members: list[str], source: str) -> CatalogueError:
+    named = ", ".join(f"`{member}`" for member in members)
+    return _correlations_error(source, f"the correlations among {named} are not positive semi-definite")
+
+
 # ---------------------------------------------------------------- derivation
 
 
@@ -850,6 +1050,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     def __init__(
         self, entries: Iterable[Constant], *, base: Catalogue | None = None, source: str = "<records>",
         version: int = 1, units: dict[str, str | None] | None = None,
+        correlations: list[tuple[str, str, float]] | tuple[tuple[str, str, float], ...] | None = None,
     ) -> None:
         if _has_slot(self, "_built"):
             raise TypeError(BUILT_ALREADY)
@@ -864,7 +1065,19 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
             if version == 1 and dict.__len__(units):
                 raise schema_error(label, _UNITS_NEED_VERSION_2)
             declarations = _record_declarations(cast("dict[object, object]", units))
-        built = _build(entries, label, from_json=False, base=checked, version=version, declarations=declarations)
+        items: tuple[object, ...] = ()
+        if correlations is not None:
+            # Taken now: what the entries' iteration does to the list later has no say.
+            listed = _sequence_items(correlations)
+            if listed is None:
+                raise TypeError(f"correlations must be a list or tuple, not {type(correlations).__name__}")
+            if version == 1 and listed:
+                raise schema_error(label, _CORRELATIONS_NEED_VERSION_2)
+            items = listed
+        built = _build(
+            entries, label, from_json=False, base=checked, version=version, declarations=declarations,
+            correlations=items,
+        )
         if _has_slot(self, "_built"):  # the entries' iteration may have built it meanwhile
             raise TypeError(BUILT_ALREADY)
         self._setup(built, label, "")
@@ -896,8 +1109,11 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     @classmethod
     def _read(cls, raw: bytes, source: str, base: Catalogue | None) -> Catalogue:
-        description, entries, version, units = _top_level(_read_json(raw, source), source)
-        built = _build(entries, source, from_json=True, base=base, version=version, declarations=units)
+        description, entries, version, units, correlations = _top_level(_read_json(raw, source), source)
+        built = _build(
+            entries, source, from_json=True, base=base, version=version, declarations=units,
+            correlations=correlations,
+        )
         catalogue = cls.__new__(cls)
         catalogue._setup(built, source, description)
         return catalogue
@@ -1006,12 +1222,17 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     def derived(self, name: str, units: str | None = None) -> Constant:
         """The entry with its derived value: for a formula, status "Cached" and the propagated
-        standard uncertainty (first order, seeds independent; None when no seed it reaches has one).
+        standard uncertainty (first order, seeds independent but as the catalogue correlates them;
+        None when no seed it reaches has one).
         With `units`, the value and uncertainty in those units, which the record names."""
         entry = find(name, self._entries)
         if entry.expression is not None:
             value = self._value(entry.name)
-            uncertainty = self._propagate(entry.name)
+            terms = self._propagate(entry.name)
+            uncertainty = None
+            if terms is not None:
+                diagonal, cross = self._variance(entry.name, terms)
+                uncertainty = math.sqrt(max(diagonal + cross, 0.0))
             entry = dataclasses.replace(entry, value=value, uncertainty=uncertainty, status="Cached")
         if units is None:
             return entry
@@ -1073,35 +1294,128 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
 
     def budget(self, name: str) -> list[tuple[str, float]]:
         """Where the uncertainty of `name` comes from: each seed it reaches with a non-zero
-        uncertainty and its contribution |∂f/∂x| σ, largest first (ties in byte order of the names).
+        uncertainty and its contribution |∂f/∂x| σ, largest first (ties in byte order of the names);
+        then, when correlations add to it or take from it, one last item named "" (no entry's name):
+        the root of their part, signed as it is.
 
-        The root of the sum of their squares is ``derived(name).uncertainty``.
+        The squares of the items, the last one's with its sign, sum to ``derived(name).uncertainty``
+        squared.
         """
         entry = find(name, self._entries)
         if entry.expression is None:
             return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
         self.derive(name)
-        shares: list[tuple[str, float]] = []
-        self._propagate(entry.name, shares)
-        return sorted(shares, key=lambda share: (-share[1], share[0]))
+        terms = self._propagate(entry.name) or []
+        _, cross = self._variance(entry.name, terms)
+        shares = sorted(((seed, abs(term)) for seed, term in terms), key=lambda share: (-share[1], share[0]))
+        if cross != 0.0:
+            shares.append(("", math.copysign(math.sqrt(abs(cross)), cross)))
+        return shares
 
-    def _propagate(self, name: str, shares: list[tuple[str, float]] | None = None) -> float | None:
+    def covariance(self, a: str, b: str) -> float:
+        """The covariance of the values of entries `a` and `b`, propagated to first order as `derived`
+        propagates an uncertainty (the variance when both name one entry; 0.0 for an entry without
+        uncertainty).
+
+        Raises DerivationError as ``derived`` would for either.
+        """
+        first, second = find(a, self._entries), find(b, self._entries)
+        terms_a, terms_b = self._terms(first), self._terms(second)
+        return self._covariance(first, terms_a, second, terms_b)
+
+    def correlation(self, a: str, b: str) -> float:
+        """The correlation coefficient of the values of entries `a` and `b`, between -1 and 1; 0.0 when
+        either has no uncertainty (or none at all).
+
+        Raises DerivationError as ``derived`` would for either.
+        """
+        first, second = find(a, self._entries), find(b, self._entries)
+        terms_a, terms_b = self._terms(first), self._terms(second)
+        deviation_a = math.sqrt(self._covariance(first, terms_a, first, terms_a))
+        deviation_b = math.sqrt(self._covariance(second, terms_b, second, terms_b))
+        covariance = self._covariance(first, terms_a, second, terms_b)
+        if deviation_a == 0.0 or deviation_b == 0.0:
+            return 0.0
+        return min(1.0, max(-1.0, covariance / (deviation_a * deviation_b)))
+
+    def covariance_matrix(self, names: Iterable[str]) -> list[list[float]]:
+        """The covariances of the entries `names` (an iterable of names, not one str), each with each, as
+        `covariance` gives them: a symmetric matrix as a list of rows.
+
+        Raises DerivationError as ``derived`` would for any of them.
+        """
+        table = self._entries  # an instance never built refuses before its argument is looked at
+        if is_text(names):
+            raise TypeError("names must be an iterable of names, not str")
+        entries = [find(name, table) for name in list(names)]
+        terms = [self._terms(entry) for entry in entries]
+        matrix = [[0.0] * len(entries) for _ in entries]
+        for i in range(len(entries)):
+            for j in range(i, len(entries)):
+                matrix[i][j] = matrix[j][i] = self._covariance(entries[i], terms[i], entries[j], terms[j])
+        return matrix
+
+    def _terms(self, entry: Constant) -> list[tuple[str, float]] | None:
+        """What each seed the entry reaches with a non-zero uncertainty gives its uncertainty, signed
+        (∂f/∂x σ); None when no seed it reaches has one. Raises DerivationError as ``derived`` would."""
+        if entry.expression is None:
+            if entry.uncertainty is None:
+                return None
+            return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
+        self._value(entry.name)
+        terms = self._propagate(entry.name)
+        if terms is not None:
+            self._variance(entry.name, terms)
+        return terms
+
+    def _covariance(
+        self, a: Constant, terms_a: list[tuple[str, float]] | None, b: Constant, terms_b: list[tuple[str, float]] | None
+    ) -> float:
+        """The covariance of entries `a` and `b` given their terms; a variance is never taken below zero,
+        where rounding could put it."""
+        diagonal, cross = self._parts(terms_a, terms_b)
+        return max(diagonal + cross, 0.0) if a.name == b.name else diagonal + cross
+
+    def _parts(
+        self, terms_x: list[tuple[str, float]] | None, terms_y: list[tuple[str, float]] | None
+    ) -> tuple[float, float]:
+        """The covariance of two entries given their terms, in two parts: what the seeds they share give,
+        and what the correlations between their seeds give."""
+        diagonal = cross = 0.0
+        if not terms_x or not terms_y:
+            return diagonal, cross
+        partners = self._built.partners
+        ty = dict(terms_y)
+        for seed, t in terms_x:
+            if seed in ty:
+                diagonal += t * ty[seed]
+            for partner, r in partners.get(seed, ()):
+                if partner in ty:
+                    cross += r * t * ty[partner]
+        return diagonal, cross
+
+    def _variance(self, name: str, terms: list[tuple[str, float]]) -> tuple[float, float]:
+        """The two parts of the variance of the formula `name`; DerivationError when it is past a double."""
+        diagonal, cross = self._parts(terms, terms)
+        if not math.isfinite(diagonal + cross):
+            raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
+        return diagonal, cross
+
+    def _propagate(self, name: str) -> list[tuple[str, float]] | None:
+        """The formula's terms (see `_terms`), seeds in the order the reverse pass meets them."""
         values = self._derived_values()
         if not values.informed[name]:
             return None
         if not values.uncertain[name]:
-            return 0.0
+            return []
         records = self._built.records
         adjoint = {name: 1.0}
-        total = 0.0
+        terms: list[tuple[str, float]] = []
         for node in self._ancestry(name, values.uncertain):
             record = records[node]
             if record.expression is None:
                 assert record.uncertainty is not None
-                term = adjoint[node] * record.uncertainty
-                total += term * term
-                if shares is not None:
-                    shares.append((node, abs(term)))
+                terms.append((node, adjoint[node] * record.uncertainty))
                 continue
             dependencies = record.dependencies
             try:
@@ -1117,14 +1431,12 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
             for dependency, share in zip(dependencies, slots):
                 if values.uncertain[dependency]:
                     adjoint[dependency] = adjoint.get(dependency, 0.0) + share
-        uncertainty = math.sqrt(total)
-        if not math.isfinite(uncertainty):
-            raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
-        return uncertainty
+        return terms
 
     def dumps(self, *, base: bool = True) -> str:
         """The catalogue in the file format; ``loads(cat.dumps()) == cat``. Without `base`, only its own entries
-        (and the units it declares itself): the text loads over the same base into the same catalogue."""
+        (and the units and correlations it declares itself): the text loads over the same base into the same
+        catalogue."""
         lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {self._built.version},']
         if self._description:
             lines.append(f'  "description": {_json_text(self._description)},')
@@ -1141,10 +1453,18 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 for name, definition in definitions
             ))
             lines.append("  },")
-        records = list(self._built.records.items())
-        if not base:
-            records = records[self._built.inherited :]
         built = self._built
+        # The bases' correlations with the bases' entries, as the units; a version 1 text holds none.
+        correlations = built.correlations if base else built.correlations[built.inherited_correlations :]
+        if correlations and built.version == 2:
+            lines.append('  "correlations": [')
+            lines.append(",\n".join(
+                f"    [{_json_text(a)}, {_json_text(b)}, {r!r}]" for a, b, r in correlations
+            ))
+            lines.append("  ],")
+        records = list(built.records.items())
+        if not base:
+            records = records[built.inherited :]
         entries = [
             _entry_json(record, built.programs.get(name), built.spelled.get(name, record.dependencies))
             for name, record in records
@@ -1184,8 +1504,9 @@ def _entry_json(record: Constant, program: ex.Program | None, spelled: tuple[str
     return "{" + ", ".join(fields) + "}"
 
 
-def _top_level(document: object, source: str) -> tuple[str, list[object], int, _Object]:
-    """The description, the entries, the version and the declared units (name, text or None) of a file."""
+def _top_level(document: object, source: str) -> tuple[str, list[object], int, _Object, list[object]]:
+    """The description, the entries, the version, the declared units (name, text or None) and the
+    correlations of a file."""
     if not isinstance(document, _Object):
         raise schema_error(source, f"the top level must be an object, not {_kind(document)}")
     seen: set[str] = set()
@@ -1193,6 +1514,7 @@ def _top_level(document: object, source: str) -> tuple[str, list[object], int, _
     entries: list[object] = []
     version = 1
     units = _Object()
+    correlations: list[object] = []
     for key, value in document:
         if key not in _TOP_FIELDS:
             raise schema_error(source, f"unknown top-level field `{key}`")
@@ -1213,6 +1535,10 @@ def _top_level(document: object, source: str) -> tuple[str, list[object], int, _
             if not isinstance(value, _Object):
                 raise schema_error(source, f"`units` must be an object, not {_kind(value)}")
             units = value
+        if key == "correlations":
+            if not isinstance(value, list):
+                raise schema_error(source, f"`correlations` must be an array, not {_kind(value)}")
+            correlations = value
         if key == "constants":
             if not isinstance(value, list):
                 raise schema_error(source, f"`constants` must be an array, not {_kind(value)}")
@@ -1222,7 +1548,9 @@ def _top_level(document: object, source: str) -> tuple[str, list[object], int, _
             raise schema_error(source, f"missing top-level field `{required}`")
     if "units" in seen and version == 1:
         raise schema_error(source, _UNITS_NEED_VERSION_2)
-    return description, entries, version, units
+    if "correlations" in seen and version == 1:
+        raise schema_error(source, _CORRELATIONS_NEED_VERSION_2)
+    return description, entries, version, units, correlations
 
 
 def _checked_base(base: object) -> Catalogue | None:

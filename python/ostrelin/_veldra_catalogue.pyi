@@ -20,6 +20,7 @@ class Catalogue:
         source: str = "<records>",
         version: int = 1,
         units: dict[str, str | None] | None = None,
+        correlations: list[tuple[str, str, float]] | tuple[tuple[str, str, float], ...] | None = None,
     ) -> None: ...
     def __copy__(self) -> Self:
         """The catalogue itself: it is immutable."""
@@ -59,7 +60,14 @@ class Catalogue:
     def dimension(self, name: str) -> str:
         """The dimension of the entry's units in SI base units, e.g. 'kg m^2 s^-2'."""
     def budget(self, name: str) -> list[tuple[str, float]]:
-        """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first."""
+        """Where the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first;
+        then, when correlations add to sigma squared, ("", c): c squared, with its sign, is what they add."""
+    def covariance(self, a: str, b: str) -> float:
+        """The covariance of two entries, to first order, from the seeds they reach and their correlations."""
+    def correlation(self, a: str, b: str) -> float:
+        """The correlation coefficient of two entries; 0.0 when either is exact."""
+    def covariance_matrix(self, names: Iterable[str]) -> list[list[float]]:
+        """The covariances of the entries `names`, as a list of rows."""
     def dumps(self, *, base: bool = True) -> str:
         """The catalogue in the file format; without `base`, only its own entries."""
 

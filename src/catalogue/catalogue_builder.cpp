@@ -562,6 +562,9 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> CatalogueBuilder::fi
         if (auto failure = read_units()) return unexpected(std::move(*failure));
         if (auto failure = check_dimensions()) return unexpected(std::move(*failure));
         convert_through_si();
+        if (!given_correlations_.empty()) {
+            if (auto failure = check_correlations()) return unexpected(std::move(*failure));
+        }
     } else if (base != nullptr) {
         // A version-1 catalogue reads no units itself, but converting its
         // entries' texts on request knows its base's declared units.

@@ -53,6 +53,15 @@ struct EntryFields {
     std::optional<std::string_view> symbol;  // version 2: a second name, short, for formulas and lookups
 };
 
+// One item of a version-2 catalogue's correlations as read: two names and
+// their correlation coefficient, or no names when the item is not
+// [name, name, number].
+struct CorrelationFields {
+    std::optional<std::string_view> first;
+    std::optional<std::string_view> second;
+    double r = 0.0;  // NaN for a number no double holds
+};
+
 // The note of a version-2 catalogue given a version-1 base.
 inline constexpr char kOverVersion1Base[] =
     "a version 2 catalogue cannot be built over a version 1 base, whose units are free text";
@@ -81,6 +90,10 @@ public:
     // Declares a unit of a version-2 catalogue (see DeclaredUnits::declare);
     // the failure "invalid units in `SOURCE`" with the problem as its note.
     std::optional<CatalogueFailure> declare_unit(std::string_view name, std::optional<std::string_view> definition);
+
+    // Adds the next item of the correlations (copying its names); they are
+    // checked last, after everything else (catalogue_correlations.cpp).
+    void add_correlation(const CorrelationFields& fields);
 
     // Marks the next entry as having a problem of its shape; `note` is the
     // whole note ("entry 3 (`mu`): …"). Nothing may be added afterwards.
@@ -131,6 +144,17 @@ private:
     const Unit& unit_of(std::uint32_t row) const noexcept;  // once the units are read
     std::optional<CatalogueFailure> check_dimensions();
     void convert_through_si();
+
+    struct GivenCorrelation {
+        bool well_formed;
+        std::string first;
+        std::string second;
+        double r;
+    };
+    std::vector<GivenCorrelation> given_correlations_;
+    std::optional<std::string> correlation_problem(std::size_t i, std::uint32_t rows[2]);
+    std::optional<CatalogueFailure> check_correlations();
+    std::optional<CatalogueFailure> check_semidefinite() const;
 
     std::unique_ptr<CatalogueStore> store_;
     std::string source_;

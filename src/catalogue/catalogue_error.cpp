@@ -12,6 +12,11 @@ CatalogueFailure units_failure(std::string_view source, std::string note) {
     return {RegistryError{InvalidSchema{std::string(source)}}, std::move(note), "invalid units in " + ticked(source)};
 }
 
+CatalogueFailure correlations_failure(std::string_view source, std::string note) {
+    return {RegistryError{InvalidSchema{std::string(source)}}, std::move(note),
+            "invalid correlations in " + ticked(source)};
+}
+
 CatalogueFailure dimension_failure(std::string_view name, std::string note) {
     return {RegistryError{InvalidSchema{std::string(name)}}, std::move(note), "dimension error in " + ticked(name)};
 }

@@ -28,6 +28,9 @@ struct CatalogueFailure {
 // "invalid units in `SOURCE`", with `note`.
 CatalogueFailure units_failure(std::string_view source, std::string note);
 
+// "invalid correlations in `SOURCE`", with `note`.
+CatalogueFailure correlations_failure(std::string_view source, std::string note);
+
 // "dimension error in `NAME`", with `note`.
 CatalogueFailure dimension_failure(std::string_view name, std::string note);
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,7 @@ namespace {
 
 constexpr const auto& kFields = kEntryFields;
 enum Field { kName, kValue, kUnits, kUncertainty, kStatus, kExpression, kDependencies, kDescription, kSymbol };
-enum TopField { kFormatField, kVersionField, kDescriptionField, kUnitsField, kConstantsField };
+enum TopField { kFormatField, kVersionField, kDescriptionField, kUnitsField, kCorrelationsField, kConstantsField };
 
 std::string not_a(std::string_view field, std::string_view expected, JsonElement value) {
     return ticked(field) + " must be " + std::string(expected) + ", not " + std::string(kind_name(value.kind()));
@@ -147,11 +148,39 @@ bool read_entry(CatalogueBuilder& builder, std::size_t index, JsonElement entry)
     return builder.add(fields);
 }
 
+// An item of `correlations`: [name, name, number], else no names.
+CorrelationFields correlation_of(JsonElement item) {
+    CorrelationFields fields;
+    if (item.kind() != JsonKind::Array || item.size() != 3) return fields;
+    std::size_t at = 0;
+    bool well_formed = true;
+    std::string_view names[2];
+    item.for_each_element([&](JsonElement part) {
+        if (at < 2) {
+            well_formed = well_formed && part.kind() == JsonKind::String;
+            if (well_formed) names[at] = part.string();
+        } else if (part.kind() != JsonKind::Number) {
+            well_formed = false;
+        } else {
+            const JsonNumber number = part.number();
+            fields.r = number.too_large ? std::nan("") : number.value;
+        }
+        ++at;
+        return well_formed;
+    });
+    if (well_formed) {
+        fields.first = names[0];
+        fields.second = names[1];
+    }
+    return fields;
+}
+
 // What the top level holds besides its fixed words.
 struct TopLevel {
     int version = 1;
     std::string_view description;
     std::optional<JsonElement> units;
+    std::optional<JsonElement> correlations;
     std::optional<JsonElement> constants;
 };
 
@@ -170,6 +199,9 @@ std::optional<std::string> read_top_field(int field, JsonElement value, TopLevel
     } else if (field == kUnitsField) {
         if (kind != JsonKind::Object) return not_a("units", "an object", value);
         top.units = value;
+    } else if (field == kCorrelationsField) {
+        if (kind != JsonKind::Array) return not_a("correlations", "an array", value);
+        top.correlations = value;
     } else if (field == kDescriptionField) {
         if (kind != JsonKind::String) return not_a("description", "a string", value);
         top.description = value.string();
@@ -205,6 +237,7 @@ std::optional<std::string> read_top_level(JsonElement root, TopLevel& top) {
         if (!(seen & (1u << required))) return "missing top-level field " + ticked(kTopFields[required]);
     }
     if (top.units && top.version == 1) return "top-level field `units` needs version 2";
+    if (top.correlations && top.version == 1) return "top-level field `correlations` needs version 2";
     return std::nullopt;
 }
 
@@ -239,6 +272,10 @@ Expected<std::unique_ptr<CatalogueStore>, CatalogueFailure> read_catalogue(const
     builder.reserve(top.constants->size());
     std::size_t index = 0;
     top.constants->for_each_element([&](JsonElement entry) { return read_entry(builder, index++, entry); });
+    if (top.correlations) top.correlations->for_each_element([&](JsonElement item) {
+        builder.add_correlation(correlation_of(item));
+        return true;
+    });
     return std::move(builder).finish(std::string(top.description));
 }
 

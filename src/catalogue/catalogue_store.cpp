@@ -358,6 +358,26 @@ void write_entry(JsonCursor& out, const CatalogueStore& store, const CatalogueRo
     out.put("}");
 }
 
+// The correlations of `store` (and of its bases, with `with_base`), one a
+// line, by the seeds' names.
+void write_correlations(JsonCursor& out, const CatalogueStore& store, bool with_base) {
+    bool first = true;
+    for (const CatalogueStore* level : store.levels()) {
+        if (!with_base && level != &store) continue;
+        for (const CatalogueStore::Correlation& c : level->correlations()) {
+            out.put(first ? "  \"correlations\": [\n    [" : ",\n    [");
+            first = false;
+            out.string(level->row(c.first).name());
+            out.put(", ");
+            out.string(level->row(c.second).name());
+            out.put(", ");
+            out.repr_number(c.r);
+            out.put("]");
+        }
+    }
+    if (!first) out.put("\n  ],\n");
+}
+
 }  // namespace
 
 std::string CatalogueStore::dumps(bool with_base) const {
@@ -372,6 +392,7 @@ std::string CatalogueStore::dumps(bool with_base) const {
             const std::size_t inherited = base_ != nullptr && base_->declared_ ? base_->declared_->declarations().size() : 0;
             write_declarations(out, with_base ? declared : declared.subspan(inherited));
         }
+        if (version_ == 2) write_correlations(out, *this, with_base);
         if ((with_base ? size() : rows_.size()) == 0) {
             out.put("  \"constants\": []\n}\n");
         } else {

@@ -164,14 +164,49 @@ public:
     };
 
     // The standard uncertainty of a formula propagated to first order from
-    // the seeds it reaches (independent, each with its own uncertainty):
+    // the seeds it reaches, with their uncertainties and correlations:
     // nullopt when none of them has one. A seed gives its own. With a
-    // `budget`, also each seed's contribution, largest first (ties in byte
-    // order of the names). Fails as derive() does, or when a partial
+    // `budget`, also each seed's contribution |∂f/∂x| σ, largest first (ties
+    // in byte order of the names), then, when correlations add to σ², one
+    // with seed kNoIndex whose square, with its sign, is what they add.
+    // Fails as derive() does, or when a partial
     // derivative on the way is not finite or the result is too large for a
     // double. Costs the size of the formula's ancestry.
     Expected<std::optional<double>, std::string> uncertainty(std::uint32_t row,
                                                              std::vector<Contribution>* budget = nullptr) const;
+
+    // Correlations between seeds: each catalogue's own, in file order, and
+    // per seed the seeds correlated with it (both ways, in file order).
+    struct Correlation {
+        std::uint32_t first;
+        std::uint32_t second;
+        double r;
+    };
+    std::span<const Correlation> correlations() const noexcept { return correlations_; }
+    struct Partner {
+        std::uint32_t seed;
+        double r;
+    };
+    std::span<const Partner> partners(std::uint32_t seed) const;
+
+    // What each seed that `row` reaches with a non-zero uncertainty gives
+    // it: ∂f/∂x · σ, signed, in the order the reverse pass meets the seeds
+    // (a seed gives its own σ); empty for an entry with no such seed. Fails
+    // as uncertainty() does.
+    struct Term {
+        std::uint32_t seed;
+        double t;
+    };
+    Expected<std::vector<Term>, std::string> terms(std::uint32_t row) const;
+    // The covariance of two entries from their terms: the seeds' own part
+    // (Σ tₓ t_y over the seeds both reach) and the correlations' part
+    // (Σ r tₓ t_y over correlated seeds, each ordered pair), summed in the
+    // order of `x` and each seed's partners.
+    struct Covariance {
+        double own;
+        double correlated;
+    };
+    Covariance covariance(std::span<const Term> x, std::span<const Term> y) const;
 
     // The catalogue in the file format, as the pure twin's dumps() writes it:
     // the base's entries first, then this one's; without `with_base`, only
@@ -217,13 +252,16 @@ private:
     // The steps of uncertainty() (catalogue_values.cpp).
     std::vector<std::uint32_t> uncertain_ancestry(std::uint32_t row,
                                                   std::unordered_map<std::uint32_t, double>& adjoint) const;
-    Expected<double, std::string> squared_shares(std::uint32_t row, const std::vector<std::uint32_t>& finished,
-                                                 std::unordered_map<std::uint32_t, double>& adjoint,
-                                                 std::vector<Contribution>* budget) const;
     void sort_budget(std::vector<Contribution>& budget) const;
+
+    Expected<bool, std::string> collect_terms(std::uint32_t row, const std::vector<std::uint32_t>& finished,
+                                              std::unordered_map<std::uint32_t, double>& adjoint,
+                                              std::vector<Term>& terms) const;
 
     const CatalogueStore* base_ = nullptr;
     std::uint32_t first_own_ = 0;
+    std::vector<Correlation> correlations_;
+    std::unordered_map<std::uint32_t, std::vector<Partner>> partners_;
     int version_ = 1;
     // Version 2: the units each distinct units text means (units_read_),
     // found by the text's index into texts_ (unit_of_text_, -1 for a

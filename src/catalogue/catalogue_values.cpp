@@ -142,15 +142,57 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     if (!(flags_of(row) & kInformed)) return std::optional<double>();
     if (!(flags_of(row) & kUncertain)) return std::optional<double>(0.0);
 
-    std::unordered_map<std::uint32_t, double> adjoint;
-    const std::vector<std::uint32_t> finished = uncertain_ancestry(row, adjoint);
-    VELDRA_TRY(const double total, squared_shares(row, finished, adjoint, budget));
-    const double result = std::sqrt(total);
+    VELDRA_TRY(const std::vector<Term> found, terms(row));
+    const Covariance variance = covariance(found, found);
+    const double total = variance.own + variance.correlated;
+    // A sum of a semi-definite form: only rounding takes it below zero.
+    const double result = std::sqrt(total < 0.0 ? 0.0 : total);
     if (!std::isfinite(result)) {
         return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
     }
-    if (budget != nullptr) sort_budget(*budget);
+    if (budget != nullptr) {
+        for (const Term& term : found) budget->push_back({term.seed, std::fabs(term.t)});
+        sort_budget(*budget);
+        if (variance.correlated != 0.0) {
+            budget->push_back({kNoIndex, std::copysign(std::sqrt(std::fabs(variance.correlated)), variance.correlated)});
+        }
+    }
     return std::optional<double>(result);
+}
+
+Expected<std::vector<CatalogueStore::Term>, std::string> CatalogueStore::terms(std::uint32_t row) const {
+    const CatalogueRow& entry = this->row(row);
+    std::vector<Term> found;
+    if (!entry.is_formula()) {
+        if (entry.has_uncertainty() && entry.uncertainty != 0.0) found.push_back({row, entry.uncertainty});
+        return found;
+    }
+    if (root_of(row) != kNoIndex) return unexpected(failure_text(row));
+    if (!(flags_of(row) & kUncertain)) return found;
+    std::unordered_map<std::uint32_t, double> adjoint;
+    const std::vector<std::uint32_t> finished = uncertain_ancestry(row, adjoint);
+    VELDRA_CHECK(collect_terms(row, finished, adjoint, found));
+    return found;
+}
+
+std::span<const CatalogueStore::Partner> CatalogueStore::partners(std::uint32_t seed) const {
+    const CatalogueStore& store = owner(seed);
+    const auto found = store.partners_.find(seed);
+    if (found == store.partners_.end()) return {};
+    return found->second;
+}
+
+CatalogueStore::Covariance CatalogueStore::covariance(std::span<const Term> x, std::span<const Term> y) const {
+    std::unordered_map<std::uint32_t, double> of_y;
+    for (const Term& term : y) of_y.emplace(term.seed, term.t);
+    Covariance sum{0.0, 0.0};
+    for (const Term& term : x) {
+        if (auto same = of_y.find(term.seed); same != of_y.end()) sum.own += term.t * same->second;
+        for (const Partner& partner : partners(term.seed)) {
+            if (auto other = of_y.find(partner.seed); other != of_y.end()) sum.correlated += partner.r * term.t * other->second;
+        }
+    }
+    return sum;
 }
 
 // The ancestry of `row` through uncertain entries, depth first in
@@ -183,23 +225,19 @@ std::vector<std::uint32_t> CatalogueStore::uncertain_ancestry(std::uint32_t row,
 
 // The reverse pass over `finished` (uncertain_ancestry's order, read
 // backwards): each formula passes its adjoint on to its dependencies, each
-// seed adds its (adjoint × σ)² to the sum returned and its |adjoint × σ| to
-// `budget`. Fails when a derivative on the way is not finite.
-Expected<double, std::string> CatalogueStore::squared_shares(std::uint32_t row,
-                                                             const std::vector<std::uint32_t>& finished,
-                                                             std::unordered_map<std::uint32_t, double>& adjoint,
-                                                             std::vector<Contribution>* budget) const {
+// seed adds its adjoint × σ to `terms`. Fails when a derivative on the way
+// is not finite.
+Expected<bool, std::string> CatalogueStore::collect_terms(std::uint32_t row, const std::vector<std::uint32_t>& finished,
+                                                          std::unordered_map<std::uint32_t, double>& adjoint,
+                                                          std::vector<Term>& terms) const {
     EvaluationScratch scratch;
     std::vector<double> inputs, slots;
     std::vector<std::uint8_t> uncertain;
-    double total = 0.0;
     for (auto it = finished.rbegin(); it != finished.rend(); ++it) {
         const CatalogueRow& node = this->row(*it);
         const double share = adjoint[*it];
         if (!node.is_formula()) {
-            const double term = share * node.uncertainty;
-            total += term * term;
-            if (budget != nullptr) budget->push_back({*it, std::fabs(term)});
+            terms.push_back({*it, share * node.uncertainty});
             continue;
         }
         const auto deps = dependencies(*it);
@@ -221,7 +259,7 @@ Expected<double, std::string> CatalogueStore::squared_shares(std::uint32_t row,
             if (uncertain[slot]) adjoint[deps[slot]] += slots[slot];
         }
     }
-    return total;
+    return true;
 }
 
 // Largest share first; equal shares in byte order of the seeds' names.

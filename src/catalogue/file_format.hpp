@@ -20,7 +20,7 @@ inline constexpr std::size_t kMaxJsonDepth = 64;
 // literal, so data() is a C string too.
 inline constexpr std::array<std::string_view, 9> kEntryFields = {
     "name", "value", "units", "uncertainty", "status", "expression", "dependencies", "description", "symbol"};
-inline constexpr std::array<std::string_view, 5> kTopFields = {"format", "version", "description", "units",
-                                                               "constants"};
+inline constexpr std::array<std::string_view, 6> kTopFields = {"format", "version", "description", "units",
+                                                               "correlations", "constants"};
 
 }  // namespace veldra

@@ -75,12 +75,53 @@ PyResult<std::optional<CatalogueFailure>> declare_units(CatalogueBuilder& builde
     return std::optional<CatalogueFailure>();
 }
 
+// One item of the `correlations` argument: [name, name, number] as a list
+// or tuple (a str subclass by its text), else no names.
+CorrelationFields correlation_of(PyObject* item) {
+    CorrelationFields fields;
+    if (!(PyList_Check(item) || PyTuple_Check(item)) || PySequence_Fast_GET_SIZE(item) != 3) return fields;
+    PyObject** parts = PySequence_Fast_ITEMS(item);
+    std::string_view names[2];
+    for (int k = 0; k < 2; ++k) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_Check(parts[k]) ? PyUnicode_AsUTF8AndSize(parts[k], &size) : nullptr;
+        if (utf8 == nullptr) {
+            PyErr_Clear();  // a lone surrogate names nothing either
+            return fields;
+        }
+        names[k] = std::string_view(utf8, static_cast<std::size_t>(size));
+    }
+    PyObject* r = parts[2];
+    if (PyBool_Check(r) || !(PyLong_Check(r) || PyFloat_Check(r))) return fields;
+    fields.r = PyFloat_Check(r) ? PyFloat_AS_DOUBLE(r) : PyLong_AsDouble(r);
+    if (fields.r == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();  // an int no double holds is out of range
+        fields.r = std::nan("");
+    }
+    fields.first = names[0];
+    fields.second = names[1];
+    return fields;
+}
+
+// Whether the `correlations` argument may be read: a list or tuple (a
+// TypeError else), and empty in version 1 (refused as a load words it).
+PyResult<std::optional<CatalogueFailure>> check_correlations_argument(PyObject* correlations, int version,
+                                                                     std::string_view source) {
+    if (!(PyList_Check(correlations) || PyTuple_Check(correlations))) {
+        return unexpected(wrong_type(text::kCorrelationsNotList, correlations));
+    }
+    if (version == 1 && PySequence_Fast_GET_SIZE(correlations) != 0) {
+        return std::optional(schema_failure(source, "top-level field `correlations` needs version 2"));
+    }
+    return std::optional<CatalogueFailure>();
+}
+
 int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static constexpr std::array<const char*, 5> kParams{"entries", "base", "source", "version", "units"};
+    static constexpr std::array<const char*, 6> kParams{"entries", "base", "source", "version", "units", "correlations"};
     static const Signature kSignature{"Catalogue.__init__()", kParams, 1, 1, true};
     return int_boundary([&]() -> PyResult<int> {
         // The arguments are bound first, as a Python __init__'s are before its body runs.
-        PyObject* given[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+        PyObject* given[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
         if (auto error = parse_tuple_args(kSignature, args, kwargs, given)) return unexpected(std::move(*error));
         if (CatalogueObject::of(self) != nullptr) return unexpected(built_already());
         VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
@@ -99,11 +140,23 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
             VELDRA_TRY(auto declared, declare_units(builder, given[4], version, source_text));
             if (declared) return unexpected(catalogue_error(*state, *declared));
         }
+        // Owned for the whole call, as the entries are: a list's items are read after the records.
+        // A copy of the list: the records' iteration runs the caller's code, which may change it.
+        OwnedRef correlations;
+        if (given[5] != nullptr && given[5] != Py_None) {
+            VELDRA_TRY(auto refused, check_correlations_argument(given[5], version, source_text));
+            if (refused) return unexpected(catalogue_error(*state, *refused));
+            correlations = OwnedRef::steal(PySequence_Tuple(given[5]));
+            if (!correlations) return unexpected(PyError::fetch());
+        }
         // Before the records are read: reading them runs the caller's code.
         if (version == 2 && base_of != nullptr && base_of->version() == 1) {
             return unexpected(catalogue_error(*state, schema_failure(source_text, kOverVersion1Base)));
         }
         VELDRA_CHECK(read_records(state->constant.get(), entries.get(), builder));
+        for (Py_ssize_t i = 0; correlations && i < PyTuple_GET_SIZE(correlations.get()); ++i) {
+            builder.add_correlation(correlation_of(PyTuple_GET_ITEM(correlations.get(), i)));
+        }
         auto built = [&] {
             WithoutInterpreterLock unlocked;
             return std::move(builder).finish({});

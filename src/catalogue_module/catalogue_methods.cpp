@@ -35,6 +35,11 @@ const Signature kDeriveSignature{"Catalogue.derive()", kUnitsParams, 1, 2, true}
 const Signature kDerivedSignature{"Catalogue.derived()", kUnitsParams, 1, 2, true};
 const Signature kDimensionSignature{"Catalogue.dimension()", kNameParam, 1, 1, true};
 const Signature kBudgetSignature{"Catalogue.budget()", kNameParam, 1, 1, true};
+constexpr std::array<const char*, 2> kPairParams{"a", "b"};
+const Signature kCovarianceSignature{"Catalogue.covariance()", kPairParams, 2, 2, true};
+const Signature kCorrelationSignature{"Catalogue.correlation()", kPairParams, 2, 2, true};
+constexpr std::array<const char*, 1> kNamesParam{"names"};
+const Signature kCovarianceMatrixSignature{"Catalogue.covariance_matrix()", kNamesParam, 1, 1, true};
 
 PyError derivation_error_of(PyObject* self, const std::string& message) {
     auto state = state_of(Py_TYPE(self));
@@ -261,13 +266,113 @@ PyObject* catalogue_budget(PyObject* self, PyObject* const* args, Py_ssize_t nar
         OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(budget.size())));
         if (!list) return unexpected(PyError::fetch());
         for (std::size_t i = 0; i < budget.size(); ++i) {
-            OwnedRef name = text_object(store.row(budget[i].seed).name());
+            // The correlations' part has no seed: the empty name, which no entry has.
+            OwnedRef name = text_object(budget[i].seed == kNoIndex ? std::string_view() : store.row(budget[i].seed).name());
             OwnedRef share = new_float(budget[i].share);
             OwnedRef pair = OwnedRef::steal(PyTuple_Pack(2, name.get(), share.get()));
             if (!pair) return unexpected(PyError::fetch());
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair.release());
         }
         return list;
+    });
+}
+
+// A variance: only rounding takes a semi-definite form's value below zero.
+double variance(const CatalogueStore& store, std::span<const CatalogueStore::Term> terms) {
+    const auto parts = store.covariance(terms, terms);
+    const double sum = parts.own + parts.correlated;
+    return sum < 0.0 ? 0.0 : sum;
+}
+
+// The terms of the entries named by `names`, each looked up, then each
+// computed, in order: the first lookup or derivation that fails is raised.
+PyResult<std::vector<std::vector<CatalogueStore::Term>>> terms_of(PyObject* self, CatalogueObject& object,
+                                                                  std::span<PyObject* const> names) {
+    const CatalogueStore& store = object.store();
+    std::vector<std::uint32_t> rows;
+    for (PyObject* name : names) {
+        VELDRA_TRY(const std::uint32_t row, row_named(object, name));
+        rows.push_back(row);
+    }
+    std::vector<std::vector<CatalogueStore::Term>> found;
+    for (std::uint32_t row : rows) {
+        if (store.row(row).is_formula()) prepare_values(store);
+        auto terms = [&] {
+            WithoutInterpreterLock unlocked;
+            return store.terms(row);
+        }();
+        if (!terms) return unexpected(derivation_error_of(self, terms.error()));
+        // A formula's variance fails as derived() does when no double holds its root.
+        if (store.row(row).is_formula() && !std::isfinite(std::sqrt(variance(store, *terms)))) {
+            return unexpected(derivation_error_of(self, "the uncertainty of " + ticked(store.row(row).name()) +
+                                                            " is too large for a double"));
+        }
+        found.push_back(std::move(*terms));
+    }
+    return found;
+}
+
+// The covariance of two entries' terms, a variance when they are one entry's.
+double covariance_of(const CatalogueStore& store, std::span<const CatalogueStore::Term> a,
+                     std::span<const CatalogueStore::Term> b, bool same) {
+    if (same) return variance(store, a);
+    const auto parts = store.covariance(a, b);
+    return parts.own + parts.correlated;
+}
+
+PyObject* catalogue_covariance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<2>(kCovarianceSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const auto terms, terms_of(self, object, given));
+        const bool same = row_named(object, given[0]).value() == row_named(object, given[1]).value();
+        return new_float(covariance_of(object.store(), terms[0], terms[1], same));
+    });
+}
+
+PyObject* catalogue_correlation(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<2>(kCorrelationSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        VELDRA_TRY(const auto terms, terms_of(self, object, given));
+        const CatalogueStore& store = object.store();
+        const double sigma_a = std::sqrt(variance(store, terms[0])), sigma_b = std::sqrt(variance(store, terms[1]));
+        if (sigma_a == 0.0 || sigma_b == 0.0) return new_float(0.0);
+        const auto parts = store.covariance(terms[0], terms[1]);
+        const double r = (parts.own + parts.correlated) / (sigma_a * sigma_b);
+        // Clamped as max() and min() do: rounding may take it past ±1.
+        const double above = r > -1.0 ? r : -1.0;
+        return new_float(above < 1.0 ? above : 1.0);
+    });
+}
+
+PyObject* catalogue_covariance_matrix(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return method<1>(kCovarianceMatrixSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
+        if (PyUnicode_Check(given[0])) return unexpected(PyError::lazy(PyExc_TypeError, text::kNamesIsStr));
+        OwnedRef names = OwnedRef::steal(PySequence_List(given[0]));
+        if (!names) return unexpected(PyError::fetch());
+        const Py_ssize_t n = PyList_GET_SIZE(names.get());
+        std::vector<PyObject*> items(PySequence_Fast_ITEMS(names.get()), PySequence_Fast_ITEMS(names.get()) + n);
+        VELDRA_TRY(const auto terms, terms_of(self, object, items));
+        std::vector<std::uint32_t> rows;
+        for (PyObject* name : items) rows.push_back(row_named(object, name).value());
+        const CatalogueStore& store = object.store();
+        std::vector<double> matrix(static_cast<std::size_t>(n * n));
+        const std::size_t size = static_cast<std::size_t>(n);
+        for (std::size_t i = 0; i < size; ++i) {
+            for (std::size_t j = i; j < size; ++j) {
+                matrix[i * size + j] = matrix[j * size + i] = covariance_of(store, terms[i], terms[j], rows[i] == rows[j]);
+            }
+        }
+        OwnedRef result = OwnedRef::steal(PyList_New(n));
+        if (!result) return unexpected(PyError::fetch());
+        for (std::size_t i = 0; i < size; ++i) {
+            OwnedRef row = OwnedRef::steal(PyList_New(n));
+            if (!row) return unexpected(PyError::fetch());
+            for (std::size_t j = 0; j < size; ++j) {
+                OwnedRef value = new_float(matrix[i * size + j]);
+                if (!value) return unexpected(PyError::fetch());
+                PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(j), value.release());
+            }
+            PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), row.release());
+        }
+        return result;
     });
 }
 
@@ -322,6 +427,10 @@ PyMethodDef kCatalogueMethods[] = {
     {"derived", method_entry(catalogue_derived), METH_FASTCALL | METH_KEYWORDS, text::kDerivedDoc},
     {"budget", method_entry(catalogue_budget), METH_FASTCALL | METH_KEYWORDS, text::kBudgetDoc},
     {"dimension", method_entry(catalogue_dimension), METH_FASTCALL | METH_KEYWORDS, text::kDimensionDoc},
+    {"covariance", method_entry(catalogue_covariance), METH_FASTCALL | METH_KEYWORDS, text::kCovarianceDoc},
+    {"correlation", method_entry(catalogue_correlation), METH_FASTCALL | METH_KEYWORDS, text::kCorrelationDoc},
+    {"covariance_matrix", method_entry(catalogue_covariance_matrix), METH_FASTCALL | METH_KEYWORDS,
+     text::kCovarianceMatrixDoc},
     {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
     {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
     {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},

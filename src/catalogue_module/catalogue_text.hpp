@@ -27,7 +27,7 @@ inline constexpr char kLoadArguments[] = "_load(path: str, base)";
 inline constexpr char kEmbeddedNull[] = "embedded null byte";
 
 inline constexpr char kCatalogueDoc[] =
-    "Catalogue(entries, *, base=None, source='<records>', version=1, units=None)\n--\n\n"
+    "Catalogue(entries, *, base=None, source='<records>', version=1, units=None, correlations=None)\n--\n\n"
     "An immutable mapping from name to `Constant`, iterated in byte order of the names.";
 inline constexpr char kReadDoc[] =
     "_read($type, data, source, base, /)\n--\n\nThe catalogue in `data` (bytes in the file format), over `base`.";
@@ -51,7 +51,15 @@ inline constexpr char kDimensionDoc[] =
     "dimension($self, name)\n--\n\nThe dimension of the entry's units in SI base units, e.g. 'kg m^2 s^-2'.";
 inline constexpr char kVersionDoc[] = "The file format's version: 1 keeps units as text, 2 reads them.";
 inline constexpr char kBudgetDoc[] =
-    "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first.";
+    "budget($self, name)\n--\n\nWhere the uncertainty of `name` comes from: (seed, |df/dx| sigma) pairs, largest first;\n"
+    "then, when correlations add to sigma squared, (\"\", c): c squared, with its sign, is what they add.";
+inline constexpr char kCovarianceDoc[] =
+    "covariance($self, a, b)\n--\n\nThe covariance of two entries, to first order, from the seeds they reach and "
+    "their correlations.";
+inline constexpr char kCorrelationDoc[] =
+    "correlation($self, a, b)\n--\n\nThe correlation coefficient of two entries; 0.0 when either is exact.";
+inline constexpr char kCovarianceMatrixDoc[] =
+    "covariance_matrix($self, names)\n--\n\nThe covariances of the entries `names`, as a list of rows.";
 inline constexpr char kCopyDoc[] = "__copy__($self, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDeepCopyDoc[] = "__deepcopy__($self, memo, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDumpsDoc[] =
@@ -67,6 +75,8 @@ inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
 inline constexpr char kBadVersion[] = "version must be 1 or 2, not %R";
 inline constexpr char kUnitsNotDict[] = "units must be a dict, not %U";
+inline constexpr char kCorrelationsNotList[] = "correlations must be a list or tuple, not %U";
+inline constexpr char kNamesIsStr[] = "names must be an iterable of names, not str";
 // LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".
 inline constexpr char kLoadFailedNote[] = "failed to load constants from `%U`: %s";
 

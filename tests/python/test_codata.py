@@ -41,7 +41,9 @@ def test_every_entry_is_scipys_codata_2022(api):
     for quantity in table:
         value, unit, uncertainty = scipy_2022[quantity]
         entry = quantities[quantity]
-        assert (entry.units, entry.uncertainty, entry.status) == (unit, uncertainty, "Seed"), quantity
+        # A value CODATA computes from others is a formula, stored with the table's value.
+        status = "Seed" if entry.expression is None else "Cached"
+        assert (entry.units, entry.uncertainty, entry.status) == (unit, uncertainty, status), quantity
         assert entry.value == value or (uncertainty == 0.0 and close(entry.value, value)), quantity
         assert entry.name.isascii() and entry.name.replace("_", "").isalnum() and entry.name.islower()
     assert api.codata.find("electron mass")[:3] == ["alpha_particle_electron_mass_ratio",
@@ -68,14 +70,15 @@ def derivations(api):
 
 def test_the_derivations_recompute_what_codata_tabulates(api):
     cat = derivations(api)
-    formulas = [name for name in cat.names() if cat[name].expression is not None]
-    assert len(formulas) >= 25 and all(name.startswith("derived_") for name in formulas)
-    assert len(cat) == len(api.codata) + len(formulas)
+    formulas = [name for name in cat.names() if name not in api.codata]
+    assert len(formulas) >= 25 and all(name.startswith("derived_") and cat[name].expression for name in formulas)
     for name in formulas:
         derived, tabulated = cat.derived(name), api.codata[name.removeprefix("derived_")]
-        spread = math.hypot(derived.uncertainty or 0.0, tabulated.uncertainty)
-        if spread:
-            assert abs(derived.value - tabulated.value) <= 2 * spread, name
+        if tabulated.uncertainty:
+            # Through the adjustment's correlated inputs, the table's own uncertainty comes back; its
+            # two printed digits and the inputs' move the ratio by a few per cent.
+            assert 0.9 <= derived.uncertainty / tabulated.uncertainty <= 1.1, name
+            assert abs(derived.value - tabulated.value) <= 0.2 * tabulated.uncertainty, name
         else:
             assert close(derived.value, tabulated.value), name
 

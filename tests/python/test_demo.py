@@ -135,7 +135,7 @@ def test_show_find_and_table_agree_with_the_api():
                                 "budget": [list(share) for share in cat.budget("derived_bohr_magneton")]}
     assert shown["entry"]["expression"] == derived.expression
     text = demo("show", "derived_bohr_magneton", "-c", DERIVATIONS, "--base", "codata").stdout
-    assert "uncertainty budget:" in text and "electron_mass" in text.split("uncertainty budget:")[1]
+    assert "uncertainty budget:" in text and "fine_structure_constant" in text.split("uncertainty budget:")[1]
     assert json.loads(demo("find", "electron mass", "-c", "codata", "--json").stdout) == codata.find("electron mass")
     found = demo("find", "Bohr", "-c", "codata").stdout.splitlines()
     assert [line.split()[0] for line in found[2:]] == codata.find("Bohr")

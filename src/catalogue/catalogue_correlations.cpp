@@ -1,0 +1,157 @@
+// A version-2 catalogue's correlations between its own seeds: read last,
+// once every entry is known, and kept only when the matrix they make is a
+// covariance's (positive semi-definite). The pure twin checks the same
+// things in the same order with the same floating-point steps
+// (_check_correlations in ostrelin/_pycatalogue.py).
+
+#include <cmath>
+#include <map>
+#include <unordered_map>
+
+#include "catalogue/catalogue_builder.hpp"
+
+namespace veldra {
+namespace {
+
+// A pivot below -kTolerance fails; one within it counts as zero, and then
+// what its column still holds must be within its root (a 2×2 minor would
+// otherwise have an eigenvalue below -kTolerance).
+constexpr double kTolerance = 1e-9;
+constexpr double kToleranceRoot = 3.1622776601683794e-05;
+
+std::string numbered(std::size_t i) { return "correlation " + std::to_string(i); }
+
+}  // namespace
+
+void CatalogueBuilder::add_correlation(const CorrelationFields& fields) {
+    const bool well_formed = fields.first && fields.second;
+    given_correlations_.push_back({well_formed, well_formed ? std::string(*fields.first) : std::string(),
+                                   well_formed ? std::string(*fields.second) : std::string(), fields.r});
+}
+
+// What is wrong with item `i` alone, if anything; `rows` gets its seeds.
+std::optional<std::string> CatalogueBuilder::correlation_problem(std::size_t i, std::uint32_t rows[2]) {
+    const GivenCorrelation& given = given_correlations_[i];
+    if (!given.well_formed) return numbered(i) + " must be an array of two names and a number";
+    if (!(given.r >= -1.0 && given.r <= 1.0)) return numbered(i) + ": r must be between -1 and 1";
+    const CatalogueStore& store = *store_;
+    const std::string* names[2] = {&given.first, &given.second};
+    for (int k = 0; k < 2; ++k) {
+        const std::string& name = *names[k];
+        rows[k] = store.find(name);
+        std::string_view why;
+        if (rows[k] == kNoIndex) why = " is not in the catalogue";
+        else if (rows[k] < store.first_own_) why = " is in the base catalogue, whose correlations are its own";
+        else if (store.row(rows[k]).is_formula()) why = " is a formula; only seeds are correlated";
+        else if (!store.row(rows[k]).has_uncertainty()) why = " has no uncertainty";
+        if (!why.empty()) return numbered(i) + ": " + ticked(name) + std::string(why);
+    }
+    if (rows[0] == rows[1]) return numbered(i) + " correlates " + ticked(store.row(rows[0]).name()) + " with itself";
+    return std::nullopt;
+}
+
+// Every item in file order, then the matrix they make; the first problem.
+std::optional<CatalogueFailure> CatalogueBuilder::check_correlations() {
+    CatalogueStore& store = *store_;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::size_t> first_at;
+    for (std::size_t i = 0; i < given_correlations_.size(); ++i) {
+        std::uint32_t rows[2];
+        std::optional<std::string> problem = correlation_problem(i, rows);
+        if (!problem) {
+            auto [at, fresh] = first_at.emplace(std::minmax(rows[0], rows[1]), i);
+            if (!fresh) {
+                problem = numbered(i) + ": " + ticked(store.row(rows[0]).name()) + " and " +
+                          ticked(store.row(rows[1]).name()) + " are correlated at " + numbered(at->second) + " already";
+            }
+        }
+        if (problem) return correlations_failure(source_, std::move(*problem));
+        store.correlations_.push_back({rows[0], rows[1], given_correlations_[i].r});
+    }
+    given_correlations_ = {};
+    if (auto failure = check_semidefinite()) return failure;
+    for (const CatalogueStore::Correlation& c : store.correlations_) {
+        store.partners_[c.first].push_back({c.second, c.r});
+        store.partners_[c.second].push_back({c.first, c.r});
+    }
+    return std::nullopt;
+}
+
+// Each connected group of correlated seeds, members in order of first
+// appearance, groups in the order of their first member, factored as
+// L D Lᵀ; the first pivot that shows the matrix is not semi-definite names
+// the members it has reached.
+std::optional<CatalogueFailure> CatalogueBuilder::check_semidefinite() const {
+    const auto& correlations = store_->correlations_;
+    std::unordered_map<std::uint32_t, std::size_t> position;  // seed: its index in `seeds`
+    std::vector<std::uint32_t> seeds;
+    for (const auto& c : correlations) {
+        for (std::uint32_t seed : {c.first, c.second}) {
+            if (position.emplace(seed, seeds.size()).second) seeds.push_back(seed);
+        }
+    }
+    // Union-find over positions; a group is listed by its members' positions.
+    std::vector<std::size_t> parent(seeds.size());
+    for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = i;
+    auto root = [&](std::size_t i) {
+        while (parent[i] != i) i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    for (const auto& c : correlations) {
+        const std::size_t a = root(position[c.first]), b = root(position[c.second]);
+        if (a != b) parent[std::max(a, b)] = std::min(a, b);
+    }
+    std::vector<std::vector<std::size_t>> groups;
+    std::unordered_map<std::size_t, std::size_t> group_of;  // root: its group
+    for (std::size_t i = 0; i < seeds.size(); ++i) {
+        auto [at, fresh] = group_of.emplace(root(i), groups.size());
+        if (fresh) groups.emplace_back();
+        groups[at->second].push_back(i);
+    }
+    std::unordered_map<std::uint64_t, double> r_of;  // (position, position): r
+    for (const auto& c : correlations) {
+        const std::uint64_t a = position[c.first], b = position[c.second];
+        r_of[a << 32 | b] = r_of[b << 32 | a] = c.r;
+    }
+    for (const auto& members : groups) {
+        const std::size_t n = members.size();
+        auto a = [&](std::size_t i, std::size_t j) {
+            if (i == j) return 1.0;
+            const auto found = r_of.find(static_cast<std::uint64_t>(members[i]) << 32 | members[j]);
+            return found == r_of.end() ? 0.0 : found->second;
+        };
+        std::vector<double> l(n * n, 0.0), d(n, 0.0);
+        std::size_t failed = n;
+        for (std::size_t j = 0; j < n && failed == n; ++j) {
+            double pivot = a(j, j);
+            for (std::size_t k = 0; k < j; ++k) pivot -= l[j * n + k] * l[j * n + k] * d[k];
+            if (pivot < -kTolerance) {
+                failed = j;
+                break;
+            }
+            d[j] = pivot > kTolerance ? pivot : 0.0;
+            for (std::size_t i = j + 1; i < n; ++i) {
+                double v = a(i, j);
+                for (std::size_t k = 0; k < j; ++k) v -= l[i * n + k] * l[j * n + k] * d[k];
+                if (d[j] == 0.0) {
+                    if (std::fabs(v) > kToleranceRoot) {
+                        failed = i;
+                        break;
+                    }
+                    l[i * n + j] = 0.0;
+                } else {
+                    l[i * n + j] = v / d[j];
+                }
+            }
+        }
+        if (failed == n) continue;
+        std::string note = "the correlations among ";
+        for (std::size_t m = 0; m <= failed; ++m) {
+            if (m != 0) note += ", ";
+            note += ticked(store_->row(seeds[members[m]]).name());
+        }
+        return correlations_failure(source_, note + " are not positive semi-definite");
+    }
+    return std::nullopt;
+}
+
+}  // namespace veldra
