@@ -68,8 +68,12 @@ def described(outcome):
         for call in (cat.derive, cat.derived)
     ]
     by_symbol = [repr(attempt(lambda s: dataclasses.astuple(cat[s]), s)) for s in ("x", "y", "X", "z ")]
+    # Covariances by their bits: every pair of the first few entries, then the whole matrix.
+    few = names[:5]
+    covariances = [repr(attempt(call, a, b)) for call in (cat.covariance, cat.correlation) for a in few for b in few]
+    covariances.append(repr(attempt(cat.covariance_matrix, few)))
     return ("ok", names, entries, derived, dimensions, in_units, cat.dumps(), cat.version, cat.source, cat.description,
-            cat.find("a"), len(cat), by_symbol)
+            cat.find("a"), len(cat), by_symbol, covariances)
 
 
 def assert_twins_agree(make, data=None):
@@ -307,6 +311,19 @@ def versioned_entries(draw, prefix, known, declared=()):
 
 
 @st.composite
+def correlations_among(draw, entries):
+    """Now and then a correlations list over the entries' names and symbols: mostly between seeds, with
+    coefficients that make a covariance or not, a pair twice, a formula or a base's seed."""
+    if draw(st.integers(0, 2)):
+        return ...
+    seeds = [e["name"] for e in entries if "value" in e and e.get("uncertainty") is not None] or ["nowhere"]
+    others = [e["name"] for e in entries] + [e["symbol"] for e in entries if "symbol" in e] + ["nowhere"]
+    name = st.one_of(st.sampled_from(seeds), st.sampled_from(seeds), st.sampled_from(others))
+    pair = st.tuples(name, name, st.sampled_from([0.5, -0.3, 0.9, -1.0, 0.0, 0.99999, 1.5]))
+    return [list(item) for item in draw(st.lists(pair, max_size=4))]
+
+
+@st.composite
 def versioned(draw):
     """A base's text and a text over it, each mostly of version 2, each declaring units now and then
     (the text over the base may use the base's)."""
@@ -321,8 +338,30 @@ def versioned(draw):
     # A version 1 catalogue over a base that declares units is left out: the twins read the base's
     # declared units apart there.
     over_version = 2 if base_declared and base_version == 2 else draw(version)
-    return (doc(*base, version=base_version, units=dict(base_declared) if base_declared else ...),
-            doc(*over, version=over_version, units=dict(over_declared) if over_declared else ...))
+    return (doc(*base, version=base_version, units=dict(base_declared) if base_declared else ...,
+                correlations=draw(correlations_among(base))),
+            doc(*over, version=over_version, units=dict(over_declared) if over_declared else ...,
+                correlations=draw(correlations_among(over + base))))
+
+
+@st.composite
+def correlated(draw):
+    """Dimensionless seeds, each with an uncertainty, formulas over them, and correlations among them that
+    mostly make a covariance (a pair or two), now and then not."""
+    seeds = [seed(f"s{i}", draw(st.floats(0.5, 3.0)), units="", uncertainty=draw(st.floats(1e-3, 1.0)))
+             for i in range(4)]
+    names = [entry["name"] for entry in seeds]
+    expressions = st.recursive(st.sampled_from([*names, "2", "0.5"]), combine, max_leaves=6)
+    formulas = [formula(f"f{i}", draw(expressions), units="") for i in range(3)]
+    pairs = draw(st.lists(st.tuples(st.sampled_from(names), st.sampled_from(names), st.floats(-1.0, 1.0)),
+                          max_size=draw(st.sampled_from([1, 2, 4]))))
+    return doc(*seeds, *formulas, version=2, correlations=[list(pair) for pair in pairs])
+
+
+@settings(max_examples=300, deadline=None)
+@given(correlated())
+def test_the_twins_agree_on_correlated_seeds(text):
+    assert_twins_agree(lambda package: package.loads(text), text)
 
 
 @settings(max_examples=300, deadline=None)
