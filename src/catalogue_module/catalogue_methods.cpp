@@ -221,6 +221,9 @@ PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t na
             VELDRA_TRY(PyObject* record, object.record(row));
             return OwnedRef::borrow(record);
         }
+        if (!convert) {
+            if (PyObject* kept = object.derived_record(row)) return OwnedRef::borrow(kept);
+        }
         if (entry.is_formula()) prepare_values(store);
         auto value = store.derive(row);
         if (!value) return unexpected(derivation_error_of(self, value.error()));
@@ -238,8 +241,10 @@ PyObject* catalogue_derived(PyObject* self, PyObject* const* args, Py_ssize_t na
             derived.value *= factor;
             if (derived.uncertainty) *derived.uncertainty *= factor;
             derived.units = target;
+            return make_record(object.record_class(), store, row, &derived);
         }
-        return make_record(object.record_class(), store, row, &derived);
+        VELDRA_TRY(OwnedRef made, make_record(object.record_class(), store, row, &derived));
+        return OwnedRef::borrow(object.keep_derived(row, std::move(made)));
     });
 }
 

@@ -41,6 +41,7 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
       names_(std::move(other.names_)),
       record_class_(std::move(other.record_class_)),
       folded_(std::move(other.folded_)),
+      derived_(std::move(other.derived_)),
       span_objects_(std::move(other.span_objects_)),
       below_span_(other.below_span_) {}
 
@@ -91,7 +92,18 @@ int CatalogueObject::traverse(visitproc visit, void* arg) const {
     if (records_ != nullptr) {
         for (std::size_t i = 0; i < own_rows(); ++i) Py_VISIT(records_[i]);
     }
+    for (const auto& [row, record] : derived_) Py_VISIT(record.get());
     return 0;
+}
+
+PyObject* CatalogueObject::derived_record(std::uint32_t row) const {
+    const auto found = derived_.find(row);
+    return found == derived_.end() ? nullptr : found->second.get();
+}
+
+PyObject* CatalogueObject::keep_derived(std::uint32_t row, OwnedRef record) {
+    // Making it ran Python code, which may have made and kept it meanwhile.
+    return derived_.try_emplace(row, std::move(record)).first->second.get();
 }
 
 void CatalogueObject::clear_made() {
@@ -107,6 +119,9 @@ void CatalogueObject::clear_made() {
         std::free(records);
     }
     names_ = OwnedRef();
+    // Moved out first: releasing a record may run code that asks for one.
+    std::unordered_map<std::uint32_t, OwnedRef> derived = std::move(derived_);
+    derived_.clear();
 }
 
 PyResult<PyObject*> CatalogueObject::names() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/catalogue_store.hpp"
@@ -37,6 +38,12 @@ public:
     // its own rows' records), made on first need.
     PyResult<PyObject*> record(std::uint32_t row);
 
+    // A formula's derived record in its own units (borrowed), once made and
+    // kept by keep_derived(); null before. A catalogue never changes, so
+    // neither does what derives from it.
+    PyObject* derived_record(std::uint32_t row) const;
+    PyObject* keep_derived(std::uint32_t row, OwnedRef record);
+
     // The names in byte order as a tuple (borrowed), made on first need.
     PyResult<PyObject*> names();
 
@@ -63,6 +70,7 @@ private:
     OwnedRef names_;
     OwnedRef record_class_;
     std::unique_ptr<const FoldedTexts> folded_;
+    std::unordered_map<std::uint32_t, OwnedRef> derived_;  // few: only the formulas asked for
     // The objects of the store's span (root first, without this one) and of
     // the store below it, for records of a base's rows found span by span;
     // bases of this one, so the base reference keeps them.
