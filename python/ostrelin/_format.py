@@ -5,8 +5,9 @@ The concise form puts the uncertainty's digits in parentheses after the value's 
 uncertainty is rounded to `digits` significant digits (2 unless asked), and the value to the same
 decimal place. Like ``%g``, an exponent is written when the larger of the two is below 10**-4 or
 has more integer digits than the digits shown; the uncertainty spans the decimal point when it is
-as large as the last integer digit (``12.3(1.5)``). Decimal arithmetic does the rounding, so the
-digits are the value's own, not a binary approximation's.
+as large as the last integer digit (``12.3(1.5)``). Decimal arithmetic rounds the doubles' exact
+values, half to even, as ``%``-formatting does (1.05 is a little above, so two digits of it are 1.1);
+a value shown past 17 significant digits shows its shortest digits instead of its binary expansion.
 """
 
 from __future__ import annotations
@@ -28,13 +29,16 @@ def with_uncertainty(value: float, uncertainty: float, digits: int = 2, plus_min
 
 
 def _with_uncertainty(value: float, uncertainty: float, digits: int, plus_minus: bool) -> str:
-    sigma = Decimal(repr(uncertainty))
+    sigma = Decimal(uncertainty)
     place = _exponent(sigma) - digits + 1
     rounded_sigma = sigma.scaleb(-place).quantize(Decimal(1), ROUND_HALF_EVEN)
     if rounded_sigma >= 10**digits:  # 0.0999 to two digits is 0.10: one place up
         place += 1
         rounded_sigma = sigma.scaleb(-place).quantize(Decimal(1), ROUND_HALF_EVEN)
-    rounded_value = Decimal(repr(value)).quantize(Decimal(1).scaleb(place), ROUND_HALF_EVEN)
+    exact = Decimal(value)
+    if value != 0.0 and place < _exponent(exact) - 16:
+        exact = Decimal(repr(value))  # 1e28 as 1 and zeros, not 9999999999999999583119736832
+    rounded_value = exact.quantize(Decimal(1).scaleb(place), ROUND_HALF_EVEN)
     largest = max(abs(rounded_value), rounded_sigma.scaleb(place))
     top = _exponent(largest)
     shown = top - place + 1  # significant digits of the larger, down to the uncertainty's last

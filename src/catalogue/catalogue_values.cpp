@@ -147,15 +147,15 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     const double total = variance.own + variance.correlated;
     // A sum of a semi-definite form: only rounding takes it below zero.
     const double result = std::sqrt(total < 0.0 ? 0.0 : total);
-    if (!std::isfinite(result)) {
-        return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
-    }
     if (budget != nullptr) {
         for (const Term& term : found) budget->push_back({term.seed, std::fabs(term.t)});
         sort_budget(*budget);
         if (variance.correlated != 0.0) {
             budget->push_back({kNoIndex, std::copysign(std::sqrt(std::fabs(variance.correlated)), variance.correlated)});
         }
+    }
+    if (!std::isfinite(result)) {
+        return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
     }
     return std::optional<double>(result);
 }
