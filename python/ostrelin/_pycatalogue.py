@@ -382,6 +382,8 @@ class _Built:
         # How many of the records, and of the declared units, the base holds: they come first.
         self.inherited = 0
         self.inherited_units = 0
+        # A version 2 catalogue lies somewhere under this one.
+        self.over_version_2 = False
         # (entry, entry, r): the base's first, then this catalogue's own, in the order given.
         self.correlations: list[tuple[str, str, float]] = []
         self.inherited_correlations = 0
@@ -439,6 +441,7 @@ def _build(
         built.symbols.update(base._built.symbols)
         built.spelled.update(base._built.spelled)
         built.inherited = len(base._built.records)
+        built.over_version_2 = base._built.version == 2 or base._built.over_version_2
         built.inherited_units = 0 if base._built.declared is None else len(base._built.declared.definitions)
         built.units.update(_base_readings(base._built, built.declared))
     # Every entry's shape first, until one has a problem; entries after it
@@ -539,7 +542,12 @@ def _resolve(built: _Built, name: str, program: ex.Program) -> None:
             raise error
     names = tuple(used if used in records else symbols[used] for used in program.dependencies)
     if names != program.dependencies:
-        built.spelled[name] = program.dependencies
+        # A list written back spells each entry as the text does: an entry spelled two ways takes its
+        # spellings in the order the text first uses them.
+        in_text = [program.dependencies[slot] for slot in sorted(range(len(names)), key=program.offsets.__getitem__)]
+        spellings = {entry: [used for used in in_text if (used if used in records else symbols[used]) == entry]
+                     for entry in names}
+        built.spelled[name] = tuple(spellings[entry][names[:slot].count(entry)] for slot, entry in enumerate(names))
         built.programs[name] = dataclasses.replace(program, dependencies=names)
         built.records[name] = dataclasses.replace(built.records[name], dependencies=names)
 
@@ -921,8 +929,17 @@ def _correlate(
             raise _correlations_error(source, problem.args[0]) from None
         first_at[pair] = index
         own.append((a, b, r))
-    for members in _components(own):
-        _check_semi_definite(members, own, source)
+    groups = _components(own)
+    where = {seed: (group, at) for group, members in enumerate(groups) for at, seed in enumerate(members)}
+    # Per group, per member: the later members it is correlated with, and r.
+    paired: list[list[list[tuple[int, float]]]] = [[[] for _ in members] for members in groups]
+    for a, b, r in own:
+        (group, i), (_, j) = where[a], where[b]
+        paired[group][min(i, j)].append((max(i, j), r))
+    for members, pairs in zip(groups, paired):
+        failed = _first_failing_member(pairs)
+        if failed is not None:
+            raise _not_semi_definite(members[: failed + 1], source)
     built.correlations += own
     for a, b, r in built.correlations:
         built.partners.setdefault(a, []).append((b, r))
@@ -950,41 +967,45 @@ def _components(correlations: list[tuple[str, str, float]]) -> list[list[str]]:
     return list(groups.values())
 
 
-def _check_semi_definite(members: list[str], correlations: list[tuple[str, str, float]], source: str) -> None:
-    """Raises CatalogueError unless the matrix of the correlations among `members` is positive semi-definite.
+def _first_failing_member(paired: list[list[tuple[int, float]]]) -> int | None:
+    """The index of the first member of a group that shows its matrix (1 on the diagonal, r where `paired`
+    says) is not positive semi-definite, or None.
 
-    An LDLᵀ factorisation without pivoting: a negative pivot, or a zero pivot with something beside it,
-    shows that the first members up to there are not. The native twin does these same operations in
-    this same order, so both decide alike at the edge.
+    An LDLᵀ factorisation without pivoting, column by column: a pivot below -1e-9, or beside a zero pivot
+    a remainder beyond its root, fails. Sparse, so that a chain of n seeds costs n steps, not n³: lower[i]
+    holds the non-zero L[i][k] (k rising), below[k] the rows i > k that have one in column k; a term left
+    out is an exact zero, which changes no decision. The native twin does the same float operations in
+    the same order, so both decide alike at the edge.
     """
-    n = len(members)
-    position = {seed: at for at, seed in enumerate(members)}
-    A = [[0.0] * n for _ in range(n)]
-    for i in range(n):
-        A[i][i] = 1.0
-    for a, b, r in correlations:
-        if a in position:
-            i, j = position[a], position[b]
-            A[i][j] = A[j][i] = r
-    L = [[0.0] * n for _ in range(n)]
-    D = [0.0] * n
+    n = len(paired)
+    lower: list[dict[int, float]] = [{} for _ in range(n)]
+    below: list[list[int]] = [[] for _ in range(n)]
+    d = [0.0] * n
     for j in range(n):
-        d = A[j][j]
-        for k in range(j):
-            d -= L[j][k] * L[j][k] * D[k]
-        if d < -_PIVOT_TOLERANCE:
-            raise _not_semi_definite(members[: j + 1], source)
-        D[j] = d if d > _PIVOT_TOLERANCE else 0.0
-        for i in range(j + 1, n):
-            v = A[i][j]
-            for k in range(j):
-                v -= L[i][k] * L[j][k] * D[k]
-            if D[j] == 0.0:
+        pivot = 1.0
+        for k, l in lower[j].items():
+            pivot -= l * l * d[k]
+        if pivot < -_PIVOT_TOLERANCE:
+            return j
+        d[j] = pivot if pivot > _PIVOT_TOLERANCE else 0.0
+        rows = dict(paired[j])  # row i: A[i][j]
+        for k in lower[j]:
+            for i in below[k]:
+                if i > j:
+                    rows.setdefault(i, 0.0)
+        for i in sorted(rows):
+            v = rows[i]
+            row = lower[i]
+            for k, l in lower[j].items():  # k rising, where both rows hold one
+                if k in row:
+                    v -= row[k] * l * d[k]
+            if d[j] == 0.0:
                 if abs(v) > _OFF_PIVOT_TOLERANCE:
-                    raise _not_semi_definite(members[: i + 1], source)
-                L[i][j] = 0.0
-            else:
-                L[i][j] = v / D[j]
+                    return i
+            elif (l := v / d[j]) != 0.0:
+                lower[i][j] = l
+                below[j].append(i)
+    return None
 
 
 def _not_semi_definite(members: list[str], source: str) -> CatalogueError:
@@ -1033,6 +1054,10 @@ class _Values:
         return DerivationError(message if root == name else f"cannot derive `{name}`: {message}")
 
 
+_MIXED_VERSIONS: Final = (
+    "a version 1 catalogue over a version 2 base is no one text: its formulas read units as text, the "
+    "base's convert them; dumps(base=False) writes its own entries"
+)
 BUILT_ALREADY: Final = "Catalogue.__init__() cannot build a catalogue again: catalogues are immutable"
 NOT_MADE: Final = "Catalogue object was not made by Catalogue.__init__()"
 
@@ -1336,7 +1361,10 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         covariance = self._covariance(first, terms_a, second, terms_b)
         if deviation_a == 0.0 or deviation_b == 0.0:
             return 0.0
-        return min(1.0, max(-1.0, covariance / (deviation_a * deviation_b)))
+        r = covariance / (deviation_a * deviation_b)
+        if math.isnan(r):  # infinite spreads: no coefficient
+            return r
+        return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r  # rounding may take it past ±1
 
     def covariance_matrix(self, names: Iterable[str]) -> list[list[float]]:
         """The covariances of the entries `names` (an iterable of names, not one str), each with each, as
@@ -1437,6 +1465,9 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         """The catalogue in the file format; ``loads(cat.dumps()) == cat``. Without `base`, only its own entries
         (and the units and correlations it declares itself): the text loads over the same base into the same
         catalogue."""
+        built = self._built
+        if base and built.over_version_2 and built.version == 1:
+            raise ValueError(_MIXED_VERSIONS)
         lines = ["{", f'  "format": "{FORMAT}",', f'  "version": {self._built.version},']
         if self._description:
             lines.append(f'  "description": {_json_text(self._description)},')
@@ -1453,7 +1484,6 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 for name, definition in definitions
             ))
             lines.append("  },")
-        built = self._built
         # The bases' correlations with the bases' entries, as the units; a version 1 text holds none.
         correlations = built.correlations if base else built.correlations[built.inherited_correlations :]
         if correlations and built.version == 2:
@@ -1465,8 +1495,10 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         records = list(built.records.items())
         if not base:
             records = records[built.inherited :]
+        # A base's symbol that a later entry's name hides would take that entry's name in one text.
         entries = [
-            _entry_json(record, built.programs.get(name), built.spelled.get(name, record.dependencies))
+            _entry_json(record, built.programs.get(name), built.spelled.get(name, record.dependencies),
+                        record.symbol is not None and record.symbol not in built.records)
             for name, record in records
         ]
         if entries:
@@ -1483,10 +1515,11 @@ def _json_text(text: str) -> str:
     return json.dumps(text, ensure_ascii=False)
 
 
-def _entry_json(record: Constant, program: ex.Program | None, spelled: tuple[str, ...]) -> str:
-    """One entry's line; a formula's dependency list, when it needs one, spells them as the text does."""
+def _entry_json(record: Constant, program: ex.Program | None, spelled: tuple[str, ...], symbol: bool) -> str:
+    """One entry's line (with its symbol if `symbol`); a formula's dependency list, when it needs one, spells
+    them as the text does."""
     fields = [f'"name": {_json_text(record.name)}']
-    if record.symbol is not None:
+    if symbol:
         fields.append(f'"symbol": {_json_text(record.symbol)}')
     fields.append(f'"units": {_json_text(record.units)}')
     if record.status != "Pending":

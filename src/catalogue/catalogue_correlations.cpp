@@ -4,6 +4,7 @@
 // things in the same order with the same floating-point steps
 // (_check_correlations in ostrelin/_pycatalogue.py).
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -20,6 +21,65 @@ constexpr double kTolerance = 1e-9;
 constexpr double kToleranceRoot = 3.1622776601683794e-05;
 
 std::string numbered(std::size_t i) { return "correlation " + std::to_string(i); }
+
+// The members' matrix (1 on the diagonal, r where `paired` says) factored as
+// L D Lᵀ without pivoting, column by column; the index of the first member
+// whose pivot is below -kTolerance or whose remainder beside a zero pivot is
+// beyond kToleranceRoot. Sparse, so a chain of n seeds costs n steps, not
+// n³: lower[i] holds the non-zero L[i][k] (k rising, as columns are made in
+// order), below[k] the rows i > k that have one in column k. A term left
+// out is an exact zero, which changes no decision.
+std::optional<std::size_t> first_failing_member(
+    const std::vector<std::size_t>& members, const std::vector<std::vector<std::pair<std::size_t, double>>>& paired) {
+    const std::size_t n = members.size();
+    std::vector<std::vector<std::pair<std::size_t, double>>> lower(n);
+    std::vector<std::vector<std::size_t>> below(n);
+    std::vector<double> d(n, 0.0);
+    std::vector<std::pair<std::size_t, double>> rows;  // (i, A[i][j]) for the rows i > j that may be non-zero
+    for (std::size_t j = 0; j < n; ++j) {
+        double pivot = 1.0;
+        for (const auto& [k, l] : lower[j]) pivot -= l * l * d[k];
+        if (pivot < -kTolerance) return j;
+        d[j] = pivot > kTolerance ? pivot : 0.0;
+        rows = paired[members[j]];
+        for (const auto& [k, l] : lower[j]) {
+            for (std::size_t i : below[k]) {
+                if (i > j) rows.push_back({i, 0.0});
+            }
+        }
+        // A pair's r first among equal rows, so that unique() keeps it.
+        using Row = std::pair<std::size_t, double>;
+        std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) {
+            if (x.first != y.first) return x.first < y.first;
+            return (x.second != 0.0) > (y.second != 0.0);
+        });
+        rows.erase(std::unique(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.first == y.first; }),
+                   rows.end());
+        for (const auto& [i, r] : rows) {
+            double v = r;
+            // Σ L[i][k] L[j][k] D[k] over the k both rows hold, k rising.
+            auto x = lower[i].begin(), y = lower[j].begin();
+            while (x != lower[i].end() && y != lower[j].end()) {
+                if (x->first < y->first) {
+                    ++x;
+                } else if (y->first < x->first) {
+                    ++y;
+                } else {
+                    v -= x->second * y->second * d[x->first];
+                    ++x;
+                    ++y;
+                }
+            }
+            if (d[j] == 0.0) {
+                if (std::fabs(v) > kToleranceRoot) return i;
+            } else if (const double l = v / d[j]; l != 0.0) {
+                lower[i].push_back({j, l});
+                below[j].push_back(i);
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -78,8 +138,9 @@ std::optional<CatalogueFailure> CatalogueBuilder::check_correlations() {
 
 // Each connected group of correlated seeds, members in order of first
 // appearance, groups in the order of their first member, factored as
-// L D Lᵀ; the first pivot that shows the matrix is not semi-definite names
-// the members it has reached.
+// L D Lᵀ without pivoting; the first pivot (or, beside a zero pivot, the
+// first remainder) that shows the matrix is not semi-definite names the
+// members it has reached.
 std::optional<CatalogueFailure> CatalogueBuilder::check_semidefinite() const {
     const auto& correlations = store_->correlations_;
     std::unordered_map<std::uint32_t, std::size_t> position;  // seed: its index in `seeds`
@@ -89,7 +150,7 @@ std::optional<CatalogueFailure> CatalogueBuilder::check_semidefinite() const {
             if (position.emplace(seed, seeds.size()).second) seeds.push_back(seed);
         }
     }
-    // Union-find over positions; a group is listed by its members' positions.
+    // Union-find over positions; a group lists its members' positions.
     std::vector<std::size_t> parent(seeds.size());
     for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = i;
     auto root = [&](std::size_t i) {
@@ -101,55 +162,30 @@ std::optional<CatalogueFailure> CatalogueBuilder::check_semidefinite() const {
         if (a != b) parent[std::max(a, b)] = std::min(a, b);
     }
     std::vector<std::vector<std::size_t>> groups;
+    std::vector<std::size_t> index(seeds.size());  // position: its index within its group
     std::unordered_map<std::size_t, std::size_t> group_of;  // root: its group
     for (std::size_t i = 0; i < seeds.size(); ++i) {
         auto [at, fresh] = group_of.emplace(root(i), groups.size());
         if (fresh) groups.emplace_back();
+        index[i] = groups[at->second].size();
         groups[at->second].push_back(i);
     }
-    std::unordered_map<std::uint64_t, double> r_of;  // (position, position): r
+    // Per position, the later members of its group it is correlated with, and r.
+    std::vector<std::vector<std::pair<std::size_t, double>>> paired(seeds.size());
     for (const auto& c : correlations) {
-        const std::uint64_t a = position[c.first], b = position[c.second];
-        r_of[a << 32 | b] = r_of[b << 32 | a] = c.r;
+        const std::size_t a = position[c.first], b = position[c.second];
+        if (index[a] < index[b]) paired[a].push_back({index[b], c.r});
+        else paired[b].push_back({index[a], c.r});
     }
     for (const auto& members : groups) {
-        const std::size_t n = members.size();
-        auto a = [&](std::size_t i, std::size_t j) {
-            if (i == j) return 1.0;
-            const auto found = r_of.find(static_cast<std::uint64_t>(members[i]) << 32 | members[j]);
-            return found == r_of.end() ? 0.0 : found->second;
-        };
-        std::vector<double> l(n * n, 0.0), d(n, 0.0);
-        std::size_t failed = n;
-        for (std::size_t j = 0; j < n && failed == n; ++j) {
-            double pivot = a(j, j);
-            for (std::size_t k = 0; k < j; ++k) pivot -= l[j * n + k] * l[j * n + k] * d[k];
-            if (pivot < -kTolerance) {
-                failed = j;
-                break;
+        if (auto failed = first_failing_member(members, paired)) {
+            std::string note = "the correlations among ";
+            for (std::size_t m = 0; m <= *failed; ++m) {
+                if (m != 0) note += ", ";
+                note += ticked(store_->row(seeds[members[m]]).name());
             }
-            d[j] = pivot > kTolerance ? pivot : 0.0;
-            for (std::size_t i = j + 1; i < n; ++i) {
-                double v = a(i, j);
-                for (std::size_t k = 0; k < j; ++k) v -= l[i * n + k] * l[j * n + k] * d[k];
-                if (d[j] == 0.0) {
-                    if (std::fabs(v) > kToleranceRoot) {
-                        failed = i;
-                        break;
-                    }
-                    l[i * n + j] = 0.0;
-                } else {
-                    l[i * n + j] = v / d[j];
-                }
-            }
+            return correlations_failure(source_, note + " are not positive semi-definite");
         }
-        if (failed == n) continue;
-        std::string note = "the correlations among ";
-        for (std::size_t m = 0; m <= failed; ++m) {
-            if (m != 0) note += ", ";
-            note += ticked(store_->row(seeds[members[m]]).name());
-        }
-        return correlations_failure(source_, note + " are not positive semi-definite");
     }
     return std::nullopt;
 }

@@ -321,12 +321,13 @@ void write_dependencies(JsonCursor& out, const CatalogueStore& store, std::uint3
 
 // Row `i` of `store` (its own row `entry`) as one line's object, as the pure
 // twin writes it: value, uncertainty, status and description only when they
-// say more than their absence would.
+// say more than their absence would; its symbol unless an entry of `top`
+// (the catalogue written) is named so, which would take it in one text.
 void write_entry(JsonCursor& out, const CatalogueStore& store, const CatalogueRow& entry, std::uint32_t i,
-                 std::span<const CatalogueStore* const> chain) {
+                 std::span<const CatalogueStore* const> chain, const CatalogueStore& top) {
     out.put("{\"name\": ");
     out.string(entry.name());
-    if (const std::string_view symbol = store.symbol(i); !symbol.empty()) {
+    if (const std::string_view symbol = store.symbol(i); !symbol.empty() && top.find_name(symbol) == kNoIndex) {
         out.put(", \"symbol\": ");
         out.string(symbol);
     }
@@ -405,7 +406,7 @@ std::string CatalogueStore::dumps(bool with_base) const {
                 for (std::uint32_t own = 0; own < level->rows_.size(); ++own) {
                     out.put(first_entry ? "    " : ",\n    ");
                     first_entry = false;
-                    write_entry(out, *level, level->rows_[own], level->first_own_ + own, chain);
+                    write_entry(out, *level, level->rows_[own], level->first_own_ + own, chain, *this);
                 }
             }
             out.put("\n  ]\n}\n");

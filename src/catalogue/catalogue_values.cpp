@@ -146,7 +146,6 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     const Covariance variance = covariance(found, found);
     const double total = variance.own + variance.correlated;
     // A sum of a semi-definite form: only rounding takes it below zero.
-    const double result = std::sqrt(total < 0.0 ? 0.0 : total);
     if (budget != nullptr) {
         for (const Term& term : found) budget->push_back({term.seed, std::fabs(term.t)});
         sort_budget(*budget);
@@ -154,10 +153,11 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
             budget->push_back({kNoIndex, std::copysign(std::sqrt(std::fabs(variance.correlated)), variance.correlated)});
         }
     }
-    if (!std::isfinite(result)) {
+    // Past a double either way: a sum of correlated parts may overflow to -inf as well.
+    if (!std::isfinite(total)) {
         return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
     }
-    return std::optional<double>(result);
+    return std::optional<double>(std::sqrt(total < 0.0 ? 0.0 : total));
 }
 
 Expected<std::vector<CatalogueStore::Term>, std::string> CatalogueStore::terms(std::uint32_t row) const {

@@ -46,15 +46,20 @@ PyResult<int> version_of(PyObject* given) {
     return unexpected(PyError::format(PyExc_ValueError, text::kBadVersion, given));
 }
 
-// The `units` argument (a dict of name to units text or None) declared in
-// `builder`; a refusal as a load words it, or a TypeError for what is no
-// such dict.
-PyResult<std::optional<CatalogueFailure>> declare_units(CatalogueBuilder& builder, PyObject* units, int version,
-                                                       std::string_view source) {
+// Whether the `units` argument may be read: a dict (a TypeError else), and
+// empty in version 1 (refused as a load words it).
+PyResult<std::optional<CatalogueFailure>> check_units_argument(PyObject* units, int version, std::string_view source) {
     if (!PyDict_Check(units)) return unexpected(wrong_type(text::kUnitsNotDict, units));
     if (version == 1 && PyDict_GET_SIZE(units) != 0) {
         return std::optional(schema_failure(source, "top-level field `units` needs version 2"));
     }
+    return std::optional<CatalogueFailure>();
+}
+
+// The `units` argument (a dict of name to units text or None, checked)
+// declared in `builder`; a refusal as a load words it.
+PyResult<std::optional<CatalogueFailure>> declare_units(CatalogueBuilder& builder, PyObject* units,
+                                                       std::string_view source) {
     // A copy: the dict may change while its texts are read.
     OwnedRef items = OwnedRef::steal(PyDict_Items(units));
     if (!items) return unexpected(PyError::fetch());
@@ -136,18 +141,25 @@ int catalogue_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         VELDRA_TRY(const CatalogueStore* base_of, base_store(*state, base.get()));
         VELDRA_TRY(const int version, version_of(given[3]));
         CatalogueBuilder builder(source_text, base_of, version);
-        if (given[4] != nullptr && given[4] != Py_None) {
-            VELDRA_TRY(auto declared, declare_units(builder, given[4], version, source_text));
-            if (declared) return unexpected(catalogue_error(*state, *declared));
+        PyObject* const units = given[4] != nullptr && given[4] != Py_None ? given[4] : nullptr;
+        if (units != nullptr) {
+            VELDRA_TRY(auto refused, check_units_argument(units, version, source_text));
+            if (refused) return unexpected(catalogue_error(*state, *refused));
         }
-        // Owned for the whole call, as the entries are: a list's items are read after the records.
-        // A copy of the list: the records' iteration runs the caller's code, which may change it.
+        // A copy of the list, made now: the records' iteration runs the
+        // caller's code, which may change it; its items are read after them.
         OwnedRef correlations;
         if (given[5] != nullptr && given[5] != Py_None) {
             VELDRA_TRY(auto refused, check_correlations_argument(given[5], version, source_text));
             if (refused) return unexpected(catalogue_error(*state, *refused));
-            correlations = OwnedRef::steal(PySequence_Tuple(given[5]));
+            // Its stored items, as for the records: a subclass's own __iter__ has no say.
+            correlations = OwnedRef::steal(PyList_Check(given[5]) ? PyList_AsTuple(given[5])
+                                                                  : PyTuple_GetSlice(given[5], 0, PyTuple_GET_SIZE(given[5])));
             if (!correlations) return unexpected(PyError::fetch());
+        }
+        if (units != nullptr) {
+            VELDRA_TRY(auto declared, declare_units(builder, units, source_text));
+            if (declared) return unexpected(catalogue_error(*state, *declared));
         }
         // Before the records are read: reading them runs the caller's code.
         if (version == 2 && base_of != nullptr && base_of->version() == 1) {

@@ -307,8 +307,9 @@ PyResult<std::vector<std::vector<CatalogueStore::Term>>> terms_of(PyObject* self
             return store.terms(row);
         }();
         if (!terms) return unexpected(derivation_error_of(self, terms.error()));
-        // A formula's variance fails as derived() does when no double holds its root.
-        if (store.row(row).is_formula() && !std::isfinite(std::sqrt(variance(store, *terms)))) {
+        // A formula's variance fails as derived() does when it is past a double.
+        const auto parts = store.covariance(*terms, *terms);
+        if (store.row(row).is_formula() && !std::isfinite(parts.own + parts.correlated)) {
             return unexpected(derivation_error_of(self, "the uncertainty of " + ticked(store.row(row).name()) +
                                                             " is too large for a double"));
         }
@@ -341,9 +342,9 @@ PyObject* catalogue_correlation(PyObject* self, PyObject* const* args, Py_ssize_
         if (sigma_a == 0.0 || sigma_b == 0.0) return new_float(0.0);
         const auto parts = store.covariance(terms[0], terms[1]);
         const double r = (parts.own + parts.correlated) / (sigma_a * sigma_b);
-        // Clamped as max() and min() do: rounding may take it past ±1.
-        const double above = r > -1.0 ? r : -1.0;
-        return new_float(above < 1.0 ? above : 1.0);
+        if (std::isnan(r)) return new_float(r);  // infinite spreads: no coefficient
+        // Rounding may take it past ±1.
+        return new_float(r < -1.0 ? -1.0 : r > 1.0 ? 1.0 : r);
     });
 }
 
@@ -385,6 +386,12 @@ PyObject* catalogue_dumps(PyObject* self, PyObject* const* args, Py_ssize_t narg
     return method<1>(kDumpsSignature, self, args, nargs, kwnames, [](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
         int with_base = 1;
         if (given[0] != nullptr && (with_base = PyObject_IsTrue(given[0])) < 0) return unexpected(PyError::fetch());
+        const CatalogueStore& store = object.store();
+        if (with_base != 0 && store.version() == 1) {
+            for (const CatalogueStore* level : store.levels()) {
+                if (level->version() == 2) return unexpected(PyError::lazy(PyExc_ValueError, text::kMixedVersions));
+            }
+        }
         const std::string text = [&] {
             WithoutInterpreterLock unlocked;
             return object.store().dumps(with_base != 0);

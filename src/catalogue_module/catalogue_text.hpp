@@ -75,6 +75,9 @@ inline constexpr char kSourceNotStr[] = "source must be a str, not %U";
 inline constexpr char kBaseNotCatalogue[] = "base must be a Catalogue, not %U";
 inline constexpr char kBadVersion[] = "version must be 1 or 2, not %R";
 inline constexpr char kUnitsNotDict[] = "units must be a dict, not %U";
+inline constexpr char kMixedVersions[] =
+    "a version 1 catalogue over a version 2 base is no one text: its formulas read units as text, the base's "
+    "convert them; dumps(base=False) writes its own entries";
 inline constexpr char kCorrelationsNotList[] = "correlations must be a list or tuple, not %U";
 inline constexpr char kNamesIsStr[] = "names must be an iterable of names, not str";
 // LoadFailed's text with the path as given: "failed to load constants from `{}`: {}".

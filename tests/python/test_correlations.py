@@ -164,3 +164,41 @@ def test_a_correlation_into_the_base_is_refused(api):
     with pytest.raises(api.CatalogueError) as caught:
         api.loads(text([seed("t", 1.0, 0.1)], [["t", "x", 0.5]]), base=base)
     assert caught.value.__notes__ == ["correlation 0: `x` is in the base catalogue, whose correlations are its own"]
+
+
+def test_a_long_chain_of_correlated_seeds_loads(api):
+    # The check factors only what the correlations fill: a chain costs its length, not its cube (a dense
+    # factorisation of 30,000 seeds would need 7 GB).
+    n = 30000
+    entries = [seed(f"s{i}", 1.0, 0.1) for i in range(n)] + [formula("f", "s0 + s1 + s2")]
+    cat = api.loads(text(entries, [[f"s{i}", f"s{i + 1}", 0.4] for i in range(n - 1)]))
+    assert cat.derived("f").uncertainty == pytest.approx(0.1 * math.sqrt(3 + 2 * (0.4 + 0.4)), rel=1e-12)
+    with pytest.raises(api.CatalogueError):
+        api.loads(text(entries, [*([f"s{i}", f"s{i + 1}", 0.9] for i in range(n - 1)), ["s0", "s2", -0.9]]))
+
+
+def test_overflowing_correlated_parts_are_refused_alike(api):
+    # Four seeds whose correlated parts come first and overflow to -inf: a variance past a double either way.
+    big = 6.32e153
+    entries = [seed(n, 1.0, big) for n in "abcd"] + [formula("f", "a + b + c + d")]
+    pairs = [["a", "c", -1.0], ["a", "d", -1.0], ["b", "c", -1.0], ["b", "d", -1.0], ["a", "b", 1.0], ["c", "d", 1.0]]
+    cat = api.loads(text(entries, pairs))
+    for call in (cat.derived, cat.budget, lambda n: cat.covariance(n, "a"), lambda n: cat.covariance_matrix([n])):
+        with pytest.raises(api.DerivationError, match="the uncertainty of `f` is too large for a double"):
+            call("f")
+    # A spread whose square no double holds has no correlation coefficient: NaN, not a clamped -1.
+    huge = api.loads(text([seed("h", 1.0, 1e200)]))
+    assert math.isnan(huge.correlation("h", "h")) and huge.covariance("h", "h") == math.inf
+
+
+def test_the_records_arguments_are_read_as_stored(api):
+    class Shifty(list):
+        def __iter__(self):
+            return iter([("x", "y", 2.0)])
+
+    records = [api.Constant("x", 1.0, "", 0.1), api.Constant("y", 1.0, "", 0.1), api.Constant("s", 0.0, "", expression="x + y")]
+    cat = api.Catalogue(records, version=2, correlations=Shifty([("x", "y", 0.5)]))
+    assert cat.derived("s").uncertainty == pytest.approx(math.sqrt(0.03), rel=1e-12)
+    # The correlations' type is checked before the declared units are read.
+    with pytest.raises(TypeError, match="correlations must be a list or tuple, not int"):
+        api.Catalogue([], version=2, units={"x": "bogus_unit_zz"}, correlations=5)
