@@ -91,8 +91,9 @@ public:
     // the failure "invalid units in `SOURCE`" with the problem as its note.
     std::optional<CatalogueFailure> declare_unit(std::string_view name, std::optional<std::string_view> definition);
 
-    // Adds the next item of the correlations (copying its names); they are
-    // checked last, after everything else (catalogue_correlations.cpp).
+    // Adds the next item of the correlations, whose names must last until
+    // finish(); they are checked last, after everything else
+    // (catalogue_correlations.cpp).
     void add_correlation(const CorrelationFields& fields);
 
     // Marks the next entry as having a problem of its shape; `note` is the
@@ -147,8 +148,8 @@ private:
 
     struct GivenCorrelation {
         bool well_formed;
-        std::string first;
-        std::string second;
+        std::string_view first;
+        std::string_view second;
         double r;
     };
     std::vector<GivenCorrelation> given_correlations_;

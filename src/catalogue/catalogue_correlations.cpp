@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <unordered_map>
 
 #include "catalogue/catalogue_builder.hpp"
@@ -85,8 +84,8 @@ std::optional<std::size_t> first_failing_member(
 
 void CatalogueBuilder::add_correlation(const CorrelationFields& fields) {
     const bool well_formed = fields.first && fields.second;
-    given_correlations_.push_back({well_formed, well_formed ? std::string(*fields.first) : std::string(),
-                                   well_formed ? std::string(*fields.second) : std::string(), fields.r});
+    given_correlations_.push_back({well_formed, fields.first.value_or(std::string_view()),
+                                   fields.second.value_or(std::string_view()), fields.r});
 }
 
 // What is wrong with item `i` alone, if anything; `rows` gets its seeds.
@@ -95,9 +94,9 @@ std::optional<std::string> CatalogueBuilder::correlation_problem(std::size_t i, 
     if (!given.well_formed) return numbered(i) + " must be an array of two names and a number";
     if (!(given.r >= -1.0 && given.r <= 1.0)) return numbered(i) + ": r must be between -1 and 1";
     const CatalogueStore& store = *store_;
-    const std::string* names[2] = {&given.first, &given.second};
+    const std::string_view names[2] = {given.first, given.second};
     for (int k = 0; k < 2; ++k) {
-        const std::string& name = *names[k];
+        const std::string_view name = names[k];
         rows[k] = store.find(name);
         std::string_view why;
         if (rows[k] == kNoIndex) why = " is not in the catalogue";
@@ -113,12 +112,15 @@ std::optional<std::string> CatalogueBuilder::correlation_problem(std::size_t i, 
 // Every item in file order, then the matrix they make; the first problem.
 std::optional<CatalogueFailure> CatalogueBuilder::check_correlations() {
     CatalogueStore& store = *store_;
-    std::map<std::pair<std::uint32_t, std::uint32_t>, std::size_t> first_at;
+    std::unordered_map<std::uint64_t, std::size_t> first_at;  // the pair, lower row first: its first item
+    first_at.reserve(given_correlations_.size());
+    store.correlations_.reserve(given_correlations_.size());
     for (std::size_t i = 0; i < given_correlations_.size(); ++i) {
         std::uint32_t rows[2];
         std::optional<std::string> problem = correlation_problem(i, rows);
         if (!problem) {
-            auto [at, fresh] = first_at.emplace(std::minmax(rows[0], rows[1]), i);
+            const auto [low, high] = std::minmax(rows[0], rows[1]);
+            auto [at, fresh] = first_at.emplace(std::uint64_t{low} << 32 | high, i);
             if (!fresh) {
                 problem = numbered(i) + ": " + ticked(store.row(rows[0]).name()) + " and " +
                           ticked(store.row(rows[1]).name()) + " are correlated at " + numbered(at->second) + " already";
