@@ -145,7 +145,6 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     VELDRA_TRY(const std::vector<Term> found, terms(row));
     const Covariance variance = covariance(found, found);
     const double total = variance.own + variance.correlated;
-    // A sum of a semi-definite form: only rounding takes it below zero.
     if (budget != nullptr) {
         for (const Term& term : found) budget->push_back({term.seed, std::fabs(term.t)});
         sort_budget(*budget);
@@ -157,6 +156,7 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
     if (!std::isfinite(total)) {
         return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
     }
+    // A semi-definite form's value: only rounding takes it below zero.
     return std::optional<double>(std::sqrt(total < 0.0 ? 0.0 : total));
 }
 

@@ -308,8 +308,11 @@ PyResult<std::vector<std::vector<CatalogueStore::Term>>> terms_of(PyObject* self
         }();
         if (!terms) return unexpected(derivation_error_of(self, terms.error()));
         // A formula's variance fails as derived() does when it is past a double.
-        const auto parts = store.covariance(*terms, *terms);
-        if (store.row(row).is_formula() && !std::isfinite(parts.own + parts.correlated)) {
+        const bool overflows = store.row(row).is_formula() && [&] {
+            const auto parts = store.covariance(*terms, *terms);
+            return !std::isfinite(parts.own + parts.correlated);
+        }();
+        if (overflows) {
             return unexpected(derivation_error_of(self, "the uncertainty of " + ticked(store.row(row).name()) +
                                                             " is too large for a double"));
         }
