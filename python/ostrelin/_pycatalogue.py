@@ -1519,7 +1519,7 @@ def _entry_json(record: Constant, program: ex.Program | None, spelled: tuple[str
     """One entry's line (with its symbol if `symbol`); a formula's dependency list, when it needs one, spells
     them as the text does."""
     fields = [f'"name": {_json_text(record.name)}']
-    if symbol:
+    if symbol and record.symbol is not None:
         fields.append(f'"symbol": {_json_text(record.symbol)}')
     fields.append(f'"units": {_json_text(record.units)}')
     if record.status != "Pending":
