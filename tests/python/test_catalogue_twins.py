@@ -72,7 +72,8 @@ def described(outcome):
     few = names[:5]
     covariances = [repr(attempt(call, a, b)) for call in (cat.covariance, cat.correlation) for a in few for b in few]
     covariances.append(repr(attempt(cat.covariance_matrix, few)))
-    return ("ok", names, entries, derived, dimensions, in_units, cat.dumps(), cat.version, cat.source, cat.description,
+    written = [attempt(cat.dumps), attempt(lambda: cat.dumps(base=False))]  # version 1 over 2: no one text holds both
+    return ("ok", names, entries, derived, dimensions, in_units, written, cat.version, cat.source, cat.description,
             cat.find("a"), len(cat), by_symbol, covariances)
 
 
