@@ -35,25 +35,23 @@ std::optional<std::size_t> first_failing_member(
     std::vector<std::vector<std::size_t>> below(n);
     std::vector<double> d(n, 0.0);
     std::vector<std::pair<std::size_t, double>> rows;  // (i, A[i][j]) for the rows i > j that may be non-zero
+    std::vector<std::size_t> listed_at(n, n);           // row i: the column j it was last listed for
     for (std::size_t j = 0; j < n; ++j) {
         double pivot = 1.0;
         for (const auto& [k, l] : lower[j]) pivot -= l * l * d[k];
         if (pivot < -kTolerance) return j;
         d[j] = pivot > kTolerance ? pivot : 0.0;
         rows = paired[members[j]];
+        for (const auto& [i, r] : rows) listed_at[i] = j;
         for (const auto& [k, l] : lower[j]) {
             for (std::size_t i : below[k]) {
-                if (i > j) rows.push_back({i, 0.0});
+                if (i > j && listed_at[i] != j) {
+                    listed_at[i] = j;
+                    rows.push_back({i, 0.0});
+                }
             }
         }
-        // A pair's r first among equal rows, so that unique() keeps it.
-        using Row = std::pair<std::size_t, double>;
-        std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) {
-            if (x.first != y.first) return x.first < y.first;
-            return (x.second != 0.0) > (y.second != 0.0);
-        });
-        rows.erase(std::unique(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.first == y.first; }),
-                   rows.end());
+        std::sort(rows.begin(), rows.end());
         for (const auto& [i, r] : rows) {
             double v = r;
             // Σ L[i][k] L[j][k] D[k] over the k both rows hold, k rising.

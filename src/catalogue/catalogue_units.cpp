@@ -168,10 +168,12 @@ std::optional<CatalogueFailure> CatalogueBuilder::read_units() {
     declared();
     store.declared_ = declared_;
     store.unit_of_text_.assign(store.texts_.size(), -1);
+    // Without declared units a text means what the grammar alone says, which each thread remembers.
+    const DeclaredUnits* declared = declared_->declarations().empty() ? nullptr : declared_.get();
     for (std::size_t i = 0; i < store.rows_.size(); ++i) {
         const CatalogueRow& row = store.rows_[i];
         if (store.unit_of_text_[row.units] >= 0) continue;
-        auto unit = parse_units(store.texts_[row.units], declared_.get());
+        auto unit = parse_units(store.texts_[row.units], declared);
         if (!unit) return units_failure(source_, entry_note(i, row.name(), unit.error().message()));
         store.unit_of_text_[row.units] = static_cast<std::int32_t>(store.units_read_.size());
         store.units_read_.push_back(*unit);

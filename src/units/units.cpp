@@ -376,6 +376,13 @@ std::optional<Dimension> product_of(const Dimension& a, const Dimension& b, int 
     Dimension out;
     for (std::size_t i = 0; i < kBaseDimensions; ++i) {
         const Rational x = a.exponents[i], y = b.exponents[i];
+        if (x.den == 1 && y.den == 1) {
+            // Whole exponents, the usual case: no fraction to reduce.
+            const std::int32_t sum = x.num + sign * y.num;
+            if (sum > kMaxExponent || sum < -kMaxExponent) return std::nullopt;
+            out.exponents[i] = Rational{sum, 1};
+            continue;
+        }
         auto sum = make_rational(std::int64_t{x.num} * y.den + sign * std::int64_t{y.num} * x.den,
                                  std::int64_t{x.den} * y.den);
         if (!sum) return std::nullopt;
