@@ -202,3 +202,31 @@ def test_the_records_arguments_are_read_as_stored(api):
     # The correlations' type is checked before the declared units are read.
     with pytest.raises(TypeError, match="correlations must be a list or tuple, not int"):
         api.Catalogue([], version=2, units={"x": "bogus_unit_zz"}, correlations=5)
+
+
+def test_semi_definiteness_is_numpys_away_from_the_edge(api):
+    # numpy's eigenvalues as the oracle on random sparse correlation matrices: clearly positive or clearly
+    # negative ones must be accepted or refused; the few within 1e-6 of the edge are left out.
+    numpy = pytest.importorskip("numpy")
+    rng = numpy.random.default_rng(2026)
+    decided = 0
+    for _ in range(300):
+        n = int(rng.integers(2, 9))
+        names = [f"s{i}" for i in range(n)]
+        matrix = numpy.eye(n)
+        pairs = []
+        for i, j in {tuple(sorted(rng.choice(n, 2, replace=False))) for _ in range(int(rng.integers(1, 2 * n)))}:
+            r = float(rng.choice([1.0, -1.0, 0.5, -0.7, rng.uniform(-1, 1)]))
+            matrix[i, j] = matrix[j, i] = r
+            pairs.append([names[i], names[j], r])
+        lowest = numpy.linalg.eigvalsh(matrix).min()
+        if abs(lowest) < 1e-6:
+            continue
+        decided += 1
+        entries = [seed(name, 1.0, 0.1) for name in names]
+        if lowest > 0:
+            api.loads(text(entries, pairs))
+        else:
+            with pytest.raises(api.CatalogueError, match="invalid correlations"):
+                api.loads(text(entries, pairs))
+    assert decided > 200
