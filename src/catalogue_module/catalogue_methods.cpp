@@ -289,18 +289,22 @@ double variance(const CatalogueStore& store, std::span<const CatalogueStore::Ter
     return sum < 0.0 ? 0.0 : sum;
 }
 
-// The terms of the entries named by `names`, each looked up, then each
-// computed, in order: the first lookup or derivation that fails is raised.
-PyResult<std::vector<std::vector<CatalogueStore::Term>>> terms_of(PyObject* self, CatalogueObject& object,
-                                                                  std::span<PyObject* const> names) {
-    const CatalogueStore& store = object.store();
+// The entries named by `names`: their rows and their terms.
+struct Asked {
     std::vector<std::uint32_t> rows;
+    std::vector<std::vector<CatalogueStore::Term>> terms;
+};
+
+// The entries named by `names`, each looked up, then each one's terms
+// computed, in order: the first lookup or derivation that fails is raised.
+PyResult<Asked> terms_of(PyObject* self, CatalogueObject& object, std::span<PyObject* const> names) {
+    const CatalogueStore& store = object.store();
+    Asked asked;
     for (PyObject* name : names) {
         VELDRA_TRY(const std::uint32_t row, row_named(object, name));
-        rows.push_back(row);
+        asked.rows.push_back(row);
     }
-    std::vector<std::vector<CatalogueStore::Term>> found;
-    for (std::uint32_t row : rows) {
+    for (std::uint32_t row : asked.rows) {
         if (store.row(row).is_formula()) prepare_values(store);
         auto terms = [&] {
             WithoutInterpreterLock unlocked;
@@ -316,9 +320,9 @@ PyResult<std::vector<std::vector<CatalogueStore::Term>>> terms_of(PyObject* self
             return unexpected(derivation_error_of(self, "the uncertainty of " + ticked(store.row(row).name()) +
                                                             " is too large for a double"));
         }
-        found.push_back(std::move(*terms));
+        asked.terms.push_back(std::move(*terms));
     }
-    return found;
+    return asked;
 }
 
 // The covariance of two entries' terms, a variance when they are one entry's.
@@ -331,15 +335,16 @@ double covariance_of(const CatalogueStore& store, std::span<const CatalogueStore
 
 PyObject* catalogue_covariance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return method<2>(kCovarianceSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
-        VELDRA_TRY(const auto terms, terms_of(self, object, given));
-        const bool same = row_named(object, given[0]).value() == row_named(object, given[1]).value();
-        return new_float(covariance_of(object.store(), terms[0], terms[1], same));
+        VELDRA_TRY(const Asked asked, terms_of(self, object, given));
+        const bool same = asked.rows[0] == asked.rows[1];
+        return new_float(covariance_of(object.store(), asked.terms[0], asked.terms[1], same));
     });
 }
 
 PyObject* catalogue_correlation(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return method<2>(kCorrelationSignature, self, args, nargs, kwnames, [self](CatalogueObject& object, auto& given) -> PyResult<OwnedRef> {
-        VELDRA_TRY(const auto terms, terms_of(self, object, given));
+        VELDRA_TRY(const Asked asked, terms_of(self, object, given));
+        const auto& terms = asked.terms;
         const CatalogueStore& store = object.store();
         const double sigma_a = std::sqrt(variance(store, terms[0])), sigma_b = std::sqrt(variance(store, terms[1]));
         if (sigma_a == 0.0 || sigma_b == 0.0) return new_float(0.0);
@@ -358,9 +363,8 @@ PyObject* catalogue_covariance_matrix(PyObject* self, PyObject* const* args, Py_
         if (!names) return unexpected(PyError::fetch());
         const Py_ssize_t n = PyList_GET_SIZE(names.get());
         std::vector<PyObject*> items(PySequence_Fast_ITEMS(names.get()), PySequence_Fast_ITEMS(names.get()) + n);
-        VELDRA_TRY(const auto terms, terms_of(self, object, items));
-        std::vector<std::uint32_t> rows;
-        for (PyObject* name : items) rows.push_back(row_named(object, name).value());
+        VELDRA_TRY(const Asked asked, terms_of(self, object, items));
+        const auto& [rows, terms] = asked;
         const CatalogueStore& store = object.store();
         std::vector<double> matrix(static_cast<std::size_t>(n * n));
         const std::size_t size = static_cast<std::size_t>(n);
