@@ -283,7 +283,8 @@ def _binary(opcode: int, a: float, b: float) -> float:
         result = a / b
     else:
         try:
-            result = math.pow(a, b)
+            # A square is the correctly rounded product, which pow is not always.
+            result = a * a if b == 2.0 else math.pow(a, b)
         except ValueError:
             raise ValueFault(DOMAIN_ERROR) from None
         except OverflowError:
