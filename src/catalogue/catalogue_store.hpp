@@ -31,6 +31,7 @@
 #include "catalogue/text_arena.hpp"
 #include "expression/expression.hpp"
 #include "registry/constant.hpp"
+#include "support/function_ref.hpp"
 #include "support/sharded_map.hpp"
 #include "support/expected.hpp"
 #include "units/units.hpp"
@@ -207,6 +208,9 @@ public:
         double correlated;
     };
     Covariance covariance(std::span<const Term> x, std::span<const Term> y) const;
+    // The same over the correlations between seeds that `correlated` keeps.
+    Covariance covariance(std::span<const Term> x, std::span<const Term> y,
+                          FunctionRef<bool(std::uint32_t)> correlated) const;
 
     // The catalogue in the file format, as the pure twin's dumps() writes it:
     // the base's entries first, then this one's; without `with_base`, only
@@ -216,6 +220,7 @@ public:
 
 private:
     friend class CatalogueBuilder;
+    friend class ArrayEvaluation;
 
     struct Values {
         std::vector<double> value;          // per own formula
@@ -249,14 +254,25 @@ private:
     std::uint32_t root_of(std::uint32_t row) const;  // kNoIndex, or the formula row that stops it
     ValueFault fault_of(std::uint32_t row) const;
     std::string failure_text(std::uint32_t row) const;
+    // The text for `row` failing because formula `root` has `fault`.
+    std::string failure_text(std::uint32_t row, std::uint32_t root, ValueFault fault) const;
+    // What the steps of uncertainty() read of a row: the catalogue's own
+    // values, or, for an evaluation over arrays, one element's.
+    struct DerivationView {
+        FunctionRef<double(std::uint32_t)> value;
+        FunctionRef<std::uint8_t(std::uint32_t)> flags;
+        FunctionRef<double(std::uint32_t)> seed_uncertainty;
+    };
     // The steps of uncertainty() (catalogue_values.cpp).
-    std::vector<std::uint32_t> uncertain_ancestry(std::uint32_t row,
-                                                  std::unordered_map<std::uint32_t, double>& adjoint) const;
+    std::vector<std::uint32_t> uncertain_ancestry(std::uint32_t row, std::unordered_map<std::uint32_t, double>& adjoint,
+                                                  FunctionRef<std::uint8_t(std::uint32_t)> flags) const;
     void sort_budget(std::vector<Contribution>& budget) const;
 
     Expected<bool, std::string> collect_terms(std::uint32_t row, const std::vector<std::uint32_t>& finished,
                                               std::unordered_map<std::uint32_t, double>& adjoint,
-                                              std::vector<Term>& terms) const;
+                                              std::vector<Term>& terms, const DerivationView& view) const;
+    // σ from the two parts of a variance: fails when it is past a double.
+    Expected<double, std::string> deviation(std::uint32_t row, const Covariance& variance) const;
 
     const CatalogueStore* base_ = nullptr;
     std::uint32_t first_own_ = 0;

@@ -116,8 +116,11 @@ void CatalogueStore::compute_values(Values& values) const {
 }
 
 std::string CatalogueStore::failure_text(std::uint32_t row) const {
-    const std::uint32_t root = root_of(row);
-    std::string message(fault_text(fault_of(row)));
+    return failure_text(row, root_of(row), fault_of(row));
+}
+
+std::string CatalogueStore::failure_text(std::uint32_t row, std::uint32_t root, ValueFault fault) const {
+    std::string message(fault_text(fault));
     message += " in the expression of " + ticked(this->row(root).name());
     if (root == row) return message;
     return "cannot derive " + ticked(this->row(row).name()) + ": " + message;
@@ -144,7 +147,6 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
 
     VELDRA_TRY(const std::vector<Term> found, terms(row));
     const Covariance variance = covariance(found, found);
-    const double total = variance.own + variance.correlated;
     if (budget != nullptr) {
         for (const Term& term : found) budget->push_back({term.seed, std::fabs(term.t)});
         sort_budget(*budget);
@@ -152,12 +154,18 @@ Expected<std::optional<double>, std::string> CatalogueStore::uncertainty(std::ui
             budget->push_back({kNoIndex, std::copysign(std::sqrt(std::fabs(variance.correlated)), variance.correlated)});
         }
     }
+    VELDRA_TRY(const double sigma, deviation(row, variance));
+    return std::optional<double>(sigma);
+}
+
+Expected<double, std::string> CatalogueStore::deviation(std::uint32_t row, const Covariance& variance) const {
+    const double total = variance.own + variance.correlated;
     // Past a double either way: a sum of correlated parts may overflow to -inf as well.
     if (!std::isfinite(total)) {
-        return unexpected("the uncertainty of " + ticked(entry.name()) + " is too large for a double");
+        return unexpected("the uncertainty of " + ticked(this->row(row).name()) + " is too large for a double");
     }
     // A semi-definite form's value: only rounding takes it below zero.
-    return std::optional<double>(std::sqrt(total < 0.0 ? 0.0 : total));
+    return std::sqrt(total < 0.0 ? 0.0 : total);
 }
 
 Expected<std::vector<CatalogueStore::Term>, std::string> CatalogueStore::terms(std::uint32_t row) const {
@@ -169,9 +177,12 @@ Expected<std::vector<CatalogueStore::Term>, std::string> CatalogueStore::terms(s
     }
     if (root_of(row) != kNoIndex) return unexpected(failure_text(row));
     if (!(flags_of(row) & kUncertain)) return found;
+    const auto flags = [this](std::uint32_t at) { return flags_of(at); };
+    const auto value = [this](std::uint32_t at) { return value_of(at); };
+    const auto sigma = [this](std::uint32_t at) { return this->row(at).uncertainty; };
     std::unordered_map<std::uint32_t, double> adjoint;
-    const std::vector<std::uint32_t> finished = uncertain_ancestry(row, adjoint);
-    VELDRA_CHECK(collect_terms(row, finished, adjoint, found));
+    const std::vector<std::uint32_t> finished = uncertain_ancestry(row, adjoint, flags);
+    VELDRA_CHECK(collect_terms(row, finished, adjoint, found, DerivationView{value, flags, sigma}));
     return found;
 }
 
@@ -183,12 +194,19 @@ std::span<const CatalogueStore::Partner> CatalogueStore::partners(std::uint32_t 
 }
 
 CatalogueStore::Covariance CatalogueStore::covariance(std::span<const Term> x, std::span<const Term> y) const {
+    return covariance(x, y, [](std::uint32_t) { return true; });
+}
+
+CatalogueStore::Covariance CatalogueStore::covariance(std::span<const Term> x, std::span<const Term> y,
+                                                      FunctionRef<bool(std::uint32_t)> correlated) const {
     std::unordered_map<std::uint32_t, double> of_y;
     for (const Term& term : y) of_y.emplace(term.seed, term.t);
     Covariance sum{0.0, 0.0};
     for (const Term& term : x) {
         if (auto same = of_y.find(term.seed); same != of_y.end()) sum.own += term.t * same->second;
+        if (!correlated(term.seed)) continue;
         for (const Partner& partner : partners(term.seed)) {
+            if (!correlated(partner.seed)) continue;
             if (auto other = of_y.find(partner.seed); other != of_y.end()) sum.correlated += partner.r * term.t * other->second;
         }
     }
@@ -200,7 +218,8 @@ CatalogueStore::Covariance CatalogueStore::covariance(std::span<const Term> x, s
 // reverse each comes before its dependencies. `adjoint` gets every entry on
 // it, `row` at 1 and the others at 0.
 std::vector<std::uint32_t> CatalogueStore::uncertain_ancestry(std::uint32_t row,
-                                                              std::unordered_map<std::uint32_t, double>& adjoint) const {
+                                                              std::unordered_map<std::uint32_t, double>& adjoint,
+                                                              FunctionRef<std::uint8_t(std::uint32_t)> flags) const {
     adjoint.emplace(row, 1.0);
     std::vector<std::uint32_t> finished;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> work{{row, 0}};
@@ -210,7 +229,7 @@ std::vector<std::uint32_t> CatalogueStore::uncertain_ancestry(std::uint32_t row,
         bool descended = false;
         while (next < deps.size()) {
             const std::uint32_t dependency = deps[next++];
-            if (!(flags_of(dependency) & kUncertain) || adjoint.count(dependency) != 0) continue;
+            if (!(flags(dependency) & kUncertain) || adjoint.count(dependency) != 0) continue;
             adjoint.emplace(dependency, 0.0);
             work.push_back({dependency, 0});
             descended = true;
@@ -229,7 +248,7 @@ std::vector<std::uint32_t> CatalogueStore::uncertain_ancestry(std::uint32_t row,
 // is not finite.
 Expected<bool, std::string> CatalogueStore::collect_terms(std::uint32_t row, const std::vector<std::uint32_t>& finished,
                                                           std::unordered_map<std::uint32_t, double>& adjoint,
-                                                          std::vector<Term>& terms) const {
+                                                          std::vector<Term>& terms, const DerivationView& view) const {
     EvaluationScratch scratch;
     std::vector<double> inputs, slots;
     std::vector<std::uint8_t> uncertain;
@@ -237,15 +256,15 @@ Expected<bool, std::string> CatalogueStore::collect_terms(std::uint32_t row, con
         const CatalogueRow& node = this->row(*it);
         const double share = adjoint[*it];
         if (!node.is_formula()) {
-            terms.push_back({*it, share * node.uncertainty});
+            terms.push_back({*it, share * view.seed_uncertainty(*it)});
             continue;
         }
         const auto deps = dependencies(*it);
         inputs.clear();
         uncertain.clear();
         for (std::uint32_t dependency : deps) {
-            inputs.push_back(value_of(dependency));
-            uncertain.push_back((flags_of(dependency) & kUncertain) != 0);
+            inputs.push_back(view.value(dependency));
+            uncertain.push_back((view.flags(dependency) & kUncertain) != 0);
         }
         slots.assign(deps.size(), 0.0);
         const CatalogueStore& store = owner(*it);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue_module/catalogue_access.hpp"
+#include "catalogue_module/catalogue_arrays.hpp"
 #include "catalogue_module/catalogue_loading.hpp"
 #include "catalogue_module/catalogue_text.hpp"
 #include "catalogue_module/records.hpp"
@@ -451,6 +452,7 @@ PyMethodDef kCatalogueMethods[] = {
     {"covariance_matrix", method_entry(catalogue_covariance_matrix), METH_FASTCALL | METH_KEYWORDS,
      text::kCovarianceMatrixDoc},
     {"dumps", method_entry(catalogue_dumps), METH_FASTCALL | METH_KEYWORDS, text::kDumpsDoc},
+    {"_evaluate", method_entry(catalogue_evaluate), METH_FASTCALL | METH_KEYWORDS, text::kEvaluateDoc},
     {"_read", method_entry(catalogue_read), METH_FASTCALL | METH_CLASS, text::kReadDoc},
     {"_load", method_entry(catalogue_load), METH_FASTCALL | METH_CLASS, text::kLoadDoc},
     {nullptr, nullptr, 0, nullptr},

@@ -60,6 +60,9 @@ inline constexpr char kCorrelationDoc[] =
     "correlation($self, a, b)\n--\n\nThe correlation coefficient of two entries; 0.0 when either is exact.";
 inline constexpr char kCovarianceMatrixDoc[] =
     "covariance_matrix($self, names)\n--\n\nThe covariances of the entries `names`, as a list of rows.";
+inline constexpr char kEvaluateDoc[] =
+    "_evaluate($self, name, names, arrays, sigma_names, sigma_arrays, out_value, out_sigma, nan)\n--\n\n"
+    "The native half of evaluate(): fills the outputs; whether the result has an uncertainty.";
 inline constexpr char kCopyDoc[] = "__copy__($self, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDeepCopyDoc[] = "__deepcopy__($self, memo, /)\n--\n\nThe catalogue itself: it is immutable.";
 inline constexpr char kDumpsDoc[] =

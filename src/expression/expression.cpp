@@ -1,4 +1,5 @@
 #include "expression/expression.hpp"
+#include "expression/expression_math.hpp"
 
 #include <algorithm>
 #include <array>
@@ -33,8 +34,7 @@ std::string_view function_hint(std::string_view name) noexcept {
     return {};
 }
 
-using Unary = double (*)(double);
-constexpr std::array<Unary, 13> kFunctionCode = {
+constexpr std::array<UnaryFunction, 13> kFunctionCode = {
     [](double x) { return std::sqrt(x); },  [](double x) { return std::exp(x); },
     [](double x) { return std::log(x); },   [](double x) { return std::log10(x); },
     [](double x) { return std::sin(x); },   [](double x) { return std::cos(x); },
@@ -132,22 +132,11 @@ bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
 // operand that is NaN or infinite already gives its IEEE result unjudged,
 // but an infinite result overflows whatever gave it, as for + - * /.
 ValueFault binary(Op op, double a, double b, double& result) {
-    switch (op) {
-    case Op::Add: result = a + b; break;
-    case Op::Sub: result = a - b; break;
-    case Op::Mul: result = a * b; break;
-    case Op::Div:
-        if (b == 0.0) return ValueFault::DivisionByZero;
-        result = a / b;
-        break;
-    default:
-        // A square is the correctly rounded product; libm's pow misrounds
-        // about one square in a thousand, and a product runs at array speed.
-        result = b == 2.0 ? a * a : std::pow(a, b);
-        if (std::isfinite(a) && std::isfinite(b)) {
-            if (std::isnan(result)) return ValueFault::Domain;
-            if (std::isinf(result) && a == 0.0) return ValueFault::Domain;
-        }
+    if (op == Op::Div && b == 0.0) return ValueFault::DivisionByZero;
+    result = operate(op, a, b);
+    if (op == Op::Pow && std::isfinite(a) && std::isfinite(b)) {
+        if (std::isnan(result)) return ValueFault::Domain;
+        if (std::isinf(result) && a == 0.0) return ValueFault::Domain;
     }
     return std::isinf(result) ? ValueFault::Overflow : ValueFault::None;
 }
@@ -181,6 +170,8 @@ ValueFault apply(Instruction instruction, double a, double b, double& result) {
     return binary(instruction.op, a, b, result);
 }
 
+}  // namespace
+
 double ln10() {
     // Computed by libm at run time, as the reference's math.log(10.0) is,
     // rather than folded by the compiler.
@@ -191,37 +182,7 @@ double ln10() {
     return value;
 }
 
-// ∂result/∂(operand 0 or 1) of one instruction at its forward values; the
-// same formulas as the reference, operand for operand, so the same bits.
-double partial(Instruction instruction, int operand, double a, double b, double result) {
-    switch (instruction.op) {
-    case Op::Neg: return -1.0;
-    case Op::Add: return 1.0;
-    case Op::Sub: return operand == 0 ? 1.0 : -1.0;
-    case Op::Mul: return operand == 0 ? b : a;
-    case Op::Div: return operand == 0 ? 1.0 / b : -(result / b);
-    case Op::Pow: return operand == 0 ? b * std::pow(a, b - 1.0) : result * std::log(a);
-    default: break;
-    }
-    switch (static_cast<Function>(instruction.arg)) {
-    case Function::Sqrt: return 0.5 / result;
-    case Function::Exp: return result;
-    case Function::Log: return 1.0 / a;
-    case Function::Log10: return 1.0 / (a * ln10());
-    case Function::Sin: return std::cos(a);
-    case Function::Cos: return -std::sin(a);
-    case Function::Tan: return 1.0 + result * result;
-    case Function::Asin: return 1.0 / std::sqrt(1.0 - a * a);
-    case Function::Acos: return -1.0 / std::sqrt(1.0 - a * a);
-    case Function::Atan: return 1.0 / (1.0 + a * a);
-    case Function::Sinh: return std::cosh(a);
-    case Function::Cosh: return std::sinh(a);
-    case Function::Tanh: break;
-    }
-    return 1.0 - result * result;
-}
-
-}  // namespace
+UnaryFunction function_code(Function function) noexcept { return kFunctionCode[static_cast<int>(function)]; }
 
 std::string_view function_name(Function function) noexcept { return kFunctionNames[static_cast<int>(function)]; }
 
@@ -648,7 +609,7 @@ bool reverse_pass(std::span<const Instruction> code, double seed, EvaluationScra
         for (int operand = 0; operand < (binary ? 2 : 1); ++operand) {
             const std::size_t source = operand == 0 ? x : y;
             if (!carries[source]) continue;
-            const double p = partial(instruction, operand, a, b, values[at]);
+            const double p = partial(instruction.op, static_cast<Function>(instruction.arg), operand, a, b, values[at]);
             if (!std::isfinite(p)) return false;
             // Finite partials can still multiply or add up past the range.
             adjoints[source] += adjoints[at] * p;
