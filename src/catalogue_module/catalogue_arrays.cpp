@@ -132,9 +132,10 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
         const int nan = PyObject_IsTrue(given[7]);
         if (nan < 0) return unexpected(PyError::fetch());
 
-        const ArrayEvaluation::Ancestry ancestry = ArrayEvaluation::ancestry(store, row);
-        VELDRA_TRY(std::vector<std::uint32_t> replaced, seeds_named(object, row, names, ancestry, nullptr));
-        VELDRA_TRY(const std::vector<std::uint32_t> with_sigma, seeds_named(object, row, sigma_names, ancestry, &replaced));
+        // Shared: another thread may drop the catalogue's copy while this one builds.
+        const std::shared_ptr<const ArrayEvaluation::Ancestry> ancestry = object.ancestry(row);
+        VELDRA_TRY(std::vector<std::uint32_t> replaced, seeds_named(object, row, names, *ancestry, nullptr));
+        VELDRA_TRY(const std::vector<std::uint32_t> with_sigma, seeds_named(object, row, sigma_names, *ancestry, &replaced));
 
         // The outputs fix the shape; every input must broadcast to it.
         VELDRA_TRY(HeldBuffer value_out, HeldBuffer::get(given[5], PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE));
@@ -176,13 +177,19 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
         data.nan_on_fault = nan != 0;
 
         prepare_values(store);
+        std::shared_ptr<const ArrayEvaluation> evaluation = object.array_evaluation(row, replaced, given_sigma);
+        if (!evaluation) {
+            {
+                WithoutInterpreterLock unlocked;
+                evaluation = std::make_shared<const ArrayEvaluation>(store, row, *ancestry, replaced, given_sigma);
+            }
+            object.keep_array_evaluation(row, replaced, given_sigma, evaluation);
+        }
         std::optional<ArrayProblem> problem;
-        bool informed = false;
+        const bool informed = evaluation->informed();
         {
             WithoutInterpreterLock unlocked;
-            const ArrayEvaluation evaluation(store, row, ancestry, replaced, given_sigma);
-            informed = evaluation.informed();
-            problem = evaluation.run(data);
+            problem = evaluation->run(data);
         }
         if (problem) {
             const std::string at = " at index " + index_text(problem->index, data.shape);

@@ -48,6 +48,8 @@ CatalogueObject::CatalogueObject(CatalogueObject&& other) noexcept
 CatalogueObject::~CatalogueObject() noexcept(false) {
     clear_made();
     source_ = OwnedRef();
+    // Programs read the store.
+    evaluations_.clear();
     // The store reads its base's store until it goes.
     store_.reset();
     base_ = OwnedRef();
@@ -104,6 +106,31 @@ PyObject* CatalogueObject::derived_record(std::uint32_t row) const {
 PyObject* CatalogueObject::keep_derived(std::uint32_t row, OwnedRef record) {
     // Making it ran Python code, which may have made and kept it meanwhile.
     return derived_.try_emplace(row, std::move(record)).first->second.get();
+}
+
+std::shared_ptr<const ArrayEvaluation::Ancestry> CatalogueObject::ancestry(std::uint32_t row) {
+    // Bounded: each is as large as its formula's ancestry.
+    if (ancestries_.size() >= 64 && ancestries_.count(row) == 0) ancestries_.clear();
+    auto [it, added] = ancestries_.try_emplace(row);
+    if (added) it->second = std::make_shared<const ArrayEvaluation::Ancestry>(ArrayEvaluation::ancestry(*store_, row));
+    return it->second;
+}
+
+std::shared_ptr<const ArrayEvaluation> CatalogueObject::array_evaluation(std::uint32_t row,
+                                                                         const std::vector<std::uint32_t>& replaced,
+                                                                         const std::vector<bool>& given) const {
+    for (const KeptEvaluation& kept : evaluations_) {
+        if (kept.row == row && kept.replaced == replaced && kept.given == given) return kept.evaluation;
+    }
+    return nullptr;
+}
+
+void CatalogueObject::keep_array_evaluation(std::uint32_t row, std::vector<std::uint32_t> replaced,
+                                            std::vector<bool> given,
+                                            std::shared_ptr<const ArrayEvaluation> evaluation) {
+    constexpr std::size_t kKept = 16;
+    if (evaluations_.size() >= kKept) evaluations_.erase(evaluations_.begin());
+    evaluations_.push_back({row, std::move(replaced), std::move(given), std::move(evaluation)});
 }
 
 void CatalogueObject::clear_made() {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "catalogue/array_evaluation.hpp"
 #include "catalogue/catalogue_store.hpp"
 #include "catalogue_module/folded_texts.hpp"
 #include "pyfacade/owned_ref.hpp"
@@ -44,6 +45,17 @@ public:
     PyObject* derived_record(std::uint32_t row) const;
     PyObject* keep_derived(std::uint32_t row, OwnedRef record);
 
+    // What an evaluation over arrays of `row` needs, each made on first need
+    // and kept (the interpreter lock guards both): the formula's ancestry,
+    // and its program for a choice of replaced seeds and of those among
+    // them given uncertainties. A few programs are kept, the oldest
+    // dropped first: a caller evaluates one formula many times.
+    std::shared_ptr<const ArrayEvaluation::Ancestry> ancestry(std::uint32_t row);
+    std::shared_ptr<const ArrayEvaluation> array_evaluation(std::uint32_t row, const std::vector<std::uint32_t>& replaced,
+                                                            const std::vector<bool>& given) const;
+    void keep_array_evaluation(std::uint32_t row, std::vector<std::uint32_t> replaced, std::vector<bool> given,
+                               std::shared_ptr<const ArrayEvaluation> evaluation);
+
     // The names in byte order as a tuple (borrowed), made on first need.
     PyResult<PyObject*> names();
 
@@ -71,6 +83,14 @@ private:
     OwnedRef record_class_;
     std::unique_ptr<const FoldedTexts> folded_;
     std::unordered_map<std::uint32_t, OwnedRef> derived_;  // few: only the formulas asked for
+    std::unordered_map<std::uint32_t, std::shared_ptr<const ArrayEvaluation::Ancestry>> ancestries_;
+    struct KeptEvaluation {
+        std::uint32_t row;
+        std::vector<std::uint32_t> replaced;
+        std::vector<bool> given;
+        std::shared_ptr<const ArrayEvaluation> evaluation;
+    };
+    std::vector<KeptEvaluation> evaluations_;  // oldest first
     // The objects of the store's span (root first, without this one) and of
     // the store below it, for records of a base's rows found span by span;
     // bases of this one, so the base reference keeps them.
