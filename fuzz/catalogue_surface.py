@@ -34,10 +34,11 @@ import os
 import tempfile
 
 import atheris
+import numpy
 
 import ostrelin._native as native
 import ostrelin._pycatalogue as pure
-from ostrelin import Constant
+from ostrelin import Constant, Evaluation
 from ostrelin import _expression as expression
 from ostrelin import _input as inputs
 from ostrelin import _lookup as lookup
@@ -195,6 +196,10 @@ def value(result):
         except TypeError as exc:  # one whose __init__ never ran
             return ("Catalogue", catalogue_kind(kind), "refuses", str(exc))
         return ("Catalogue", catalogue_kind(kind), names, written(result), value(result.source))
+    if kind is Evaluation:
+        return ("Evaluation", value(result.value), value(result.uncertainty))
+    if kind is numpy.ndarray:
+        return Close(result)
     if kind in (list, tuple):
         return (kind.__name__, [value(item) for item in result])
     if kind is dict:
@@ -202,6 +207,29 @@ def value(result):
     if kind in (str, Text, float, int, bool, type(None)):
         return (kind.__name__, repr(result))
     return ("object", id(result))  # anything else must be what was passed in
+
+
+class Close:
+    """An array result, equal to another of the same dtype and shape whose NaNs are in the same places and
+    whose other elements are within 4 units in the last place: the pure twin calls NumPy's functions where
+    the native one calls libm's."""
+
+    def __init__(self, array):
+        self.array = numpy.array(array, copy=True)
+
+    def __eq__(self, other):
+        a, b = self.array, getattr(other, "array", None)
+        if type(other) is not Close or a.dtype != b.dtype or a.shape != b.shape:
+            return False
+        if not numpy.array_equal(numpy.isnan(a), numpy.isnan(b)):
+            return False
+        a, b = a[~numpy.isnan(a)], b[~numpy.isnan(b)]
+        with numpy.errstate(all="ignore"):
+            ulp = numpy.spacing(numpy.maximum(numpy.abs(a), numpy.abs(b)))
+            return bool(numpy.all((a == b) | (numpy.abs(a - b) <= 4 * ulp)))
+
+    def __repr__(self):
+        return f"array({self.array.tolist()!r}, shape={self.array.shape})"
 
 
 def text_of(exc):
@@ -782,6 +810,120 @@ def method_step(fdp, cats, names):
     return f"{method} {shown(args)} {shown(kwargs)}", lambda twin, cat: getattr(cat, method)(*args, **kwargs)
 
 
+SPECIAL = [1.5, 0.0, -2.0, 2.0, 3.25e-2, 1e308, 1e-320, math.nan, math.inf, -math.inf]
+
+
+def make_array(fdp):
+    """(label, maker) of what a caller hands evaluate() for one seed: scalars, lists, arrays of every
+    dtype and layout (strided, reversed, broadcast, misaligned, read-only, big-endian, 0-d, empty)."""
+    form = fdp.ConsumeIntInRange(0, 11)
+    items = [pick(fdp, SPECIAL) for _ in range(fdp.ConsumeIntInRange(0, 6))]
+    floats = numpy.array(items, dtype=numpy.float64)
+    if form == 0:
+        item = items[0] if items else 0.5
+        return repr(item), lambda: item
+    if form == 1:
+        return f"list {items!r}", lambda: list(items)
+    if form == 2:
+        return f"array {items!r}", lambda: floats
+    if form == 3:
+        def read_only():
+            array = floats.copy()
+            array.flags.writeable = False
+            return array
+        return f"read-only {items!r}", read_only
+    if form == 4:
+        return f"big-endian {items!r}", lambda: floats.astype(">f8")
+    if form == 5:
+        dtype = pick(fdp, ["int64", "uint8", "float32", "complex128", "bool", "object", "U3", "m8[s]"])
+        whole = [0 if math.isnan(x) or math.isinf(x) else int(max(min(x, 100), 0)) for x in items]
+        return f"{dtype} {whole!r}", lambda: numpy.array(whole, dtype=dtype)
+    if form == 6:
+        def misaligned():
+            raw = numpy.zeros(8 * len(items) + 1, dtype=numpy.uint8)
+            array = raw[1:].view(numpy.float64)
+            array[:] = floats
+            return array
+        return f"misaligned {items!r}", misaligned
+    if form == 7:
+        rows = fdp.ConsumeIntInRange(1, 3)
+        return f"column of {rows} rows {items!r}", lambda: numpy.resize(floats, rows)[:, None]
+    if form == 8:
+        return f"reversed, every other {items!r}", lambda: floats[::-2]
+    if form == 9:
+        return f"0-d {items[:1]!r}", lambda: numpy.float64(items[0] if items else 2.0)
+    if form == 10:
+        return f"broadcast to (2, {len(items)}) {items!r}", lambda: numpy.broadcast_to(floats, (2, len(items)))
+    return pick(fdp, [("None", lambda: None), ("str", lambda: "1.5"), ("dict", lambda: {"a": 1}),
+                      ("nested lists", lambda: [[1.0, 2.0], [3.0]])])
+
+
+# Formulas of every kind over correlated seeds and a base, for evaluate() to reach through.
+EVALUATED = json.dumps({"format": "ostrelin-catalogue", "version": 2, "constants": [
+    {"name": "a", "units": "1", "value": 1.5, "uncertainty": 0.01, "symbol": "α"},
+    {"name": "b", "units": "1", "value": 2.0, "uncertainty": 0.02},
+    {"name": "µ0", "units": "1", "value": 0.5},
+    {"name": "E", "units": "1", "value": 3.0, "uncertainty": 0.0},
+    {"name": "g", "units": "1", "expression": "a * b - µ0 ** 2 / E"},
+    {"name": "x_1", "units": "1", "expression": "log(g) + sqrt(b / a) * exp(-µ0 / a) - asin(µ0 / b)"},
+    {"name": "h", "units": "1", "expression": "x_1 ** 2 + cosh(x_1) / tan(a / b) + 1 / (b - a)"}],
+    "correlations": [["a", "b", 0.5]]})
+EVALUATED_CATS = {}
+
+
+def evaluate_step(fdp, cats, names):
+    """evaluate() of a name the catalogue has (or not), with arrays for seeds it reaches (or not)."""
+    if fdp.ConsumeBool():
+        if not EVALUATED_CATS:
+            EVALUATED_CATS.update({twin: twin.loads(EVALUATED) for twin in TWINS})
+        cats, names = EVALUATED_CATS, EVALUATED_CATS[pure].names()
+        label, step = evaluate_step(fdp, cats, names)
+        return f"on the evaluated catalogue: {label}", lambda twin, cat: step(twin, cats[twin])
+    name = make_argument(fdp, names) if fdp.ConsumeIntInRange(0, 5) == 0 else pick(fdp, names or NAMES)
+    # Mostly the catalogue's own seeds, which a formula may reach.
+    seeds = [key for key in names if cats[pure][key].expression is None] or NAMES
+    keys = [pick(fdp, seeds if fdp.ConsumeIntInRange(0, 4) else NAMES) for _ in range(fdp.ConsumeIntInRange(0, 3))]
+    values = [(key, *make_array(fdp)) for key in keys]
+    spreads = [(key, *make_array(fdp)) for key in keys if fdp.ConsumeBool()]
+    errors = pick(fdp, ["raise", "nan", "raise", "nan", "ignore"])
+    label = f"evaluate({name!r}, {[(k, t) for k, t, _ in values]}, uncertainties={[(k, t) for k, t, _ in spreads]}, " \
+        f"errors={errors!r})"
+    # One set of arrays for both twins: evaluate() must not change them.
+    arguments = {"values": {key: make() for key, _, make in values},
+                 "uncertainties": {key: make() for key, _, make in spreads} or None}
+    if fdp.ConsumeIntInRange(0, 7) == 0:
+        arguments["values"] = pick(fdp, [[1.0], None, "a"])
+    return label, lambda twin, cat: cat.evaluate(name, arguments["values"], uncertainties=arguments["uncertainties"],
+                                                 errors=errors)
+
+
+def private_evaluate_step(fdp, cats, names):
+    """The native half of evaluate() called directly with what the front end never hands it: it may refuse
+    anything, but must not crash (the pure twin is not asked)."""
+    shapes = [(), (0,), (3,), (2, 3), (3, 1)]
+    out_shape = pick(fdp, shapes)
+    outs = [pick(fdp, [lambda: numpy.empty(out_shape), lambda: numpy.empty(out_shape)[::-1] if out_shape else
+                       numpy.empty(()), lambda: numpy.empty(out_shape, dtype=numpy.float32), lambda: b"12345678",
+                       lambda: numpy.empty(out_shape).view(numpy.int64), lambda: None]) for _ in range(2)]
+    arrays = [make_array(fdp)[1] for _ in range(fdp.ConsumeIntInRange(0, 2))]
+    keys = tuple(pick(fdp, (names or []) + NAMES) for _ in arrays)
+    sigma_keys = keys[:fdp.ConsumeIntInRange(0, len(keys))] if fdp.ConsumeBool() else keys + ("a",)
+    name = pick(fdp, names or NAMES)
+
+    def call(twin, cat):
+        if twin is pure:
+            return None
+        given = tuple(make() for make in arrays)
+        try:
+            cat._evaluate(name, keys, given, sigma_keys, given[:len(sigma_keys)], outs[0](), outs[1](),
+                          fdp_bool)
+        except Exception:  # noqa: BLE001 - any refusal will do
+            pass
+        return None
+    fdp_bool = fdp.ConsumeBool()
+    return f"_evaluate({name!r}, {keys}, sigma {sigma_keys}, out {out_shape})", call
+
+
 def protocol_step(fdp, cats, names):
     x, records = make_argument(fdp, names), dict(cats[pure].items())
     others = [lambda twin, cat: cats[native if twin is pure else pure], lambda twin, cat: cat,
@@ -980,8 +1122,8 @@ def unmade_step(fdp, cats, names):
 
 # ------------------------------------------------------------------- input
 
-STEP_KINDS = [method_step] * 3 + [protocol_step] * 3 + [level_step] * 2 + [pulled_step] * 3 \
-    + [construct_step, load_step, wrong_receiver_step, unmade_step, reinit_step]
+STEP_KINDS = [method_step] * 3 + [protocol_step] * 3 + [level_step] * 2 + [pulled_step] * 3 + [evaluate_step] * 2 \
+    + [construct_step, load_step, wrong_receiver_step, unmade_step, reinit_step, private_evaluate_step]
 
 
 def usable(cat):

@@ -54,7 +54,7 @@ done
 
 echo "== building the instrumented extension for the surface fuzzer"
 py=$(venv_for 3.12 fuzz)
-"$py" -m pip install -q --disable-pip-version-check atheris
+"$py" -m pip install -q --disable-pip-version-check atheris numpy
 CXX=clang++ "$py" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
     -C cmake.define.OSTRELIN_SANITIZE=fuzzer -C cmake.build-type=RelWithDebInfo -C build-dir=build/fuzz-ext .
 
