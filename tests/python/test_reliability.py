@@ -80,6 +80,18 @@ CALLS |= {
     "dumps": CAT.dumps,
     "KeyError with a hint": expect(KeyError, CAT.__getitem__, "pi_usr"),
 }
+EVALUATED = ostrelin.loads(json.dumps({"format": "ostrelin-catalogue", "version": 1, "constants": [
+    {"name": "a", "units": "m", "value": 1.5, "uncertainty": 0.01}, {"name": "b", "units": "m", "value": 2.0},
+    {"name": "f", "units": "m", "expression": "sqrt(a) * exp(-b) + a / (b - 2)"}]}))
+A, B, SIGMA = [0.5, 1.0, 2.0] * 100, [[1.0], [2.0]], [0.01, 0.0, 0.02] * 100
+CALLS |= {
+    "evaluate": lambda: EVALUATED.evaluate("f", {"a": A, "b": [[1.0], [3.0]]}, uncertainties={"a": 0.1}),
+    "evaluate, errors='nan'": lambda: EVALUATED.evaluate("f", {"a": A, "b": B}, uncertainties={"a": SIGMA},
+                                                         errors="nan"),
+    "DerivationError from evaluate": expect(ostrelin.DerivationError, EVALUATED.evaluate, "f", {"a": A, "b": B}),
+    "ValueError from evaluate": expect(ValueError, EVALUATED.evaluate, "f", {"a": A}, uncertainties={"a": -1.0}),
+    "KeyError from evaluate": expect(KeyError, EVALUATED.evaluate, "a", {"b": 1.0}),
+}
 for label in ["a million brackets", "unclosed", "duplicate name", "not in the catalogue", "a cycle", "value too large"]:
     CALLS[f"CatalogueError: {label}"] = expect(ostrelin.CatalogueError, ostrelin.loads, TEXTS[label])
 CALLS["CatalogueError from records"] = expect(ostrelin.CatalogueError, ostrelin.Catalogue, [*RECORDS, RECORDS[0]])
@@ -134,8 +146,10 @@ def test_catalogues_built_over_their_holders_are_collected():
 def test_native_memory_stays_flat_over_many_calls():
     code = """
 import resource
+import numpy
 import ostrelin
 import ostrelin._veldra_core as core
+codata = ostrelin.codata
 r = core.PyFormulasRegistry()
 m = core.PyCKMMatrix.from_topology()
 text = ostrelin.constants.dumps()
@@ -154,6 +168,13 @@ def mixed(i):
         r.get("missing%d" % (i % 7))
     except KeyError:
         pass
+    if i % 64 == 0:  # arrays past one thread's share: the threads' registers are native memory
+        x = numpy.linspace(0.5, 2.0, 100_000 + i % 3)
+        codata.evaluate("m_e", {"alpha": x * codata["alpha"].value}, uncertainties={"alpha": x * 1e-12})
+        try:
+            codata.evaluate("m_e", {"alpha": x * 0.0})
+        except ostrelin.DerivationError:
+            pass
 for i in range(2_000):
     mixed(i)
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
