@@ -221,3 +221,27 @@ def test_eight_threads_share_one_registry():
     for t in threads:
         t.join()
     assert errors == []
+
+
+def test_evaluate_while_another_thread_writes_into_its_input():
+    """Unspecified numbers, but never a crash: the input's memory stays where it is while evaluate reads it."""
+    import numpy
+
+    cat = ostrelin.codata
+    x = numpy.full(300_000, cat["alpha"].value)
+    stop = threading.Event()
+
+    def meddle():
+        while not stop.is_set():
+            x[::7] *= 1.0000001
+            x[3::7] = numpy.nan
+
+    thread = threading.Thread(target=meddle)
+    thread.start()
+    try:
+        for _ in range(30):
+            result = cat.evaluate("m_e", {"alpha": x}, uncertainties={"alpha": 1e-12}, errors="nan")
+            assert result.value.shape == (300_000,)
+    finally:
+        stop.set()
+        thread.join()
