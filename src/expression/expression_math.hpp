@@ -43,10 +43,7 @@ inline double partial(Op op, Function function, int operand, double a, double b,
     case Op::Sub: return operand == 0 ? 1.0 : -1.0;
     case Op::Mul: return operand == 0 ? b : a;
     case Op::Div: return operand == 0 ? 1.0 / b : -(result / b);
-    case Op::Pow:
-        if (operand == 1) return result * std::log(a);
-        // A square's derivative as the product it is.
-        return b == 2.0 ? 2.0 * a : b * std::pow(a, b - 1.0);
+    case Op::Pow: return operand == 0 ? b * std::pow(a, b - 1.0) : result * std::log(a);
     default: break;
     }
     switch (function) {
