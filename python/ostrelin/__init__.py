@@ -12,6 +12,7 @@ import threading
 from importlib import resources
 from typing import TYPE_CHECKING, Final, Literal
 
+from ._arrays import Evaluation
 from ._builtin_entries import CONSTANTS
 from ._errors import CatalogueError, DerivationError, UnitError
 from ._lookup import find
@@ -26,6 +27,7 @@ __all__ = [
     "CatalogueError",
     "Constant",
     "DerivationError",
+    "Evaluation",
     "Get",
     "Quark",
     "Status",

@@ -25,7 +25,7 @@ from __future__ import annotations
 import math
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Final
+from typing import Final, Protocol
 
 MAX_NESTING: Final = 256
 
@@ -323,8 +323,23 @@ def evaluate(code: Sequence[Instruction], inputs: Sequence[float]) -> float:
     return stack[0]
 
 
-def _partial(opcode: int, argument: float, operand: int, a: float, b: float, result: float) -> float:
-    """∂result/∂(operand 0 or 1) of one instruction at its forward values."""
+class Functions(Protocol):
+    """The functions `_partial` takes from a namespace: the math module's, or the same over arrays."""
+
+    def pow(self, x: float, y: float, /) -> float: ...
+    def log(self, x: float, /) -> float: ...
+    def sqrt(self, x: float, /) -> float: ...
+    def sin(self, x: float, /) -> float: ...
+    def cos(self, x: float, /) -> float: ...
+    def sinh(self, x: float, /) -> float: ...
+    def cosh(self, x: float, /) -> float: ...
+
+
+def _partial(
+    opcode: int, argument: float, operand: int, a: float, b: float, result: float, m: Functions = math
+) -> float:
+    """∂result/∂(operand 0 or 1) of one instruction at its forward values, computed with the functions of
+    `m`: math for one value, or math's element by element for arrays of them (the same formulas)."""
     if opcode == NEG:
         return -1.0
     if opcode == ADD:
@@ -336,7 +351,7 @@ def _partial(opcode: int, argument: float, operand: int, a: float, b: float, res
     if opcode == DIV:
         return 1.0 / b if operand == 0 else -(result / b)
     if opcode == POW:
-        return b * math.pow(a, b - 1.0) if operand == 0 else result * math.log(a)
+        return b * m.pow(a, b - 1.0) if operand == 0 else result * m.log(a)
     function = FUNCTIONS[int(argument)]
     if function == "sqrt":
         return 0.5 / result
@@ -347,21 +362,21 @@ def _partial(opcode: int, argument: float, operand: int, a: float, b: float, res
     if function == "log10":
         return 1.0 / (a * _LN10)
     if function == "sin":
-        return math.cos(a)
+        return m.cos(a)
     if function == "cos":
-        return -math.sin(a)
+        return -m.sin(a)
     if function == "tan":
         return 1.0 + result * result
     if function == "asin":
-        return 1.0 / math.sqrt(1.0 - a * a)
+        return 1.0 / m.sqrt(1.0 - a * a)
     if function == "acos":
-        return -1.0 / math.sqrt(1.0 - a * a)
+        return -1.0 / m.sqrt(1.0 - a * a)
     if function == "atan":
         return 1.0 / (1.0 + a * a)
     if function == "sinh":
-        return math.cosh(a)
+        return m.cosh(a)
     if function == "cosh":
-        return math.sinh(a)
+        return m.sinh(a)
     return 1.0 - result * result  # tanh
 
 

@@ -36,11 +36,12 @@ import re
 import stat
 import threading
 from collections import deque
-from collections.abc import Iterable, Iterator, Mapping
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from fractions import Fraction
-from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, Self, cast
+from typing import TYPE_CHECKING, Any, BinaryIO, Final, NoReturn, Protocol, Self, cast
 
 from . import _expression as ex
+from . import _pyarrays  # imports NumPy only once an evaluation asks for it
 from ._errors import (
     CatalogueError, DerivationError, UnitError, cycle_error, entry_note, load_failed_note, parse_error,
     position_note, schema_error,
@@ -55,6 +56,10 @@ from ._units import (
     factor,
     nearest_fraction, parsed_with, widened, width_of,
 )
+
+if TYPE_CHECKING:
+    import numpy
+    from numpy.typing import NDArray
 
 _FIELDS: Final = (
     "name", "units", "value", "uncertainty", "status", "expression", "dependencies", "description", "symbol",
@@ -1016,11 +1021,31 @@ def _not_semi_definite(members: list[str], source: str) -> CatalogueError:
 # ---------------------------------------------------------------- derivation
 
 
-class _Values:
-    """Every formula's value (or why it has none), and which entries carry uncertainty."""
+class _Amounts(Protocol):
+    """What the reverse pass reads of a catalogue's entries: their values and uncertainties, and which carry
+    uncertainty. Floats for one catalogue; for `evaluate`'s whole arrays at once, NumPy arrays where a
+    replaced seed makes them vary."""
 
-    def __init__(self, built: _Built) -> None:
-        records = built.records
+    @property
+    def uncertain(self) -> Mapping[str, bool]: ...
+
+    @property
+    def informed(self) -> Mapping[str, bool]: ...
+
+    def value(self, name: str) -> float: ...
+
+    def uncertainty(self, name: str) -> float | None: ...
+
+
+class _Values:
+    """Every formula's value (or why it has none), and which entries carry uncertainty, as `records` give
+    them: a catalogue's, or (for one element of `evaluate`) those of the entries a formula reaches, some
+    seeds' replaced. `order` is the formulas among them, each after those it depends on."""
+
+    def __init__(
+        self, records: Mapping[str, Constant], programs: Mapping[str, ex.Program], order: Iterable[str]
+    ) -> None:
+        self._records = records
         self.values: dict[str, float] = {}
         self.failures: dict[str, tuple[str, str]] = {}  # formula: (root formula, fault)
         # uncertain: depends on a seed with a non-zero uncertainty; informed: on a seed with any.
@@ -1030,8 +1055,8 @@ class _Values:
             if record.expression is None:
                 self.uncertain[name] = record.uncertainty is not None and record.uncertainty != 0.0
                 self.informed[name] = record.uncertainty is not None
-        for name in built.order:
-            dependencies = built.programs[name].dependencies
+        for name in order:
+            dependencies = programs[name].dependencies
             self.uncertain[name] = any(self.uncertain[d] for d in dependencies)
             self.informed[name] = any(self.informed[d] for d in dependencies)
             failed = next((d for d in dependencies if d in self.failures), None)
@@ -1039,12 +1064,15 @@ class _Values:
                 self.failures[name] = self.failures[failed]
                 continue
             try:
-                self.values[name] = ex.evaluate(built.programs[name].code, [self.value(records, d) for d in dependencies])
+                self.values[name] = ex.evaluate(programs[name].code, [self.value(d) for d in dependencies])
             except ex.ValueFault as fault:
                 self.failures[name] = (name, fault.args[0])
 
-    def value(self, records: Mapping[str, Constant], name: str) -> float:
-        return self.values[name] if name in self.values else records[name].value
+    def value(self, name: str) -> float:
+        return self.values[name] if name in self.values else self._records[name].value
+
+    def uncertainty(self, name: str) -> float | None:
+        return self._records[name].uncertainty
 
     def failure(self, name: str) -> DerivationError | None:
         if name not in self.failures:
@@ -1052,6 +1080,102 @@ class _Values:
         root, fault = self.failures[name]
         message = f"{fault} in the expression of `{root}`"
         return DerivationError(message if root == name else f"cannot derive `{name}`: {message}")
+
+
+# (seed, ∂f/∂x σ): what each uncertain seed a formula reaches gives its uncertainty, signed.
+_Terms = list[tuple[str, float]]
+_Partners = Mapping[str, list[tuple[str, float]]]
+_Backpropagate = Callable[[Sequence[ex.Instruction], Sequence[float], Sequence[bool], float], list[float]]
+
+
+def _ancestry(records: Mapping[str, Constant], name: str, follow: Callable[[str], bool]) -> list[str]:
+    """`name` and the entries it reaches through those `follow` allows, each before what it depends on."""
+    finished: list[str] = []
+    seen = {name}
+    work = [(name, iter(records[name].dependencies))]
+    while work:
+        node, pending = work[-1]
+        for dependency in pending:
+            if dependency not in seen and follow(dependency):
+                seen.add(dependency)
+                work.append((dependency, iter(records[dependency].dependencies)))
+                break
+        else:
+            work.pop()
+            finished.append(node)
+    finished.reverse()
+    return finished
+
+
+def _propagate(
+    built: _Built, values: _Amounts, name: str, backpropagate: _Backpropagate = ex.backpropagate
+) -> _Terms | None:
+    """The formula's terms, seeds in the order the reverse pass meets them; None when no seed it reaches
+    has an uncertainty. DerivationError when a derivative on the way is not finite."""
+    if not values.informed[name]:
+        return None
+    if not values.uncertain[name]:
+        return []
+    uncertain = values.uncertain
+    adjoint = {name: 1.0}
+    terms: _Terms = []
+    for node in _ancestry(built.records, name, uncertain.__getitem__):
+        program = built.programs.get(node)
+        if program is None:
+            uncertainty = values.uncertainty(node)
+            assert uncertainty is not None
+            terms.append((node, adjoint[node] * uncertainty))
+            continue
+        dependencies = program.dependencies
+        try:
+            slots = backpropagate(
+                program.code, [values.value(d) for d in dependencies], [uncertain[d] for d in dependencies],
+                adjoint[node],
+            )
+        except ex.NotFinite:
+            raise DerivationError(
+                f"cannot propagate the uncertainty of `{name}`: a derivative in the expression of "
+                f"`{node}` is not finite"
+            ) from None
+        for dependency, share in zip(dependencies, slots):
+            if uncertain[dependency]:
+                adjoint[dependency] = adjoint.get(dependency, 0.0) + share
+    return terms
+
+
+def _parts(partners: _Partners, terms_x: _Terms | None, terms_y: _Terms | None) -> tuple[float, float]:
+    """The covariance of two entries given their terms, in two parts: what the seeds they share give,
+    and what the correlations between their seeds (each one's `partners` and r) give."""
+    diagonal = cross = 0.0
+    if not terms_x or not terms_y:
+        return diagonal, cross
+    ty = dict(terms_y)
+    # Sums are rebound, never added to in place: arrays of terms broadcast to a new shape as they add up.
+    for seed, t in terms_x:
+        if seed in ty:
+            diagonal = diagonal + t * ty[seed]
+        for partner, r in partners.get(seed, ()):
+            if partner in ty:
+                cross = cross + r * t * ty[partner]
+    return diagonal, cross
+
+
+def _variance(partners: _Partners, name: str, terms: _Terms) -> tuple[float, float]:
+    """The two parts of the variance of the formula `name`; DerivationError when it is past a double."""
+    diagonal, cross = _parts(partners, terms, terms)
+    if not math.isfinite(diagonal + cross):
+        raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
+    return diagonal, cross
+
+
+def _propagated(built: _Built, values: _Values, name: str, partners: _Partners) -> float | None:
+    """The formula's standard uncertainty, first order (None when no seed it reaches has one); DerivationError
+    when it cannot be propagated."""
+    terms = _propagate(built, values, name)
+    if terms is None:
+        return None
+    diagonal, cross = _variance(partners, name, terms)
+    return math.sqrt(max(diagonal + cross, 0.0))
 
 
 _MIXED_VERSIONS: Final = (
@@ -1222,7 +1346,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     def _derived_values(self) -> _Values:
         with self._lock:
             if self._values is None:
-                self._values = _Values(self._built)
+                built = self._built
+                self._values = _Values(built.records, built.programs, built.order)
             return self._values
 
     def derive(self, name: str, units: str | None = None) -> float:
@@ -1253,11 +1378,7 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         entry = find(name, self._entries)
         if entry.expression is not None:
             value = self._value(entry.name)
-            terms = self._propagate(entry.name)
-            uncertainty = None
-            if terms is not None:
-                diagonal, cross = self._variance(entry.name, terms)
-                uncertainty = math.sqrt(max(diagonal + cross, 0.0))
+            uncertainty = _propagated(self._built, self._derived_values(), entry.name, self._built.partners)
             entry = dataclasses.replace(entry, value=value, uncertainty=uncertainty, status="Cached")
         if units is None:
             return entry
@@ -1298,25 +1419,6 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         no units."""
         return dimension_text(self._reading(find(name, self._entries)).dimension, self._built.declared)
 
-    def _ancestry(self, name: str, uncertain: Mapping[str, bool]) -> list[str]:
-        """`name` and the entries it reaches through uncertain ones, each before what it depends on."""
-        records = self._built.records
-        finished: list[str] = []
-        seen = {name}
-        work = [(name, iter(records[name].dependencies))]
-        while work:
-            node, pending = work[-1]
-            for dependency in pending:
-                if dependency not in seen and uncertain[dependency]:
-                    seen.add(dependency)
-                    work.append((dependency, iter(records[dependency].dependencies)))
-                    break
-            else:
-                work.pop()
-                finished.append(node)
-        finished.reverse()
-        return finished
-
     def budget(self, name: str) -> list[tuple[str, float]]:
         """Where the uncertainty of `name` comes from: each seed it reaches with a non-zero
         uncertainty and its contribution |∂f/∂x| σ, largest first (ties in byte order of the names);
@@ -1330,8 +1432,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         if entry.expression is None:
             return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
         self.derive(name)
-        terms = self._propagate(entry.name) or []
-        _, cross = self._variance(entry.name, terms)
+        terms = _propagate(self._built, self._derived_values(), entry.name) or []
+        _, cross = _variance(self._built.partners, entry.name, terms)
         shares = sorted(((seed, abs(term)) for seed, term in terms), key=lambda share: (-share[1], share[0]))
         if cross != 0.0:
             shares.append(("", math.copysign(math.sqrt(abs(cross)), cross)))
@@ -1383,6 +1485,15 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 matrix[i][j] = matrix[j][i] = self._covariance(entries[i], terms[i], entries[j], terms[j])
         return matrix
 
+    def _evaluate(
+        self, name: str, names: tuple[str, ...], arrays: tuple[NDArray[numpy.float64], ...],
+        sigma_names: tuple[str, ...], sigma_arrays: tuple[NDArray[numpy.float64], ...],
+        out_value: NDArray[numpy.float64], out_sigma: NDArray[numpy.float64], nan: bool,
+    ) -> bool:
+        """`evaluate` past its front end: fills `out_value` (and `out_sigma`) element by element as ``derived(name)``
+        would with the seeds `names` replaced; whether the result has an uncertainty."""
+        return _pyarrays.evaluate(self, name, names, arrays, sigma_names, sigma_arrays, out_value, out_sigma, nan)
+
     def _terms(self, entry: Constant) -> list[tuple[str, float]] | None:
         """What each seed the entry reaches with a non-zero uncertainty gives its uncertainty, signed
         (∂f/∂x σ); None when no seed it reaches has one. Raises DerivationError as ``derived`` would."""
@@ -1391,9 +1502,9 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
                 return None
             return [(entry.name, entry.uncertainty)] if entry.uncertainty else []
         self._value(entry.name)
-        terms = self._propagate(entry.name)
+        terms = _propagate(self._built, self._derived_values(), entry.name)
         if terms is not None:
-            self._variance(entry.name, terms)
+            _variance(self._built.partners, entry.name, terms)
         return terms
 
     def _covariance(
@@ -1401,65 +1512,8 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
     ) -> float:
         """The covariance of entries `a` and `b` given their terms; a variance is never taken below zero,
         where rounding could put it."""
-        diagonal, cross = self._parts(terms_a, terms_b)
+        diagonal, cross = _parts(self._built.partners, terms_a, terms_b)
         return max(diagonal + cross, 0.0) if a.name == b.name else diagonal + cross
-
-    def _parts(
-        self, terms_x: list[tuple[str, float]] | None, terms_y: list[tuple[str, float]] | None
-    ) -> tuple[float, float]:
-        """The covariance of two entries given their terms, in two parts: what the seeds they share give,
-        and what the correlations between their seeds give."""
-        diagonal = cross = 0.0
-        if not terms_x or not terms_y:
-            return diagonal, cross
-        partners = self._built.partners
-        ty = dict(terms_y)
-        for seed, t in terms_x:
-            if seed in ty:
-                diagonal += t * ty[seed]
-            for partner, r in partners.get(seed, ()):
-                if partner in ty:
-                    cross += r * t * ty[partner]
-        return diagonal, cross
-
-    def _variance(self, name: str, terms: list[tuple[str, float]]) -> tuple[float, float]:
-        """The two parts of the variance of the formula `name`; DerivationError when it is past a double."""
-        diagonal, cross = self._parts(terms, terms)
-        if not math.isfinite(diagonal + cross):
-            raise DerivationError(f"the uncertainty of `{name}` is too large for a double")
-        return diagonal, cross
-
-    def _propagate(self, name: str) -> list[tuple[str, float]] | None:
-        """The formula's terms (see `_terms`), seeds in the order the reverse pass meets them."""
-        values = self._derived_values()
-        if not values.informed[name]:
-            return None
-        if not values.uncertain[name]:
-            return []
-        records = self._built.records
-        adjoint = {name: 1.0}
-        terms: list[tuple[str, float]] = []
-        for node in self._ancestry(name, values.uncertain):
-            record = records[node]
-            if record.expression is None:
-                assert record.uncertainty is not None
-                terms.append((node, adjoint[node] * record.uncertainty))
-                continue
-            dependencies = record.dependencies
-            try:
-                slots = ex.backpropagate(
-                    self._built.programs[node].code, [values.value(records, d) for d in dependencies],
-                    [values.uncertain[d] for d in dependencies], adjoint[node],
-                )
-            except ex.NotFinite:
-                raise DerivationError(
-                    f"cannot propagate the uncertainty of `{name}`: a derivative in the expression of "
-                    f"`{node}` is not finite"
-                ) from None
-            for dependency, share in zip(dependencies, slots):
-                if values.uncertain[dependency]:
-                    adjoint[dependency] = adjoint.get(dependency, 0.0) + share
-        return terms
 
     def dumps(self, *, base: bool = True) -> str:
         """The catalogue in the file format; ``loads(cat.dumps()) == cat``. Without `base`, only its own entries

@@ -3,6 +3,8 @@
 from collections.abc import Iterable, Iterator
 from typing import Any, Self
 
+import numpy
+from numpy.typing import NDArray
 from typing_extensions import disjoint_base
 
 from ._records import Constant
@@ -68,6 +70,18 @@ class Catalogue:
         """The correlation coefficient of two entries; 0.0 when either is exact."""
     def covariance_matrix(self, names: Iterable[str]) -> list[list[float]]:
         """The covariances of the entries `names`, as a list of rows."""
+    def _evaluate(
+        self,
+        name: str,
+        names: tuple[str, ...],
+        arrays: tuple[NDArray[numpy.float64], ...],
+        sigma_names: tuple[str, ...],
+        sigma_arrays: tuple[NDArray[numpy.float64], ...],
+        out_value: NDArray[numpy.float64],
+        out_sigma: NDArray[numpy.float64],
+        nan: bool,
+    ) -> bool:
+        """`evaluate` past its front end: fills `out_value` and `out_sigma` element by element; whether the result has an uncertainty."""
     def dumps(self, *, base: bool = True) -> str:
         """The catalogue in the file format; without `base`, only its own entries."""
 

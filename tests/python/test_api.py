@@ -13,7 +13,7 @@ import pytest
 import ostrelin._veldra_core as core
 
 PUBLIC = {
-    "Catalogue", "CatalogueError", "Constant", "DerivationError", "Get", "Quark", "__version__", "constant",
+    "Catalogue", "CatalogueError", "Constant", "DerivationError", "Evaluation", "Get", "Quark", "__version__", "constant",
     "codata", "constants", "derive", "implementation", "list_constants", "list_quarks", "load", "loads", "quark",
     "quarks", "Status", "UnitError", "Units", "convert", "parse_units",
 }

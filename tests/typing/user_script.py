@@ -5,6 +5,9 @@ from __future__ import annotations
 from collections.abc import Mapping
 from typing import Literal
 
+import numpy
+from numpy.typing import NDArray
+
 import ostrelin
 from ostrelin._veldra_core import PyCKMMatrix
 from ostrelin.symbols import c, hbar, m_e
@@ -63,6 +66,13 @@ def main() -> None:
     drafted = ostrelin.Constant("E", 0.0, "J", expression="m_e * c ** 2", description="rest energy", symbol="E0")
     shown: str = f"{hbar:.3e} {m_e:.2S} {drafted.symbol}"
     print(rest, status, shown)
+    over: ostrelin.Evaluation = ostrelin.codata.evaluate(
+        "m_e", {"alpha": [0.0072973525643, 0.0073], "R_inf": 10973731.568157}, uncertainties={"alpha": [1.1e-12, 0.0]},
+        errors="nan",
+    )
+    masses: NDArray[numpy.float64] = over.value
+    spreads: NDArray[numpy.float64] | None = over.uncertainty
+    print(masses.shape, None if spreads is None else spreads.max())
 
 
 def refused() -> None:
