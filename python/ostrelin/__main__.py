@@ -1,4 +1,5 @@
-"""The command line: ``python -m ostrelin [NAME]`` and its subcommands show, find, check and table.
+"""The command line: ``python -m ostrelin [NAME]`` and its subcommands show, find, check, table, convert and
+evaluate.
 
 Without arguments, prints the built-in catalogue as a table (stored value,
 derived value, formula), the quarks, and the CKM matrix's Jarlskog invariant
@@ -14,6 +15,7 @@ in codata unless told otherwise, table in the built-in entries:
     check FILE    whether a file loads (for a user's CI): its counts and load time
     table         every entry with its stored and derived value
     convert VALUE FROM TO   a number from one unit to another
+    evaluate NAME --input CSV   a formula over rows of seed values (and their uncertainties), as CSV
 
 Values print rounded to two significant digits of their uncertainty
 (``--digits all`` prints every digit a double holds).
@@ -26,13 +28,23 @@ standard error); 2 for a usage error.
 from __future__ import annotations
 
 import argparse
+import csv
 import json
 import math
 import os
+import re
 import sys
+import tempfile
 import time
-from collections.abc import Sequence
-from typing import Any
+from array import array
+from collections.abc import Iterator, Sequence
+from typing import IO, TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from _csv import Reader
+
+    import numpy
+    from numpy.typing import NDArray
 
 import ostrelin
 
@@ -42,7 +54,14 @@ WIDTH = 80
 # Columns after the name; "<" aligns left, ">" right. The expression, which
 # holds spaces, comes last.
 COLUMNS = (("status", "<"), ("value", ">"), ("derived", ">"), ("units", "<"), ("expression", "<"))
-SUBCOMMANDS = ("show", "find", "check", "table", "convert")
+SUBCOMMANDS = ("show", "find", "check", "table", "convert", "evaluate")
+# evaluate reads and evaluates this many rows at a time: a row held as Python text weighs about a hundred
+# times its floats, so this bounds memory, and evaluate's own cost per call is negligible against it.
+CHUNK_ROWS = 1 << 16
+# Inputs shorter than this end before a progress bar could tell anyone anything.
+PROGRESS_ROWS = 3_000_000
+# A column `sigma_X` holds the standard uncertainties of column X.
+SIGMA = "sigma_"
 
 
 class Refused(Exception):
@@ -261,6 +280,222 @@ def convert(value: str, source: str, target: str) -> str:
     return f"{converted!r} {target}"
 
 
+def csv_columns(catalogue: ostrelin.Catalogue, header: Sequence[str]) -> tuple[list[int], list[int], list[str]]:
+    """Which columns hold values and which uncertainties, and the seed each names (for an uncertainty
+    column, the seed whose uncertainties it holds).
+
+    `sigma_X` holds X's uncertainties when the header has a column for X (by its name or its symbol),
+    or when `sigma_X` names no entry (then evaluate says that X has no values); otherwise, as codata's
+    `sigma_T` does, it names an entry whose values it holds.
+    """
+    seen: set[str] = set()
+    for column in header:
+        if column in seen:
+            raise ValueError(f"`{column}` is given twice")
+        seen.add(column)
+
+    def entry(key: str) -> str | None:
+        return catalogue[key].name if key in catalogue else None
+
+    spelled = {entry(column) for column in header} - {None}
+    values: list[int] = []
+    sigmas: list[int] = []
+    seeds: list[str] = []
+    for index, column in enumerate(header):
+        seed = column[len(SIGMA) :] if column.startswith(SIGMA) else ""
+        if seed and (seed in seen or entry(seed) in spelled or column not in catalogue):
+            sigmas.append(index)
+        else:
+            values.append(index)
+            seed = column
+        seeds.append(seed)
+    return values, sigmas, seeds
+
+
+def csv_floats(cells: Sequence[str], column: str, lines: Sequence[int], label: str) -> NDArray[numpy.float64]:
+    """A column's cells as float64, each read as Python's float() reads it; ValueError naming the first
+    cell that is not a number by its line."""
+    import numpy  # noqa: PLC0415 - only evaluate needs it, and it is optional
+
+    try:
+        return numpy.fromiter(map(float, cells), numpy.float64, len(cells))
+    except ValueError:
+        for cell, line in zip(cells, lines):
+            try:
+                float(cell)
+            except ValueError:
+                raise ValueError(f"{label}, line {line}, column `{column}`: {cell!r} is not a number") from None
+        raise
+
+
+def csv_rows(reader: Reader, width: int, label: str,
+             chunk: int) -> Iterator[tuple[list[list[str]], array[int]]]:
+    """The rows after the header, `chunk` at a time, with the line each ends on; blank lines skipped.
+    ValueError for a row of another width than the header's."""
+    rows: list[list[str]] = []
+    lines = array("q")
+    for row in reader:
+        if not row:
+            continue
+        line = reader.line_num
+        if len(row) != width:
+            raise ValueError(f"{label}, line {line}: {counted(len(row), 'cell')}, the header has {width}")
+        rows.append(row)
+        lines.append(line)
+        if len(rows) == chunk:
+            yield rows, lines
+            rows, lines = [], array("q")
+    if rows:
+        yield rows, lines
+
+
+def at_line(exc: ValueError, lines: Sequence[int], label: str) -> ValueError:
+    """`exc`, raised by evaluate over a chunk, with the chunk's index it names turned into the input's line."""
+    found = re.fullmatch(r"(.*) at index (\d+)", str(exc), re.DOTALL)
+    if found is None:
+        return exc
+    located = type(exc)(f"{label}, line {lines[int(found[2])]}: {found[1]}")
+    for note in getattr(exc, "__notes__", ()):
+        located.add_note(note)
+    return located
+
+
+class Progress:
+    """A bar on standard error, once the rows done or `total`, the rows to come if known, reach PROGRESS_ROWS."""
+
+    def __init__(self, name: str, total: int | None) -> None:
+        self.name, self.total, self.shown = name, total, False
+
+    def update(self, done: int) -> None:
+        if not self.shown and max(done, self.total or 0) < PROGRESS_ROWS:
+            return
+        if self.total is None:
+            text = f"{self.name}: {done:,} rows"
+        else:
+            fraction = min(done / max(self.total, 1), 1.0)
+            bar = "#" * round(30 * fraction)
+            text = f"{self.name}: [{bar:<30}] {done:,} of about {self.total:,} rows"
+        sys.stderr.write("\r" + text)
+        sys.stderr.flush()
+        self.shown = True
+
+    def close(self) -> None:
+        if self.shown:
+            sys.stderr.write("\n")
+            sys.stderr.flush()
+
+
+def progress_for(name: str, path: str) -> Progress | None:
+    """A progress bar when standard error is a terminal, else None. A file long enough to want one (each row
+    takes two bytes at least) has its line ends counted first, which reads at the disk's speed, so that the
+    bar shows a fraction; a pipe's bar shows the rows done."""
+    if not sys.stderr.isatty():
+        return None
+    total = None
+    try:
+        if path != "-" and os.stat(path).st_size >= 2 * PROGRESS_ROWS:
+            with open(path, "rb") as raw:
+                total = sum(block.count(b"\n") for block in iter(lambda: raw.read(1 << 24), b"")) - 1
+    except OSError:
+        pass  # opening it for the rows says why
+    return Progress(name, total)
+
+
+def evaluate_csv(catalogue: ostrelin.Catalogue, name: str, source: IO[str], sink: IO[str], label: str,
+                 errors: str = "raise", chunk: int = CHUNK_ROWS, progress: Progress | None = None) -> None:
+    """Writes to `sink` the CSV rows of `source` with `name` evaluated over each (and its uncertainty, when it
+    has one), `chunk` rows at a time. ValueError (KeyError, ImportError) for what stops it, located in the
+    input; the chunks before the one that stops it stay written."""
+    try:
+        import numpy  # noqa: PLC0415 - optional: only this command needs it
+    except ImportError:
+        raise ImportError("the evaluate command needs NumPy: pip install ostrelin[numpy]") from None
+
+    reader = csv.reader(source)
+    try:
+        header = next((row for row in reader if row), None)
+        if header is None:
+            raise ValueError(f"{label} is empty: it has no header row")
+        try:
+            values, sigmas, seeds = csv_columns(catalogue, header)
+            empty = numpy.empty(0)
+            # Names are checked before any row is read; whether the result has an uncertainty does not
+            # depend on the values, so the header is written once, now.
+            informed = catalogue.evaluate(
+                name, {seeds[i]: empty for i in values}, uncertainties={seeds[i]: empty for i in sigmas} or None,
+                errors=errors).uncertainty is not None
+        except (KeyError, ValueError) as exc:
+            exc.add_note(f"in the header of {label}: {', '.join(header)}")
+            raise
+        writer = csv.writer(sink, lineterminator="\n")
+        writer.writerow([*header, name, *([SIGMA + name] if informed else [])])
+        done = 0
+        try:
+            for rows, lines in csv_rows(reader, len(header), label, chunk):
+                cells = list(zip(*rows))
+                arrays = [csv_floats(cells[i], header[i], lines, label) for i in range(len(header))]
+                try:
+                    result = catalogue.evaluate(name, {seeds[i]: arrays[i] for i in values},
+                                                uncertainties={seeds[i]: arrays[i] for i in sigmas} or None,
+                                                errors=errors)
+                except ValueError as exc:
+                    raise at_line(exc, lines, label) from None
+                shown = map(repr, result.value.tolist())
+                if result.uncertainty is None:
+                    writer.writerows([*row, value] for row, value in zip(rows, shown))
+                else:
+                    writer.writerows([*row, value, sigma] for row, value, sigma
+                                     in zip(rows, shown, map(repr, result.uncertainty.tolist())))
+                done += len(rows)
+                if progress is not None:
+                    progress.update(done)
+        finally:
+            if progress is not None:
+                progress.close()
+    except csv.Error as exc:
+        raise ValueError(f"{label}, line {reader.line_num}: {exc}") from None
+    except UnicodeDecodeError:
+        # Decoded a block ahead of the rows read, so no line can be named.
+        raise ValueError(f"{label} is not UTF-8 text") from None
+
+
+def output_file(path: str) -> tuple[IO[str], str]:
+    """A new file beside `path`, for writing the output into before it replaces `path` (so that a failed
+    run leaves no half-written file, and the input may be the output), and its name."""
+    directory = os.path.dirname(os.path.abspath(path))
+    handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", suffix=".tmp", dir=directory)
+    umask = os.umask(0)
+    os.umask(umask)
+    os.fchmod(handle, 0o666 & ~umask)  # mkstemp makes it 0600: give it the mode open() would
+    return open(handle, "w", encoding="utf-8", newline=""), temporary
+
+
+def evaluate(catalogue: ostrelin.Catalogue, name: str, source: str, target: str | None, errors: str) -> None:
+    """Runs evaluate_csv from the file `source` to `target` (for either, "-" is the standard stream; no target:
+    standard output)."""
+    entry_of(catalogue, name)
+    label = "<stdin>" if source == "-" else source
+    progress = progress_for(name, source)
+    try:
+        with (open(sys.stdin.fileno(), encoding="utf-8-sig", newline="", closefd=False) if source == "-" else
+              open(source, encoding="utf-8-sig", newline="")) as reading:
+            if target is None or target == "-":
+                evaluate_csv(catalogue, name, reading, sys.stdout, label, errors, progress=progress)
+                return
+            sink, temporary = output_file(target)
+            try:
+                with sink:
+                    evaluate_csv(catalogue, name, reading, sink, label, errors, progress=progress)
+                os.replace(temporary, target)
+            except BaseException:
+                os.unlink(temporary)
+                raise
+    except BrokenPipeError:
+        raise  # the reader of standard output went away: main ends quietly
+    except (OSError, ImportError, KeyError, ValueError) as exc:
+        raise Refused(exc) from None
+
+
 def table(catalogue: ostrelin.Catalogue, as_json: bool, every_digit: bool = False) -> str:
     if not as_json:
         return catalogue_table(catalogue, every_digit)
@@ -269,12 +504,16 @@ def table(catalogue: ostrelin.Catalogue, as_json: bool, every_digit: bool = Fals
 
 
 def subcommand_parser() -> argparse.ArgumentParser:
-    def common(default: str) -> argparse.ArgumentParser:
+    def which(default: str) -> argparse.ArgumentParser:
         options = argparse.ArgumentParser(add_help=False)
         options.add_argument("--catalogue", "-c", default=default, metavar="CATALOGUE",
                              help=f"builtin, codata, or the path of a catalogue file (default: {default})")
         options.add_argument("--base", metavar="CATALOGUE",
                              help="the catalogue a file's formulas build on (e.g. codata)")
+        return options
+
+    def common(default: str) -> argparse.ArgumentParser:
+        options = argparse.ArgumentParser(add_help=False, parents=[which(default)])
         options.add_argument("--json", action="store_true", help="print JSON instead of aligned text")
         options.add_argument("--digits", choices=("2", "all"), default="2",
                              help="values to 2 significant digits of their uncertainty (default), or every digit")
@@ -305,6 +544,22 @@ def subcommand_parser() -> argparse.ArgumentParser:
     converting.add_argument("value", metavar="VALUE")
     converting.add_argument("source", metavar="FROM")
     converting.add_argument("target", metavar="TO")
+    evaluating = commands.add_parser(
+        "evaluate", parents=[which("codata")], help="NAME over each row of a CSV file of seed values",
+        description="Evaluate NAME over each row of a CSV file whose header names seeds NAME depends on (names or "
+        "symbols), with a column sigma_X for the standard uncertainties of column X where they are known. Prints "
+        "the rows with NAME's value and, when it has one, its uncertainty sigma_NAME as two more columns, in "
+        "NAME's and the seeds' own units, every number in the shortest form that reads back. Exit status 1, "
+        "with the line and column, for a cell that is not a number or a row that cannot be evaluated.")
+    evaluating.add_argument("name", metavar="NAME")
+    evaluating.add_argument("--input", "-i", required=True, metavar="CSV", help="the CSV file to read (- for "
+                            "standard input)")
+    evaluating.add_argument("--output", "-o", metavar="CSV", help="write here instead of standard output; the "
+                            "file is replaced only once every row is written")
+    evaluating.add_argument("--errors", choices=("raise", "nan"), default="raise",
+                            help="nan: a row whose value cannot be computed gets nan (its uncertainty too), and "
+                            "one whose uncertainty cannot be propagated a nan uncertainty, instead of stopping "
+                            "(default: raise)")
     return parser
 
 
@@ -315,6 +570,9 @@ def run_subcommand(argv: list[str]) -> int:
             text = check(args.file, args.base, args.json)
         elif args.command == "convert":
             text = convert(args.value, args.source, args.target)
+        elif args.command == "evaluate":
+            evaluate(open_catalogue(args.catalogue, args.base), args.name, args.input, args.output, args.errors)
+            return 0
         else:
             catalogue = open_catalogue(args.catalogue, args.base)
             every_digit = args.digits == "all"
