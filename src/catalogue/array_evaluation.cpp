@@ -1,6 +1,9 @@
 #include "catalogue/array_evaluation.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -26,11 +29,14 @@ bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
 
 // Working set per thread: every register's block, kept within the
 // processor's second-level cache.
-constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kBlockBytes = 64 * 1024;
 // Fewer elements than this per thread do not repay starting one.
 constexpr std::size_t kElementsPerThread = 32 * 1024;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Registers a thread keeps between calls, at most (a megabyte).
+constexpr std::size_t kKeptDoubles = std::size_t{1} << 17;
 
 Operand number(double value) { return Operand{false, 0, value}; }
 
@@ -310,6 +316,7 @@ ArrayEvaluation::ArrayEvaluation(const CatalogueStore& store, std::uint32_t row,
             sigma_result_ = compiler.emit(Step{Step::Kind::Root, Op::Add, Function::Sqrt, 0, true, 0, total.reg, total.reg, 0});
         }
     }
+    share_registers();
     block_ = std::clamp<std::size_t>(kBlockBytes / sizeof(double) / std::max<std::uint32_t>(registers_, 1), 16, 4096);
     block_ &= ~std::size_t{15};
 }
@@ -332,6 +339,60 @@ void ArrayEvaluation::drop_guarded_checks() {
             if (step->op != Op::Div) reaches[step->b] = 1;
         }
     }
+}
+
+// Gives a register whose value is read no more to a later step: the blocks
+// of the registers live at once are what must stay in cache. The inputs,
+// the numbers held throughout and the results keep theirs; a step never
+// writes over one of its own operands (the loops vectorise without overlap).
+void ArrayEvaluation::share_registers() {
+    constexpr std::size_t kKept = SIZE_MAX;
+    std::vector<std::size_t> last(registers_, 0);
+    const auto reads = [](const Step& step) {
+        return std::array<std::uint32_t, 3>{step.a, step.b, step.kind == Step::Kind::Partial ? step.result : step.a};
+    };
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+        for (std::uint32_t r : reads(steps_[i])) last[r] = i;
+    }
+    std::vector<std::uint32_t> physical(registers_, UINT32_MAX);
+    std::uint32_t next = 0;
+    const auto keep = [&](std::uint32_t r) {
+        last[r] = kKept;
+        if (physical[r] == UINT32_MAX) physical[r] = next++;
+    };
+    for (std::uint32_t r : value_regs_) keep(r);
+    for (std::uint32_t r : sigma_regs_) keep(r);
+    for (const auto& [r, value] : splats_) keep(r);
+    for (const Operand* result : {&value_result_, &sigma_result_}) {
+        if (result->vector) last[result->reg] = kKept;
+    }
+    std::vector<std::uint32_t> free;
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+        Step& step = steps_[i];
+        if (free.empty()) {
+            physical[step.out] = next++;
+        } else {
+            physical[step.out] = free.back();
+            free.pop_back();
+        }
+        // An operand read here for the last time frees its register for the steps after.
+        std::array<std::uint32_t, 3> operands = reads(step);
+        std::sort(operands.begin(), operands.end());
+        for (std::size_t k = 0; k < operands.size(); ++k) {
+            if ((k == 0 || operands[k] != operands[k - 1]) && last[operands[k]] == i) free.push_back(physical[operands[k]]);
+        }
+        step.a = physical[step.a];
+        step.b = physical[step.b];
+        step.result = physical[step.result];
+        step.out = physical[step.out];
+    }
+    for (std::uint32_t& r : value_regs_) r = physical[r];
+    for (std::uint32_t& r : sigma_regs_) r = physical[r];
+    for (auto& [r, value] : splats_) r = physical[r];
+    for (Operand* result : {&value_result_, &sigma_result_}) {
+        if (result->vector) result->reg = physical[result->reg];
+    }
+    registers_ = next;
 }
 
 namespace {
@@ -382,7 +443,7 @@ const double* gather(const StridedArray& array, std::span<const std::size_t> sha
         std::memcpy(out, array.data, sizeof(double));
         return out;
     }
-    std::vector<std::size_t> index(dims);
+    std::array<std::size_t, kMaxAxes> index;
     std::size_t rest = start;
     for (std::size_t d = dims; d-- > 0;) {
         index[d] = rest % shape[d];
@@ -424,9 +485,17 @@ class ArrayEvaluation::Runner {
 public:
     // `block`: elements per block, at most the plan's.
     Runner(const ArrayEvaluation& plan, const ArrayData& data, std::size_t block)
-        : plan_(plan), data_(data), block_(block), storage_(new double[plan.registers_ * block]),
-          regs_(plan.registers_), check_(new double[block]) {
-        for (std::uint32_t r = 0; r < plan.registers_; ++r) regs_[r] = storage_.get() + r * block_;
+        : plan_(plan), data_(data), block_(block), regs_(plan.registers_) {
+        // Every register is written before it is read: no need to clear them,
+        // and a thread keeps its memory for the next call.
+        // (Not a huge program's, which would stay with the thread.)
+        thread_local std::vector<double> kept;
+        const std::size_t needed = (plan.registers_ + 1) * block;
+        std::vector<double>& scratch = needed <= kKeptDoubles ? kept : own_;
+        if (scratch.size() < needed) scratch.resize(needed);
+        storage_ = scratch.data();
+        check_ = storage_ + plan.registers_ * block;
+        for (std::uint32_t r = 0; r < plan.registers_; ++r) regs_[r] = storage_ + r * block_;
         for (const auto& [reg, value] : plan.splats_) std::fill_n(out(reg), block_, value);
     }
 
@@ -439,15 +508,15 @@ public:
     std::optional<ArrayProblem> problem;
 
 private:
-    double* out(std::uint32_t reg) { return storage_.get() + reg * block_; }
+    double* out(std::uint32_t reg) { return storage_ + reg * block_; }
 
-    void block(std::size_t start, std::size_t n) {
+    __attribute__((target_clones("avx2", "default"))) void block(std::size_t start, std::size_t n) {
         const std::span<const std::size_t> shape = data_.shape;
         for (std::size_t k = 0; k < plan_.value_regs_.size(); ++k) {
             const std::uint32_t reg = plan_.value_regs_[k];
             regs_[reg] = gather(data_.values[k], shape, start, n, out(reg));
         }
-        double* check = check_.get();
+        double* check = check_;
         std::fill_n(check, n, plan_.always_scalar_ ? std::numeric_limits<double>::quiet_NaN() : 0.0);
         for (std::size_t k = 0; k < plan_.sigma_regs_.size(); ++k) {
             const std::uint32_t reg = plan_.sigma_regs_[k];
@@ -459,10 +528,22 @@ private:
             for (const Step& step : plan_.steps_) execute(step, n);
         }
         write(plan_.value_result_, data_.value_out + start, n);
-        if (plan_.informed_) write(plan_.sigma_result_, data_.uncertainty_out + start, n);
+        // Exact throughout: the zeros the output arrives as stay, their pages untouched.
+        const bool exact = !plan_.sigma_result_.vector && std::bit_cast<std::uint64_t>(plan_.sigma_result_.number) == 0;
+        if (plan_.informed_ && !exact) write(plan_.sigma_result_, data_.uncertainty_out + start, n);
+        if (!any_marked(check, n)) return;
         for (std::size_t i = 0; i < n && !stopped_; ++i) {
             if (std::isnan(check[i])) scalar(start, i);
         }
+    }
+
+    // Whether a mark is NaN: the marks are ±0 otherwise, so an OR of their
+    // bits shows a NaN's exponent, in a loop that vectorises.
+    static bool any_marked(const double* check, std::size_t n) {
+        std::uint64_t bits = 0;
+        for (std::size_t i = 0; i < n; ++i) bits |= std::bit_cast<std::uint64_t>(check[i]);
+        constexpr std::uint64_t kExponent = 0x7FF0000000000000;
+        return (bits & kExponent) == kExponent;
     }
 
     void write(Operand result, double* to, std::size_t n) {
@@ -479,7 +560,7 @@ private:
         double* o = out(step.out);
         const double* a = regs_[step.a];
         const double* b = regs_[step.b];
-        double* check = step.check ? check_.get() : nullptr;
+        double* check = step.check ? check_ : nullptr;
         switch (step.kind) {
         case Step::Kind::Operate:
             switch (step.op) {
@@ -542,10 +623,10 @@ private:
     const ArrayEvaluation& plan_;
     const ArrayData& data_;
     std::size_t block_;
-    // Every register is written before it is read: no need to clear them.
-    std::unique_ptr<double[]> storage_;
+    std::vector<double> own_;
+    double* storage_;
     std::vector<const double*> regs_;
-    std::unique_ptr<double[]> check_;
+    double* check_;
     bool stopped_ = false;
 };
 
@@ -661,6 +742,11 @@ std::optional<ArrayProblem> ArrayEvaluation::run(const ArrayData& data) const {
     const std::size_t block = std::min(block_, (count + 15) & ~std::size_t{15});
     const std::size_t blocks = block == 0 ? 0 : (count + block - 1) / block;
     const std::size_t least = std::max<std::size_t>(1, kElementsPerThread / std::max<std::size_t>(block, 1));
+    if (blocks < 2 * least || worker_threads() == 1) {  // one thread's work: no threads to start
+        Runner runner(*this, data, block);
+        runner.run(0, count);
+        return std::move(runner.problem);
+    }
     std::vector<std::optional<ArrayProblem>> problems(worker_threads());
     for_each_part(blocks, least, [&](std::size_t part, std::size_t first, std::size_t last) {
         Runner runner(*this, data, block);

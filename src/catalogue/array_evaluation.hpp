@@ -30,6 +30,9 @@
 
 namespace veldra {
 
+// The most axes a result may have (NumPy's own limit).
+inline constexpr std::size_t kMaxAxes = 64;
+
 // One array read element by element in the result's C order: element i at
 // data + Σ index_k · strides[k] over the result's axes (a stride of 0 repeats
 // the array along that axis). Any alignment.
@@ -45,7 +48,9 @@ struct ArrayData {
     std::vector<StridedArray> values;
     std::vector<StridedArray> uncertainties;  // one per replaced seed given one
     double* value_out = nullptr;
-    double* uncertainty_out = nullptr;  // written only when informed()
+    // Arrives zeroed; written only when informed(), and not where the
+    // uncertainty is 0.0 throughout (all the seeds reached are exact).
+    double* uncertainty_out = nullptr;
     bool nan_on_fault = false;
 };
 
@@ -83,6 +88,10 @@ public:
     // uncertainty fails). Uses up to worker_threads() threads; calls nothing
     // outside this library.
     std::optional<ArrayProblem> run(const ArrayData& data) const;
+
+    // How much work `count` elements are, in element-steps: what decides
+    // whether a call is worth releasing the interpreter lock for.
+    std::size_t work(std::size_t count) const noexcept { return count * (steps_.size() + 1); }
 
     // Elements per block (exposed for tests that cross block edges).
     std::size_t block_size() const noexcept { return block_; }
@@ -124,6 +133,7 @@ private:
     std::size_t block_ = 0;
 
     void drop_guarded_checks();
+    void share_registers();
     void scalar_element(const std::vector<double>& values, const std::vector<double>& sigmas, std::size_t index,
                         const ArrayData& data, std::optional<ArrayProblem>& problem) const;
 };

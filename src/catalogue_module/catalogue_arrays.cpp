@@ -1,5 +1,6 @@
 // Catalogue._evaluate: the native half of evaluate(). The package's front
-// end has turned every array into float64 and allocated the outputs; this
+// end has turned every array into float64 and allocated the outputs (the
+// uncertainties' zeroed, which an exact result leaves as they are); this
 // checks the names, holds every buffer for the whole call, and runs the
 // evaluation without the interpreter lock.
 
@@ -23,6 +24,10 @@ namespace {
 constexpr std::array<const char*, 8> kEvaluateParams{"name",      "names",     "arrays",      "sigma_names",
                                                      "sigma_arrays", "out_value", "out_sigma", "nan"};
 const Signature kEvaluateSignature{"Catalogue._evaluate()", kEvaluateParams, 8, 8, true};
+
+// Less work than this (element-steps) takes some microseconds, done holding
+// the interpreter lock: handing it over and back would cost a good part of that.
+constexpr std::size_t kQuickWork = 32 * 1024;
 
 PyError value_error(std::string message) { return PyError::lazy(PyExc_ValueError, std::move(message)); }
 
@@ -142,6 +147,7 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
         VELDRA_TRY(HeldBuffer sigma_out, HeldBuffer::get(given[6], PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE));
         ArrayData data;
         const Py_buffer& out_view = value_out.view();
+        if (static_cast<std::size_t>(out_view.ndim) > kMaxAxes) return unexpected(value_error("too many axes"));
         for (int d = 0; d < out_view.ndim; ++d) data.shape.push_back(static_cast<std::size_t>(out_view.shape[d]));
         const Py_buffer& sigma_view = sigma_out.view();
         const bool same_shape = sigma_view.ndim == out_view.ndim &&
@@ -187,7 +193,11 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
         }
         std::optional<ArrayProblem> problem;
         const bool informed = evaluation->informed();
-        {
+        std::size_t count = 1;
+        for (std::size_t extent : data.shape) count *= extent;
+        if (evaluation->work(count) < kQuickWork) {
+            problem = evaluation->run(data);
+        } else {
             WithoutInterpreterLock unlocked;
             problem = evaluation->run(data);
         }
