@@ -5,7 +5,7 @@ float64 arrays of one broadcast shape, makes the result's arrays, and hands all 
 from __future__ import annotations
 
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Any, Final, NamedTuple, Protocol
+from typing import TYPE_CHECKING, Any, Final, NamedTuple, Protocol, cast
 
 if TYPE_CHECKING:
     import numpy
@@ -61,15 +61,7 @@ def evaluate(
     such an element's value and uncertainty are NaN, or only its uncertainty when the value could be
     computed but not propagated.
     """
-    global _numpy  # noqa: PLW0603
-    numpy = _numpy
-    if numpy is None:
-        try:
-            import numpy
-        except ImportError as missing:
-            raise ImportError("Catalogue.evaluate needs NumPy: pip install ostrelin[numpy]", name="numpy") from missing
-        global _FLOAT64  # noqa: PLW0603
-        _numpy, _FLOAT64 = numpy, numpy.dtype(numpy.float64)
+    numpy = _numpy if _numpy is not None else _import_numpy()
     if errors not in _ERRORS:
         raise ValueError(f"errors must be 'raise' or 'nan', not {errors!r}")
     if type(values) is not dict and not isinstance(values, Mapping):
@@ -87,13 +79,23 @@ def evaluate(
     return Evaluation(value, sigma if informed else None)
 
 
+def _import_numpy() -> Any:  # noqa: ANN401 - the module
+    global _numpy, _FLOAT64  # noqa: PLW0603
+    try:
+        import numpy
+    except ImportError as missing:
+        raise ImportError("Catalogue.evaluate needs NumPy: pip install ostrelin[numpy]", name="numpy") from missing
+    _numpy, _FLOAT64 = numpy, numpy.dtype(numpy.float64)
+    return numpy
+
+
 def _read(
     numpy: Any, what: str, mapping: Mapping[str, ArrayLike] | None  # noqa: ANN401
 ) -> tuple[tuple[str, ...], tuple[NDArray[numpy.float64], ...]]:
     """The keys of `mapping` and its arrays as float64 arrays (one already is used as it is, never copied)."""
     if mapping is None:
         return (), ()
-    items = list(mapping.items())
+    items: list[tuple[str, Any]] = list(mapping.items())
     arrays = tuple([
         obj if type(obj) is numpy.ndarray and obj.dtype is _FLOAT64 else _floats(numpy, what, key, obj)
         for key, obj in items
@@ -106,7 +108,7 @@ def _floats(numpy: Any, what: str, key: object, obj: object) -> NDArray[numpy.fl
     array = numpy.asarray(obj)
     if array.dtype.kind not in "iuf":
         raise TypeError(f"the {what} of `{key}` must be real numbers, not {array.dtype}")
-    return array.astype(numpy.float64, copy=False)
+    return cast("NDArray[numpy.float64]", array.astype(numpy.float64, copy=False))
 
 
 # How many arrays numpy.broadcast takes at once (32 before NumPy 2).
