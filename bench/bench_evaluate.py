@@ -36,6 +36,9 @@ import time
 from collections.abc import Callable
 from typing import Any
 
+# No side calls BLAS, whose idle threads would otherwise spin on the processors both sides time on.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
 # The codata formula as numexpr and NumPy read it, and the long one as ostrelin, numexpr and NumPy read it.
 SHORT = "2 * h * R / (c * a**2)"
 LONG = "sqrt(x*x + y*y) * exp(-x*y/4) + log(1 + x*x) * sin(3*y - x) - sqrt(y) / (2 + sin(x*y))"

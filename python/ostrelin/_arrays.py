@@ -25,14 +25,15 @@ class _Evaluator(Protocol):
         self, name: str, names: tuple[str, ...], arrays: tuple[NDArray[numpy.float64], ...],
         sigma_names: tuple[str, ...], sigma_arrays: tuple[NDArray[numpy.float64], ...],
         out_value: NDArray[numpy.float64], out_sigma: NDArray[numpy.float64], nan: bool,
-    ) -> bool: ...
+    ) -> bool | None: ...
 
 
 _ERRORS = ("raise", "nan")
 
 
-_numpy: Any = None  # NumPy, once an evaluation has imported it, and its float64
+_numpy: Any = None  # NumPy, once an evaluation has imported it, its float64, and a 0.0 of it
 _FLOAT64: Any = None
+_ZERO: Any = None
 
 
 def evaluate(
@@ -72,20 +73,21 @@ def evaluate(
         )
     given, spreads = _read(numpy, "values", values), _read(numpy, "uncertainties", uncertainties)
     shape = _shape(numpy, given, spreads)
-    # Neither output's pages are touched until written: an uncertainty that is 0.0 throughout (exact
-    # seeds) is left as the zeros it starts as.
-    value, sigma = numpy.empty(shape), numpy.zeros(shape)
-    informed = self._evaluate(name, given[0], given[1], spreads[0], spreads[1], value, sigma, errors == "nan")
-    return Evaluation(value, sigma if informed else None)
+    value, sigma = numpy.empty(shape), numpy.empty(shape)
+    written = self._evaluate(name, given[0], given[1], spreads[0], spreads[1], value, sigma, errors == "nan")
+    if written is None:
+        return Evaluation(value, None)
+    # 0.0 throughout (every seed reached exact): zeros that take no memory, read-only as a broadcast is.
+    return Evaluation(value, sigma if written else numpy.broadcast_to(_ZERO, shape))
 
 
 def _import_numpy() -> Any:  # noqa: ANN401 - the module
-    global _numpy, _FLOAT64  # noqa: PLW0603
+    global _numpy, _FLOAT64, _ZERO  # noqa: PLW0603
     try:
         import numpy
     except ImportError as missing:
         raise ImportError("Catalogue.evaluate needs NumPy: pip install ostrelin[numpy]", name="numpy") from missing
-    _numpy, _FLOAT64 = numpy, numpy.dtype(numpy.float64)
+    _numpy, _FLOAT64, _ZERO = numpy, numpy.dtype(numpy.float64), numpy.float64(0.0)
     return numpy
 
 

@@ -39,9 +39,9 @@ if TYPE_CHECKING:
 def evaluate(
     catalogue: pc.Catalogue, name: str, names: tuple[str, ...], arrays: tuple[_Floats, ...],
     sigma_names: tuple[str, ...], sigma_arrays: tuple[_Floats, ...], out_value: _Floats, out_sigma: _Floats, nan: bool,
-) -> bool:
-    """Fills `out_value` (and `out_sigma` when the result has an uncertainty, which it returns) element by
-    element; see `Catalogue._evaluate`. Every name is checked before anything is computed."""
+) -> bool | None:
+    """Fills `out_value`, and `out_sigma` when the result has an uncertainty, element by element; see
+    `Catalogue._evaluate`. Every name is checked before anything is computed."""
     # Bound here, not at import: the package imports without NumPy, and evaluate's front end has imported it.
     global np  # noqa: PLW0603
     import numpy as np
@@ -67,7 +67,10 @@ def evaluate(
         out_value[index] = value
         if sigma is not None:
             out_sigma[index] = sigma
-    return informed
+    if not informed:
+        return None
+    # Every seed reached exact: False says the uncertainty is 0.0 throughout, where no element failed.
+    return not over.exact(target) or bool(np.any(out_sigma != 0.0))
 
 
 def _replaced(
@@ -134,6 +137,10 @@ class _Arrays:
             if any(d in replaced or d in self.varying for d in dependencies):
                 self.varying.append(name)
         self._programs = built.programs
+
+    def exact(self, name: str) -> bool:
+        """Whether every seed `name` reaches that has an uncertainty has 0.0."""
+        return self.informed[name] and not self.uncertain[name]
 
     def fails_everywhere(self) -> bool:
         """Whether a formula no replaced seed changes is one the catalogue cannot compute: then every element

@@ -1489,9 +1489,10 @@ class Catalogue(CatalogueMixin, Mapping[str, Constant]):
         self, name: str, names: tuple[str, ...], arrays: tuple[NDArray[numpy.float64], ...],
         sigma_names: tuple[str, ...], sigma_arrays: tuple[NDArray[numpy.float64], ...],
         out_value: NDArray[numpy.float64], out_sigma: NDArray[numpy.float64], nan: bool,
-    ) -> bool:
+    ) -> bool | None:
         """`evaluate` past its front end: fills `out_value` (and `out_sigma`) element by element as ``derived(name)``
-        would with the seeds `names` replaced; whether the result has an uncertainty."""
+        would with the seeds `names` replaced. None when the result has no uncertainty; False when it is 0.0
+        throughout (every seed reached is exact, no element failed), which a twin need not write; else True."""
         return _pyarrays.evaluate(self, name, names, arrays, sigma_names, sigma_arrays, out_value, out_sigma, nan)
 
     def _terms(self, entry: Constant) -> list[tuple[str, float]] | None:

@@ -80,7 +80,7 @@ class Catalogue:
         out_value: NDArray[numpy.float64],
         out_sigma: NDArray[numpy.float64],
         nan: bool,
-    ) -> bool:
+    ) -> bool | None:
         """`evaluate` past its front end: fills `out_value` and `out_sigma` element by element; whether the result has an uncertainty."""
     def dumps(self, *, base: bool = True) -> str:
         """The catalogue in the file format; without `base`, only its own entries."""

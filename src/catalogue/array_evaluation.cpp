@@ -233,8 +233,10 @@ ArrayEvaluation::ArrayEvaluation(const CatalogueStore& store, std::uint32_t row,
 
     if (!store.row(row).is_formula()) {
         if (informed_) sigma_result_ = sigma_of.at(row);
+        exact_ = informed_ && !(own & kUncertain);
     } else if (informed_ && !(own & kUncertain)) {
         sigma_result_ = number(0.0);
+        exact_ = true;
     } else if (informed_) {
         // The scalar reverse pass, replayed: the same order of formulas,
         // the same products and sums.
@@ -506,6 +508,8 @@ public:
     }
 
     std::optional<ArrayProblem> problem;
+    // An exact result's elements whose uncertainty is not 0.0 after all (NaN where they fail).
+    std::vector<std::pair<std::size_t, double>> exceptions;
 
 private:
     double* out(std::uint32_t reg) { return storage_ + reg * block_; }
@@ -528,9 +532,8 @@ private:
             for (const Step& step : plan_.steps_) execute(step, n);
         }
         write(plan_.value_result_, data_.value_out + start, n);
-        // Exact throughout: the zeros the output arrives as stay, their pages untouched.
-        const bool exact = !plan_.sigma_result_.vector && std::bit_cast<std::uint64_t>(plan_.sigma_result_.number) == 0;
-        if (plan_.informed_ && !exact) write(plan_.sigma_result_, data_.uncertainty_out + start, n);
+        // Exact: the uncertainties are written only if some element's is not 0.0.
+        if (plan_.informed_ && !plan_.exact_) write(plan_.sigma_result_, data_.uncertainty_out + start, n);
         if (!any_marked(check, n)) return;
         for (std::size_t i = 0; i < n && !stopped_; ++i) {
             if (std::isnan(check[i])) scalar(start, i);
@@ -610,7 +613,7 @@ private:
         std::vector<double> values, sigmas;
         for (std::uint32_t reg : plan_.value_regs_) values.push_back(regs_[reg][i]);
         for (std::uint32_t reg : plan_.sigma_regs_) sigmas.push_back(regs_[reg][i]);
-        plan_.scalar_element(values, sigmas, start + i, data_, problem);
+        plan_.scalar_element(values, sigmas, start + i, data_, problem, plan_.exact_ ? &exceptions : nullptr);
         if (!problem) return;
         // NaN marks what cannot be computed; a bad uncertainty is the caller's and always stops.
         if (data_.nan_on_fault && problem->kind == ArrayProblem::Kind::Derivation) {
@@ -632,8 +635,16 @@ private:
 
 // One element the way the scalar derivation goes, with the steps it uses.
 void ArrayEvaluation::scalar_element(const std::vector<double>& values, const std::vector<double>& sigmas,
-                                     std::size_t index, const ArrayData& data,
-                                     std::optional<ArrayProblem>& problem) const {
+                                     std::size_t index, const ArrayData& data, std::optional<ArrayProblem>& problem,
+                                     std::vector<std::pair<std::size_t, double>>* exceptions) const {
+    // Where the result is exact, an uncertainty other than 0.0 is kept aside.
+    const auto put_sigma = [&](double sigma) {
+        if (exceptions == nullptr) {
+            data.uncertainty_out[index] = sigma;
+        } else if (std::bit_cast<std::uint64_t>(sigma) != 0) {
+            exceptions->push_back({index, sigma});
+        }
+    };
     for (std::size_t s = 0; s < sigmas.size(); ++s) {
         if (!(sigmas[s] >= 0.0)) {
             problem = ArrayProblem{ArrayProblem::Kind::BadUncertainty, index, s, {}};
@@ -695,7 +706,7 @@ void ArrayEvaluation::scalar_element(const std::vector<double>& values, const st
     const double nan = kNaN;
     if (result.root != kNoIndex) {
         data.value_out[index] = nan;
-        if (informed_) data.uncertainty_out[index] = nan;
+        if (informed_) put_sigma(nan);
         if (!problem) {
             problem = ArrayProblem{ArrayProblem::Kind::Derivation, index, 0,
                                    store_.failure_text(row_, result.root, result.fault)};
@@ -704,13 +715,12 @@ void ArrayEvaluation::scalar_element(const std::vector<double>& values, const st
     }
     data.value_out[index] = result.value;
     if (!informed_) return;
-    double& sigma_out = data.uncertainty_out[index];
     if (!store_.row(row_).is_formula()) {
-        sigma_out = seed_sigma(row_);
+        put_sigma(seed_sigma(row_));
         return;
     }
     if (!(result.flags & kUncertain)) {
-        sigma_out = 0.0;
+        put_sigma(0.0);
         return;
     }
     const auto value = [&](std::uint32_t row) { return node(row).value; };
@@ -728,35 +738,50 @@ void ArrayEvaluation::scalar_element(const std::vector<double>& values, const st
         sigma = unexpected(std::move(collected).error());
     }
     if (sigma) {
-        sigma_out = *sigma;
+        put_sigma(*sigma);
         return;
     }
-    sigma_out = nan;
+    put_sigma(nan);
     if (!problem) problem = ArrayProblem{ArrayProblem::Kind::Derivation, index, 0, std::move(sigma).error()};
 }
 
-std::optional<ArrayProblem> ArrayEvaluation::run(const ArrayData& data) const {
+ArrayOutcome ArrayEvaluation::run(const ArrayData& data) const {
     std::size_t count = 1;
     for (std::size_t extent : data.shape) count *= extent;
     // A small call needs registers only as long as itself.
     const std::size_t block = std::min(block_, (count + 15) & ~std::size_t{15});
     const std::size_t blocks = block == 0 ? 0 : (count + block - 1) / block;
     const std::size_t least = std::max<std::size_t>(1, kElementsPerThread / std::max<std::size_t>(block, 1));
+    ArrayOutcome outcome{std::nullopt, informed_ && !exact_};
+    std::vector<std::pair<std::size_t, double>> exceptions;
     if (blocks < 2 * least || worker_threads() == 1) {  // one thread's work: no threads to start
         Runner runner(*this, data, block);
         runner.run(0, count);
-        return std::move(runner.problem);
+        outcome.problem = std::move(runner.problem);
+        exceptions = std::move(runner.exceptions);
+    } else {
+        std::vector<std::optional<ArrayProblem>> problems(worker_threads());
+        std::vector<std::vector<std::pair<std::size_t, double>>> excepted(worker_threads());
+        for_each_part(blocks, least, [&](std::size_t part, std::size_t first, std::size_t last) {
+            Runner runner(*this, data, block);
+            runner.run(first * block, std::min(last * block, count));
+            problems[part] = std::move(runner.problem);
+            excepted[part] = std::move(runner.exceptions);
+        });
+        for (auto& problem : problems) {
+            if (problem) {
+                outcome.problem = std::move(problem);  // parts are in element order
+                break;
+            }
+        }
+        for (const auto& part : excepted) exceptions.insert(exceptions.end(), part.begin(), part.end());
     }
-    std::vector<std::optional<ArrayProblem>> problems(worker_threads());
-    for_each_part(blocks, least, [&](std::size_t part, std::size_t first, std::size_t last) {
-        Runner runner(*this, data, block);
-        runner.run(first * block, std::min(last * block, count));
-        problems[part] = std::move(runner.problem);
-    });
-    for (auto& problem : problems) {
-        if (problem) return std::move(problem);  // parts are in element order
+    if (!exceptions.empty()) {  // an exact result after all but for these
+        std::fill_n(data.uncertainty_out, count, 0.0);
+        for (const auto& [index, sigma] : exceptions) data.uncertainty_out[index] = sigma;
+        outcome.uncertainty_written = true;
     }
-    return std::nullopt;
+    return outcome;
 }
 
 }  // namespace veldra

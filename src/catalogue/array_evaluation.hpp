@@ -48,8 +48,7 @@ struct ArrayData {
     std::vector<StridedArray> values;
     std::vector<StridedArray> uncertainties;  // one per replaced seed given one
     double* value_out = nullptr;
-    // Arrives zeroed; written only when informed(), and not where the
-    // uncertainty is 0.0 throughout (all the seeds reached are exact).
+    // Written only when the outcome says so (see run()).
     double* uncertainty_out = nullptr;
     bool nan_on_fault = false;
 };
@@ -61,6 +60,13 @@ struct ArrayProblem {
     std::size_t index;
     std::size_t seed;      // BadUncertainty: which replaced seed (its place among those given one)
     std::string message;   // Derivation: the scalar derivation's text
+};
+
+// What a run did: the first problem it met, and whether it wrote the
+// uncertainties (an exact result's, 0.0 throughout, are not written).
+struct ArrayOutcome {
+    std::optional<ArrayProblem> problem;
+    bool uncertainty_written = false;
 };
 
 class ArrayEvaluation {
@@ -81,13 +87,18 @@ public:
     // Whether the result has an uncertainty: some seed reached has one.
     bool informed() const noexcept { return informed_; }
 
+    // Whether the result's uncertainty is 0.0 wherever it can be computed:
+    // every seed reached is exact. Its uncertainties are then written only
+    // when an element fails (NaN there, 0.0 elsewhere).
+    bool exact() const noexcept { return exact_; }
+
     // Fills the outputs. Returns the first problem: a replaced uncertainty
     // that is negative or NaN; or, unless `nan_on_fault`, an element whose
     // value or uncertainty the scalar derivation refuses (with
     // `nan_on_fault` such an element gets NaN, its value kept when only the
     // uncertainty fails). Uses up to worker_threads() threads; calls nothing
     // outside this library.
-    std::optional<ArrayProblem> run(const ArrayData& data) const;
+    ArrayOutcome run(const ArrayData& data) const;
 
     // How much work `count` elements are, in element-steps: what decides
     // whether a call is worth releasing the interpreter lock for.
@@ -122,6 +133,7 @@ private:
     std::vector<std::uint32_t> replaced_;
     std::vector<std::int32_t> sigma_slot_;  // per replaced seed: its place among those given one, or -1
     bool informed_ = false;
+    bool exact_ = false;
     bool always_scalar_ = false;  // a folded number is not finite: every element goes the scalar way
     std::vector<Step> steps_;
     std::vector<std::pair<std::uint32_t, double>> splats_;  // registers that hold one number throughout
@@ -135,7 +147,8 @@ private:
     void drop_guarded_checks();
     void share_registers();
     void scalar_element(const std::vector<double>& values, const std::vector<double>& sigmas, std::size_t index,
-                        const ArrayData& data, std::optional<ArrayProblem>& problem) const;
+                        const ArrayData& data, std::optional<ArrayProblem>& problem,
+                        std::vector<std::pair<std::size_t, double>>* exceptions) const;
 };
 
 }  // namespace veldra

@@ -1,6 +1,5 @@
 // Catalogue._evaluate: the native half of evaluate(). The package's front
-// end has turned every array into float64 and allocated the outputs (the
-// uncertainties' zeroed, which an exact result leaves as they are); this
+// end has turned every array into float64 and allocated the outputs; this
 // checks the names, holds every buffer for the whole call, and runs the
 // evaluation without the interpreter lock.
 
@@ -191,17 +190,16 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
             }
             object.keep_array_evaluation(row, replaced, given_sigma, evaluation);
         }
-        std::optional<ArrayProblem> problem;
-        const bool informed = evaluation->informed();
+        ArrayOutcome outcome;
         std::size_t count = 1;
         for (std::size_t extent : data.shape) count *= extent;
         if (evaluation->work(count) < kQuickWork) {
-            problem = evaluation->run(data);
+            outcome = evaluation->run(data);
         } else {
             WithoutInterpreterLock unlocked;
-            problem = evaluation->run(data);
+            outcome = evaluation->run(data);
         }
-        if (problem) {
+        if (const std::optional<ArrayProblem>& problem = outcome.problem) {
             const std::string at = " at index " + index_text(problem->index, data.shape);
             if (problem->kind == ArrayProblem::Kind::BadUncertainty) {
                 // The first seed, in the caller's order, whose uncertainty is bad there.
@@ -213,7 +211,9 @@ PyObject* catalogue_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t n
             VELDRA_TRY(const ModuleState* state, state_of(Py_TYPE(self)));
             return unexpected(derivation_error(*state, problem->message + at));
         }
-        return OwnedRef::borrow(informed ? Py_True : Py_False);
+        // None: no uncertainty; False: 0.0 throughout, left unwritten; True: written.
+        if (!evaluation->informed()) return OwnedRef::borrow(Py_None);
+        return OwnedRef::borrow(outcome.uncertainty_written ? Py_True : Py_False);
     });
 }
 

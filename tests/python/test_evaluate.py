@@ -275,7 +275,7 @@ def test_the_front_end_hands_float64_arrays_over_as_they_are(api):
 
         def _evaluate(self, *arguments):
             handed.append(arguments)
-            return False
+            return None  # no uncertainty
 
     spy = Spy([api.Constant("x", 1.0, ""), api.Constant("y", 1.0, "", 0.1),
                api.Constant("f", 0.0, "", expression="x + y")])
@@ -289,6 +289,21 @@ def test_the_front_end_hands_float64_arrays_over_as_they_are(api):
 
 
 # ---------------------------------------------------------------- what has an uncertainty, and exact seeds
+
+
+@pytest.mark.parametrize("errors", ["raise", "nan"])
+def test_an_exact_result_has_zeros_that_take_no_memory_but_where_an_element_fails(api, errors):
+    """Every seed reached exact: 0.0 throughout, as derived() gives it, without writing an array for it; an
+    element that fails (errors="nan") makes it a real array, NaN there."""
+    catalogue = api.loads(text([entry("x", 1.0), entry("h", 2.0, 0.0), entry("f", expression="h / x")]))
+    found = catalogue.evaluate("f", {"x": np.arange(1.0, 7.0).reshape(2, 3)}, errors=errors)
+    assert found.uncertainty.shape == (2, 3) and not found.uncertainty.any()
+    assert not found.uncertainty.flags.writeable and found.uncertainty.strides == (0, 0)
+    assert catalogue.derived("f").uncertainty == 0.0
+    if errors == "nan":
+        failing = catalogue.evaluate("f", {"x": [1.0, 0.0, 2.0]}, errors="nan")
+        assert np.array_equal(failing.uncertainty, [0.0, np.nan, 0.0], equal_nan=True)
+        assert failing.uncertainty.flags.writeable
 
 # u and v move as one (r = 1) with spreads whose variance in w = u * y - v rounds below zero at y = 1; NumPy's
 # exp(q) is not libm's, so s tells the catalogue's own answer from the arrays'.

@@ -98,7 +98,7 @@ Outcome evaluate(const CatalogueStore& store, const std::vector<std::size_t>& sh
     for (std::size_t extent : shape) count *= extent;
     Outcome run{std::vector<double>(count), std::vector<double>(count), std::nullopt};
     ArrayData data{shape, {a, b}, {sigma_a}, run.value.data(), run.sigma.data(), nan};
-    run.problem = evaluation.run(data);
+    run.problem = evaluation.run(data).problem;
     return run;
 }
 
