@@ -29,7 +29,7 @@ bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
 
 // Working set per thread: every register's block, kept within the
 // processor's second-level cache.
-constexpr std::size_t kBlockBytes = 64 * 1024;
+constexpr std::size_t kBlockBytes = 256 * 1024;
 // Fewer elements than this per thread do not repay starting one.
 constexpr std::size_t kElementsPerThread = 32 * 1024;
 
@@ -319,7 +319,7 @@ ArrayEvaluation::ArrayEvaluation(const CatalogueStore& store, std::uint32_t row,
         }
     }
     share_registers();
-    block_ = std::clamp<std::size_t>(kBlockBytes / sizeof(double) / std::max<std::uint32_t>(registers_, 1), 16, 4096);
+    block_ = std::clamp<std::size_t>(kBlockBytes / sizeof(double) / std::max<std::uint32_t>(registers_, 1), 16, 16384);
     block_ &= ~std::size_t{15};
 }
 
@@ -498,6 +498,12 @@ public:
         storage_ = scratch.data();
         check_ = storage_ + plan.registers_ * block;
         for (std::uint32_t r = 0; r < plan.registers_; ++r) regs_[r] = storage_ + r * block_;
+        for (const Step& step : plan.steps_) {
+            if (plan.value_result_.vector && step.out == plan.value_result_.reg) value_step_reg_ = step.out;
+            if (plan.informed_ && plan.sigma_result_.vector && step.out == plan.sigma_result_.reg) {
+                sigma_step_reg_ = step.out;
+            }
+        }
         for (const auto& [reg, value] : plan.splats_) std::fill_n(out(reg), block_, value);
     }
 
@@ -514,7 +520,16 @@ public:
 private:
     double* out(std::uint32_t reg) { return storage_ + reg * block_; }
 
+    // Where a step writes: the outputs themselves for the steps that make the
+    // results, which are then read from there (no copy, one pass fewer).
+    double* destination(std::uint32_t reg) {
+        if (reg == value_step_reg_) return data_.value_out + start_;
+        if (reg == sigma_step_reg_) return data_.uncertainty_out + start_;
+        return out(reg);
+    }
+
     __attribute__((target_clones("avx2", "default"))) void block(std::size_t start, std::size_t n) {
+        start_ = start;
         const std::span<const std::size_t> shape = data_.shape;
         for (std::size_t k = 0; k < plan_.value_regs_.size(); ++k) {
             const std::uint32_t reg = plan_.value_regs_[k];
@@ -531,9 +546,11 @@ private:
         if (!plan_.always_scalar_) {
             for (const Step& step : plan_.steps_) execute(step, n);
         }
-        write(plan_.value_result_, data_.value_out + start, n);
+        if (value_step_reg_ == kNoStep) write(plan_.value_result_, data_.value_out + start, n);
         // Exact: the uncertainties are written only if some element's is not 0.0.
-        if (plan_.informed_ && !plan_.exact_) write(plan_.sigma_result_, data_.uncertainty_out + start, n);
+        if (plan_.informed_ && !plan_.exact_ && sigma_step_reg_ == kNoStep) {
+            write(plan_.sigma_result_, data_.uncertainty_out + start, n);
+        }
         if (!any_marked(check, n)) return;
         for (std::size_t i = 0; i < n && !stopped_; ++i) {
             if (std::isnan(check[i])) scalar(start, i);
@@ -560,7 +577,7 @@ private:
     // Twice the lanes where the processor has them; the same bits either way
     // (no contraction, correctly rounded operations).
     __attribute__((target_clones("avx2", "default"))) void execute(const Step& step, std::size_t n) {
-        double* o = out(step.out);
+        double* o = destination(step.out);
         const double* a = regs_[step.a];
         const double* b = regs_[step.b];
         double* check = step.check ? check_ : nullptr;
@@ -626,6 +643,10 @@ private:
     const ArrayEvaluation& plan_;
     const ArrayData& data_;
     std::size_t block_;
+    static constexpr std::uint32_t kNoStep = UINT32_MAX;
+    std::uint32_t value_step_reg_ = kNoStep;  // the register a step makes the value in, if one does
+    std::uint32_t sigma_step_reg_ = kNoStep;
+    std::size_t start_ = 0;
     std::vector<double> own_;
     double* storage_;
     std::vector<const double*> regs_;
