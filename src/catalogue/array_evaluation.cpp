@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -306,6 +303,7 @@ ArrayEvaluation::ArrayEvaluation(const CatalogueStore& store, std::uint32_t row,
                 compiler.accumulate(correlated, compiler.operate(Op::Mul, rt, other->second, false));
             }
         }
+        if (!own_part) own_part = number(0.0);  // an uncertain seed reached always gives a term
         const Operand total = correlated ? compiler.operate(Op::Add, *own_part, *correlated, false) : *own_part;
         if (!total.vector) {
             const auto sigma = store.deviation(row, {total.number, 0.0});
