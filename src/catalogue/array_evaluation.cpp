@@ -13,6 +13,21 @@
 #include "expression/expression_math.hpp"
 #include "support/parallel.hpp"
 
+// Arithmetic loops come in two versions, AVX2 (twice the lanes) and the
+// baseline, picked when the library loads; the same bits either way (no
+// contraction, correctly rounded operations). The pick runs before a
+// sanitizer's runtime is ready, so sanitized builds keep the baseline alone.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELDRA_WIDE_LOOPS
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define VELDRA_WIDE_LOOPS
+#endif
+#endif
+#ifndef VELDRA_WIDE_LOOPS
+#define VELDRA_WIDE_LOOPS __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace veldra {
 
 namespace {
@@ -526,7 +541,7 @@ private:
         return out(reg);
     }
 
-    __attribute__((target_clones("avx2", "default"))) void block(std::size_t start, std::size_t n) {
+    VELDRA_WIDE_LOOPS void block(std::size_t start, std::size_t n) {
         start_ = start;
         const std::span<const std::size_t> shape = data_.shape;
         for (std::size_t k = 0; k < plan_.value_regs_.size(); ++k) {
@@ -572,9 +587,7 @@ private:
         }
     }
 
-    // Twice the lanes where the processor has them; the same bits either way
-    // (no contraction, correctly rounded operations).
-    __attribute__((target_clones("avx2", "default"))) void execute(const Step& step, std::size_t n) {
+    VELDRA_WIDE_LOOPS void execute(const Step& step, std::size_t n) {
         double* o = destination(step.out);
         const double* a = regs_[step.a];
         const double* b = regs_[step.b];
