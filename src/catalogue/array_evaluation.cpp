@@ -34,10 +34,6 @@ namespace {
 
 using Operand = ArrayEvaluation::Operand;
 
-constexpr std::uint8_t kUncertain = 1;
-constexpr std::uint8_t kInformed = 2;
-
-bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
 
 // Working set per thread: every register's block, kept within the
 // processor's second-level cache.
@@ -293,8 +289,9 @@ ArrayEvaluation::ArrayEvaluation(const CatalogueStore& store, std::uint32_t row,
                 for (int operand = 0; operand < (binary ? 2 : 1); ++operand) {
                     const std::uint32_t source = operand == 0 ? x : y;
                     if (!carries[source]) continue;
+                    // A unary instruction's second operand is its first, never read.
                     const Operand p = compiler.partial(instruction, operand, node.values[x],
-                                                       binary ? node.values[y] : number(0.0), node.values[at]);
+                                                       node.values[binary ? y : x], node.values[at]);
                     compiler.accumulate(adjoints[source], compiler.product(*adjoints[at], p));
                 }
             }

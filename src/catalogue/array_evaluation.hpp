@@ -127,6 +127,10 @@ public:
     class Runner;
 
 private:
+    // What the store's derivation marks an entry with, read as it reads them.
+    static constexpr std::uint8_t kUncertain = CatalogueStore::kUncertain;
+    static constexpr std::uint8_t kInformed = CatalogueStore::kInformed;
+
     const CatalogueStore& store_;
     std::uint32_t row_;
     std::vector<std::uint32_t> formulas_;

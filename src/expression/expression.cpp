@@ -125,7 +125,6 @@ double parse_double(std::string_view literal) {
     return c_strtod(std::string(literal));
 }
 
-bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
 
 // math.pow's verdicts: for finite operands NaN is a domain error, and so is
 // infinity from a zero base (the pole); other infinities overflow. An

@@ -10,6 +10,9 @@
 
 namespace veldra {
 
+// Whether `op` takes two operands.
+inline bool is_binary(Op op) { return op >= Op::Add && op <= Op::Pow; }
+
 // A square is the correctly rounded product; libm's pow misrounds about one
 // square in a thousand, and a product runs at array speed.
 inline double power(double a, double b) { return b == 2.0 ? a * a : std::pow(a, b); }
